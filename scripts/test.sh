@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds both flavours and runs every test: the debug build under the
+# sanitizers first, then the optimised release build. Stops at the first
+# failure, so the last lines are the failing run's summary.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh
+
+for flavour in debug release; do
+  cmake --preset "$flavour" >/dev/null
+  cmake --build --preset "$flavour"
+done
+for flavour in debug release; do
+  echo "== tests: $flavour"
+  ctest --preset "$flavour" -j"$(nproc)"
+done

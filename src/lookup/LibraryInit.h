@@ -1,0 +1,13 @@
+// The library's one initialisation routine and its finalisation, run when
+// the library is loaded and unloaded (and by the tests around their run).
+#pragma once
+
+namespace delvan {
+
+// Sets up, in order: the code-page services, then the service binding
+// (registrations and the credentials header). Counted: every call is
+// matched by one FinalizeLibrary, and the last one tears down in reverse.
+void InitializeLibrary();
+void FinalizeLibrary();
+
+}  // namespace delvan

@@ -1,0 +1,313 @@
+// POSIX backend of the code-page services: UTF-8 and the single-byte code
+// pages are converted here, by table, without iconv or the C locale.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <mutex>
+
+#include "platform/CodePage.h"
+#include "platform/posix/CodePageState.h"
+#include "platform/posix/CodePageTables.h"
+#include "platform/posix/LocaleCodePage.h"
+
+namespace delvan::platform {
+
+namespace posix {
+constinit std::atomic<TCodePage> g_activeCodePage{0};
+constinit std::atomic<TCodePage> g_detectedCodePage{0};
+}  // namespace posix
+
+namespace {
+
+using posix::kIso8859_7;
+using posix::kUndefinedByte;
+using posix::kWindows1252;
+using posix::kWindows1253;
+using posix::UpperHalfTable;
+
+constexpr char16_t kReplacement = u'\uFFFD';
+constexpr char kUnmappable = '?';
+
+constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Reads the code point at text[i]: a surrogate pair gives the supplementary
+// code point, an unpaired surrogate gives itself. Advances i past it.
+char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
+  const char16_t unit = text[i++];
+  if (IsHighSurrogate(unit) && i < text.size() && IsLowSurrogate(text[i])) {
+    const char16_t low = text[i++];
+    return 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00);
+  }
+  return unit;
+}
+
+constexpr bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
+
+// ---------------------------------------------------------------- UTF-8
+
+// Valid range of the second byte of a sequence led by lead; the following
+// bytes are always 0x80-0xBF. Rejects overlongs, surrogates and > U+10FFFF.
+struct SecondByteRange {
+  unsigned char low;
+  unsigned char high;
+};
+
+constexpr SecondByteRange SecondByteFor(unsigned char lead) {
+  switch (lead) {
+    case 0xE0:
+      return {0xA0, 0xBF};
+    case 0xED:
+      return {0x80, 0x9F};
+    case 0xF0:
+      return {0x90, 0xBF};
+    case 0xF4:
+      return {0x80, 0x8F};
+    default:
+      return {0x80, 0xBF};
+  }
+}
+
+// Number of bytes in a sequence led by lead; 0 for a byte that cannot lead.
+constexpr int SequenceLength(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 0;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+// Each maximal ill-formed subsequence becomes one U+FFFD.
+std::u16string DecodeUtf8(std::string_view bytes) {
+  std::u16string out;
+  // Every byte yields at most one unit; a 4-byte sequence yields two.
+  out.reserve(bytes.size());
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto lead = static_cast<unsigned char>(bytes[i]);
+    const int length = SequenceLength(lead);
+    if (length == 1) {
+      out.push_back(lead);
+      ++i;
+      continue;
+    }
+    if (length == 0) {
+      out.push_back(kReplacement);
+      ++i;
+      continue;
+    }
+    char32_t cp = lead & (0xFF >> (length + 1));
+    std::size_t next = i + 1;
+    bool complete = true;
+    for (int k = 1; k < length; ++k, ++next) {
+      const SecondByteRange range = k == 1 ? SecondByteFor(lead) : SecondByteRange{0x80, 0xBF};
+      if (next >= bytes.size()) {
+        complete = false;
+        break;
+      }
+      const auto byte = static_cast<unsigned char>(bytes[next]);
+      if (byte < range.low || byte > range.high) {
+        complete = false;
+        break;
+      }
+      cp = (cp << 6) | (byte & 0x3F);
+    }
+    if (complete) {
+      AppendUtf16(out, cp);
+    } else {
+      // The lead and its valid continuations so far; resume at the bad byte.
+      out.push_back(kReplacement);
+    }
+    i = next;
+  }
+  return out;
+}
+
+std::string EncodeUtf8(std::u16string_view text) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t cp = NextCodePoint(text, i);
+    size += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+  }
+  std::string out;
+  out.reserve(size);
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = NextCodePoint(text, i);
+    if (IsSurrogate(cp)) cp = kReplacement;
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------- single-byte pages
+
+// Characters of an upper-half table sorted for binary search.
+class ReverseTable {
+ public:
+  explicit ReverseTable(const UpperHalfTable& table) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+      if (table[i] == kUndefinedByte) continue;
+      entries_[count_++] = {table[i], static_cast<unsigned char>(0x80 + i)};
+    }
+    std::sort(entries_.begin(), entries_.begin() + count_,
+              [](const Entry& a, const Entry& b) { return a.unit < b.unit; });
+  }
+
+  // The byte of unit, or false when the code page lacks it.
+  bool Find(char16_t unit, unsigned char& byte) const {
+    const auto end = entries_.begin() + count_;
+    const auto it = std::lower_bound(entries_.begin(), end, unit,
+                                     [](const Entry& e, char16_t u) { return e.unit < u; });
+    if (it == end || it->unit != unit) return false;
+    byte = it->byte;
+    return true;
+  }
+
+ private:
+  struct Entry {
+    char16_t unit;
+    unsigned char byte;
+  };
+  std::array<Entry, 128> entries_{};
+  std::size_t count_ = 0;
+};
+
+// A single-byte code page: US-ASCII below 0x80; above, a table, or the
+// identity (ISO-8859-1), or nothing (US-ASCII) when table is null.
+struct SingleByteCodePage {
+  const UpperHalfTable* table;
+  const ReverseTable* reverse;
+  bool identity;
+};
+
+SingleByteCodePage SingleByteFor(TCodePage codePage) {
+  // Built once, on first use; function-local statics are thread-safe.
+  static const ReverseTable reverse1253(kWindows1253);
+  static const ReverseTable reverse1252(kWindows1252);
+  static const ReverseTable reverse28597(kIso8859_7);
+  switch (codePage) {
+    case CP_GREEK:
+      return {&kWindows1253, &reverse1253, false};
+    case CP_LATIN1:
+      return {&kWindows1252, &reverse1252, false};
+    case CP_ISO_8859_7:
+      return {&kIso8859_7, &reverse28597, false};
+    case CP_ISO_8859_1:
+      return {nullptr, nullptr, true};
+    default:
+      return {nullptr, nullptr, false};  // US-ASCII, and unsupported pages
+  }
+}
+
+std::u16string DecodeSingleByte(const SingleByteCodePage& page, std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80 || page.identity) {
+      out.push_back(byte);
+    } else if (page.table != nullptr) {
+      out.push_back((*page.table)[byte - 0x80]);
+    } else {
+      out.push_back(kReplacement);
+    }
+  }
+  return out;
+}
+
+std::string EncodeSingleByte(const SingleByteCodePage& page, std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const char32_t cp = NextCodePoint(text, i);
+    unsigned char byte = 0;
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (page.identity && cp <= 0xFF) {
+      out.push_back(static_cast<char>(cp));
+    } else if (page.reverse != nullptr && cp < 0x10000 && !IsSurrogate(cp) &&
+               page.reverse->Find(static_cast<char16_t>(cp), byte)) {
+      out.push_back(static_cast<char>(byte));
+    } else {
+      out.push_back(kUnmappable);
+    }
+  }
+  return out;
+}
+
+TCodePage Resolve(TCodePage codePage) { return codePage == CP_ACP ? GetACP() : codePage; }
+
+std::once_flag g_initializeOnce;
+
+}  // namespace
+
+void InitializeCodePages() {
+  std::call_once(g_initializeOnce, [] {
+    const TCodePage detected = posix::DetectSystemCodePage();
+    posix::g_detectedCodePage.store(detected, std::memory_order_release);
+    posix::g_activeCodePage.store(detected, std::memory_order_release);
+  });
+}
+
+TCodePage GetACP() {
+  TCodePage codePage = posix::g_activeCodePage.load(std::memory_order_acquire);
+  if (codePage == CP_ACP) {
+    InitializeCodePages();
+    codePage = posix::g_activeCodePage.load(std::memory_order_acquire);
+  }
+  return codePage;
+}
+
+bool IsCodePageSupported(TCodePage codePage) {
+  switch (Resolve(codePage)) {
+    case CP_UTF8:
+    case CP_GREEK:
+    case CP_LATIN1:
+    case CP_ISO_8859_7:
+    case CP_ISO_8859_1:
+    case CP_US_ASCII:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::u16string MultiByteToWideChar(TCodePage codePage, [[maybe_unused]] std::uint32_t flags,
+                                   std::string_view bytes) {
+  const TCodePage resolved = Resolve(codePage);
+  if (resolved == CP_UTF8) return DecodeUtf8(bytes);
+  return DecodeSingleByte(SingleByteFor(resolved), bytes);
+}
+
+std::string WideCharToMultiByte(TCodePage codePage, [[maybe_unused]] std::uint32_t flags,
+                                std::u16string_view text) {
+  const TCodePage resolved = Resolve(codePage);
+  if (resolved == CP_UTF8) return EncodeUtf8(text);
+  return EncodeSingleByte(SingleByteFor(resolved), text);
+}
+
+}  // namespace delvan::platform

@@ -1,0 +1,36 @@
+#include "rtl/UnicodeString.h"
+
+namespace delvan::rtl {
+
+UnicodeString AsciiToUnicode(std::string_view ascii) {
+  UnicodeString out;
+  out.reserve(ascii.size());
+  for (unsigned char c : ascii) out.push_back(static_cast<char16_t>(c));
+  return out;
+}
+
+UnicodeString IntToStr(std::int64_t value) { return AsciiToUnicode(std::to_string(value)); }
+
+UnicodeString Trim(UnicodeStringView text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && text[b] <= u' ') ++b;
+  while (e > b && text[e - 1] <= u' ') --e;
+  return UnicodeString(text.substr(b, e - b));
+}
+
+static char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - (u'a' - u'A') : c; }
+
+UnicodeString AsciiUpperCase(UnicodeStringView text) {
+  UnicodeString out(text);
+  for (char16_t& c : out) c = AsciiUpper(c);
+  return out;
+}
+
+bool SameTextAscii(UnicodeStringView a, UnicodeStringView b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
+}
+
+}  // namespace delvan::rtl

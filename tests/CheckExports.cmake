@@ -1,0 +1,16 @@
+# Fails unless the shared library LIB defines exactly one exported symbol,
+# RunWSOrvDLL.
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${out}")
+set(symbols "")
+foreach(line IN LISTS lines)
+  string(REGEX REPLACE "^[0-9a-fA-F]* *[A-Za-z] " "" sym "${line}")
+  list(APPEND symbols "${sym}")
+endforeach()
+if(NOT symbols STREQUAL "RunWSOrvDLL")
+  message(FATAL_ERROR "exported symbols: ${symbols}")
+endif()
+message(STATUS "exports: ${symbols}")

@@ -1,0 +1,100 @@
+// The exported call and its failure text, as the host sees them.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "TestSupport.h"
+#include "delvan.h"
+#include "lookup/FailureText.h"
+#include "platform/CodePageTestSeam.h"
+#include "service/CredentialsHeader.h"
+
+namespace delvan::lookup {
+namespace {
+
+using platform::testing::ScopedACP;
+
+TEST(FailureText, SentenceThenMessageInTheAnsiCodePage) {
+  // The sentence is the Greek text in code page 1253, with CR LF.
+  EXPECT_EQ(platform::WideCharToMultiByte(
+                platform::CP_GREEK, 0,
+                test::U("Παρουσιάστηκε σφάλμα κατα την ανάκτηση στοιχείων απο το TAXIS\r\n")),
+            FailureSentence);
+
+  const struct {
+    platform::TCodePage acp;
+    const char* message;  // UTF-8
+    std::string bytes;    // after the sentence
+  } cases[] = {
+      {platform::CP_GREEK, "Σφάλμα σύνδεσης", "\xD3\xF6\xDC\xEB\xEC\xE1 \xF3\xFD\xED\xE4\xE5\xF3\xE7\xF2"},
+      {platform::CP_UTF8, "Σφάλμα", "Σφάλμα"},
+      {platform::CP_US_ASCII, "Σφάλμα 404", "?????? 404"},
+      {platform::CP_GREEK, "", ""},
+  };
+  for (const auto& c : cases) {
+    ScopedACP acp(c.acp);
+    AnsiString text = AddGeneralError(test::U(c.message));
+    EXPECT_EQ(text.Bytes(), std::string(FailureSentence) + c.bytes) << c.message;
+    EXPECT_EQ(text.CodePage(), c.acp);
+  }
+}
+
+std::string Call(const char* a, const char* b, const char* u, const char* p) {
+  return RunWSOrvDLL(a, b, u, p);
+}
+
+TEST(RunWSOrvDLL, EveryFailureBecomesTheFailureText) {
+  ScopedACP acp(platform::CP_GREEK);
+  // Until a remote-interface implementation is linked in, binding fails.
+  std::string expected = std::string(FailureSentence) + "Interface not supported";
+  EXPECT_EQ(Call("012345678", "094019245", "user", "secret"), expected);
+  EXPECT_EQ(Call(nullptr, nullptr, nullptr, nullptr), expected);
+  EXPECT_EQ(Call("\xE1\xE2", "", "", ""), expected);
+}
+
+TEST(RunWSOrvDLL, StoresTheCredentialsAsUtf8Bytes) {
+  Call("1", "2", "us\xCE\xB1r", "p\xFF&<");
+  ASSERT_NE(service::crheader, nullptr);
+  EXPECT_EQ(service::crheader->FUsername, AnsiString("us\xCE\xB1r", platform::CP_UTF8));
+  EXPECT_EQ(service::crheader->FPassword, AnsiString("p\xFF&<", platform::CP_UTF8));
+  // The next call overwrites both fields.
+  Call("1", "2", nullptr, "second");
+  EXPECT_EQ(service::crheader->FUsername.Bytes(), "");
+  EXPECT_EQ(service::crheader->FPassword.Bytes(), "second");
+}
+
+TEST(RunWSOrvDLL, TextStaysValidPerThreadUntilItsNextCall) {
+  const char* first = RunWSOrvDLL("1", "2", "u", "p");
+  std::string copy = first;
+  std::string other;
+  std::thread([&] { other = RunWSOrvDLL("3", "4", "v", "q"); }).join();
+  EXPECT_EQ(std::string(first), copy);  // another thread's call leaves it alone
+  EXPECT_EQ(other, copy);
+
+  std::vector<std::thread> threads;
+  std::vector<std::string> texts(8);
+  for (int i = 0; i < 8; ++i)
+    threads.emplace_back([&texts, i] {
+      for (int n = 0; n < 50; ++n) texts[i] = RunWSOrvDLL("1", "2", "u", "p");
+    });
+  for (auto& t : threads) t.join();
+  for (const std::string& t : texts) EXPECT_EQ(t, copy);
+}
+
+// The shipped library, loaded as a host loads it, with its own initialisation.
+TEST(SharedLibrary, LoadsAndAnswersThroughTheExport) {
+  void* lib = dlopen(DELVAN_SHARED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  using Fn = const char* (*)(const char*, const char*, const char*, const char*);
+  auto run = reinterpret_cast<Fn>(dlsym(lib, "RunWSOrvDLL"));
+  ASSERT_NE(run, nullptr);
+  std::string text = run("012345678", "094019245", "user", "secret");
+  EXPECT_TRUE(text.starts_with(FailureSentence)) << text;
+  EXPECT_TRUE(text.ends_with("Interface not supported"));
+  EXPECT_EQ(dlsym(lib, "_ZN6delvan17InitializeLibraryEv"), nullptr);  // nothing else is exported
+  dlclose(lib);
+}
+
+}  // namespace
+}  // namespace delvan::lookup

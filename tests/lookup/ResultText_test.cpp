@@ -1,0 +1,180 @@
+#include "lookup/ResultText.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "TestSupport.h"
+#include "platform/CodePageTestSeam.h"
+
+namespace delvan::lookup {
+namespace {
+
+using namespace service;
+using platform::testing::ScopedACP;
+using test::ReadFixture;
+using test::U;
+
+TXSDateTime* Date(std::u16string_view text) {
+  auto* d = new TXSDateTime();
+  d->XSToNative(UnicodeString(text));
+  return d;
+}
+
+RgWsPublicFirmActRtUser* Activity(std::u16string_view descr, std::u16string_view kind,
+                                  std::u16string_view kindDescr, const char16_t* code) {
+  auto* a = new RgWsPublicFirmActRtUser();
+  a->FfirmActDescr = descr;
+  a->FfirmActKind = kind;
+  a->FfirmActKindDescr = kindDescr;
+  if (code) {
+    a->FfirmActCode = new TXSDecimal();
+    a->FfirmActCode->XSToNative(code);
+  }
+  return a;
+}
+
+// Frees its activities at the end of a test.
+struct Activities {
+  RgWsPublicFirmActRtUserArray list;
+  ~Activities() { FreeActivities(list); }
+};
+
+std::unique_ptr<RgWsPublicBasicRtUser> WorkedExampleRecord() {
+  auto r = std::make_unique<RgWsPublicBasicRtUser>();
+  r->Fafm = u"012345678";
+  r->FpostalAddressNo = u"12";
+  r->FdoyDescr = u"ATHENS A";
+  r->Fdoy = u"1101";
+  r->Fonomasia = u"ALPHA TRADING SA";
+  r->FlegalStatusDescr = u"AE";
+  r->FregistDate = Date(u"2001-03-15T00:00:00");
+  r->FdeactivationFlag = u"1";
+  r->FdeactivationFlagDescr = u"ACTIVE";
+  r->FpostalAddress = u"MAIN";
+  r->FfirmFlagDescr = u"MERCHANT";
+  r->FpostalAreaDescription = u"ATHENS";
+  r->FINiFlagDescr = u"NO";
+  r->FpostalZipCode = u"10000";
+  return r;
+}
+
+TEST(ResultText, WorkedExampleByteForByte) {
+  ScopedACP acp(platform::CP_GREEK);
+  auto user = WorkedExampleRecord();
+  GenWsErrorRtUser error;
+  Activities acts;
+  acts.list.push_back(Activity(u"RETAIL SALE", u"1", u"MAIN", u"471"));
+  AnsiString text = OrganizeOutputData(user.get(), &error, acts.list);
+  EXPECT_EQ(text.Bytes(), ReadFixture("lookup/worked_example.txt"));
+  EXPECT_EQ(text.CodePage(), platform::CP_GREEK);
+}
+
+TEST(ResultText, GreekRecordInEachCodePage) {
+  auto user = std::make_unique<RgWsPublicBasicRtUser>();
+  user->Fafm = u"094019245";
+  user->FpostalAddressNo = u"5";
+  user->FdoyDescr = U("ΦΑΕ-ΑΘΗΝΩΝ");
+  user->Fdoy = u"1159";
+  user->Fonomasia = U("ΕΛΛΗΝΙΚΗ ΕΤΑΙΡΕΙΑ \"ΔΕΛΤΑ\" Α.Ε.");
+  user->FlegalStatusDescr = U("ΑΕ");
+  user->FregistDate = Date(u"1999-07-01T00:00:00+03:00");
+  user->FdeactivationFlag = u"1";
+  user->FdeactivationFlagDescr = U("ΕΝΕΡΓΟΣ");
+  user->FpostalAddress = U("ΣΤΑΔΙΟΥ");
+  user->FfirmFlagDescr = U("ΕΠΙΤΗΔΕΥΜΑΤΙΑΣ");
+  user->FcommerTitle = U("ΔΕΛΤΑ");
+  user->FpostalAreaDescription = U("ΑΘΗΝΑ");
+  user->FINiFlagDescr = U("ΟΧΙ");
+  user->FpostalZipCode = u"10564";
+  GenWsErrorRtUser error;
+  error.FerrorDescr = U("Δεν βρέθηκε");
+  error.FerrorCode = u"RG_WS_PUBLIC_TAXPAYER_NOT_FOUND";
+  Activities acts;
+  acts.list.push_back(Activity(U("ΧΟΝΔΡΕΜΠΟΡΙΟ"), u"1", U("ΚΥΡΙΑ"), u"46190000"));
+  acts.list.push_back(Activity(U("ΛΙΑΝΙΚΟ ΕΜΠΟΡΙΟ"), u"2", U("ΔΕΥΤΕΡΕΥΟΥΣΑ"), nullptr));
+
+  const struct {
+    platform::TCodePage acp;
+    const char* fixture;
+  } cases[] = {{platform::CP_GREEK, "lookup/greek_record.cp1253"},
+               {platform::CP_UTF8, "lookup/greek_record.utf8"}};
+  for (const auto& c : cases) {
+    ScopedACP acp(c.acp);
+    EXPECT_EQ(OrganizeOutputData(user.get(), &error, acts.list).Bytes(), ReadFixture(c.fixture))
+        << c.fixture;
+  }
+  // Without Greek in the code page, every Greek letter becomes "?".
+  ScopedACP ascii(platform::CP_US_ASCII);
+  std::string bytes = OrganizeOutputData(user.get(), &error, acts.list).Bytes();
+  EXPECT_NE(bytes.find("doyDescr=??" "?-??????;"), std::string::npos) << bytes;
+}
+
+TEST(ResultText, QuotingRules) {
+  const struct {
+    std::vector<UnicodeString> items;
+    const char16_t* joined;
+  } cases[] = {
+      {{}, u""},
+      {{u"a=b"}, u"a=b"},
+      {{u"a=", u"b=c"}, u"a=;b=c"},
+      {{u"onomasia=A\"B"}, u"\"onomasia=A\"\"B\""},
+      {{u"x=a;b"}, u"\"x=a;b\""},
+      {{u"x=a\tb"}, u"\"x=a\tb\""},
+      {{u"x=a b"}, u"\"x=a b\""},
+      {{u"x=\x0001"}, u"\"x=\x0001\""},
+      {{u"x=\x0020"}, u"\"x=\x0020\""},
+      {{u"x=\x0021"}, u"x=\x0021"},
+      {{u"x=\x03B1\x03B2,'()"}, u"x=\x03B1\x03B2,'()"},
+      {{u"x=\"", u"y=;"}, u"\"x=\"\"\";\"y=;\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JoinItems(c.items), c.joined) << test::Utf8(c.joined);
+}
+
+TEST(ResultText, AbsentRecordsAndActivities) {
+  ScopedACP acp(platform::CP_UTF8);
+  RgWsPublicBasicRtUser user;
+  GenWsErrorRtUser error;
+  RgWsPublicFirmActRtUserArray none;
+
+  std::string noResponse = OrganizeOutputData(nullptr, &error, none).Bytes();
+  EXPECT_EQ(noResponse, "errorDescr=;errorCode=;DataContext=(empty);SerializationOptions=[]");
+  EXPECT_EQ(OrganizeOutputData(nullptr, nullptr, none).Bytes(), "");
+
+  std::string noActivities = OrganizeOutputData(&user, &error, none).Bytes();
+  EXPECT_TRUE(noActivities.ends_with(";errorCode=;DataContext=(empty);SerializationOptions=[]"));
+  EXPECT_TRUE(noActivities.starts_with("afm=;stopDate=(empty);postalAddressNo=;"));
+
+  Activities three;
+  three.list = {Activity(u"A", u"1", u"K", u"1"), Activity(u"B", u"2", u"L", nullptr), nullptr};
+  std::string text = OrganizeOutputData(nullptr, nullptr, three.list).Bytes();
+  EXPECT_EQ(text,
+            "firmActDescr___0___=A;firmActKind___0___=1;firmActKindDescr___0___=K;"
+            "firmActCode___0___=1;"
+            "firmActDescr___1___=B;firmActKind___1___=2;firmActKindDescr___1___=L;"
+            "firmActCode___1___=;"
+            "firmActDescr___2___=;firmActKind___2___=;firmActKindDescr___2___=;firmActCode___2___=");
+}
+
+TEST(ResultText, ValuesKeepTheirTexts) {
+  ScopedACP acp(platform::CP_UTF8);
+  RgWsPublicBasicRtUser user;
+  user.FstopDate = Date(u"2001-03-15T10:20:30.5+02:00");
+  user.FregistDate = new TXSDateTime();  // never set: its initial text
+  Activities acts;
+  acts.list.push_back(Activity(u"D", u"1", u"K", u"abc"));  // a decimal is not checked
+  std::string text = OrganizeOutputData(&user, nullptr, acts.list).Bytes();
+  EXPECT_NE(text.find(";stopDate=2001-03-15T10:20:30.5+02:00;"), std::string::npos);
+  EXPECT_NE(text.find(";registDate=0001-01-01T00:00:00;"), std::string::npos);
+  EXPECT_TRUE(text.ends_with(";firmActCode___0___=abc"));
+
+  // An unpaired surrogate does not survive the UTF-8 round trip.
+  user.Fafm = u"1\xD800" u"2";
+  text = OrganizeOutputData(&user, nullptr, {}).Bytes();
+  EXPECT_TRUE(text.starts_with("afm=1\xEF\xBF\xBD" "2;")) << text;
+  ScopedACP greek(platform::CP_GREEK);
+  EXPECT_TRUE(OrganizeOutputData(&user, nullptr, {}).Bytes().starts_with("afm=1?2;"));
+}
+
+}  // namespace
+}  // namespace delvan::lookup
