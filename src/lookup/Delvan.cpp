@@ -1,9 +1,10 @@
 // The exported lookup call.
+#include "delvan.h"
+
 #include <mutex>
 #include <new>
 #include <string>
 
-#include "delvan.h"
 #include "lookup/FailureText.h"
 #include "lookup/ResultText.h"
 #include "rtl/Exception.h"

@@ -22,7 +22,10 @@ UnicodeString PropertyText(const TObject* record, const rtl::TPropInfo& prop, bo
       if (auto* dt = rtl::ObjectAs<soap::TXSDateTime>(value)) return dt->NativeToXS();
     // A present object of any other kind shows its class, as no record of
     // the service carries one.
-    return u"(" + UnicodeString(value->ClassName()) + u")";
+    UnicodeString text = u"(";
+    text += value->ClassName();
+    text += u')';
+    return text;
   }
   if (prop.GetOrd) {
     std::int64_t v = prop.GetOrd(record);
@@ -51,10 +54,12 @@ void AppendRecordItems(std::vector<UnicodeString>& items, const soap::TRemotable
       // Left out on purpose; running out of memory is not absorbed here.
     }
   }
-  items.push_back(u"DataContext=" +
-                  (record->DataContext() ? UnicodeString(u"(TDataContext)") : UnicodeString(kEmpty)));
-  items.push_back(u"SerializationOptions=" +
-                  soap::SerializationOptionsToText(record->SerializationOptions()));
+  UnicodeString context = u"DataContext=";
+  context += record->DataContext() ? std::u16string_view(u"(TDataContext)") : kEmpty;
+  items.push_back(std::move(context));
+  UnicodeString options = u"SerializationOptions=";
+  options += soap::SerializationOptionsToText(record->SerializationOptions());
+  items.push_back(std::move(options));
 }
 
 UnicodeString Numbered(std::u16string_view name, std::size_t index) {
@@ -68,7 +73,8 @@ void AppendActivityItems(std::vector<UnicodeString>& items,
     // An absent entry keeps the numbering contiguous: four empty values.
     items.push_back(Numbered(u"firmActDescr", i) + (a ? a->FfirmActDescr : UnicodeString()));
     items.push_back(Numbered(u"firmActKind", i) + (a ? a->FfirmActKind : UnicodeString()));
-    items.push_back(Numbered(u"firmActKindDescr", i) + (a ? a->FfirmActKindDescr : UnicodeString()));
+    items.push_back(Numbered(u"firmActKindDescr", i) +
+                    (a ? a->FfirmActKindDescr : UnicodeString()));
     items.push_back(Numbered(u"firmActCode", i) +
                     (a && a->FfirmActCode ? a->FfirmActCode->NativeToXS() : UnicodeString()));
   }

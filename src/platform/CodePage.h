@@ -11,7 +11,7 @@ namespace delvan::platform {
 
 using TCodePage = std::uint32_t;
 
-inline constexpr TCodePage CP_ACP = 0;        // "the system ANSI code page"
+inline constexpr TCodePage CP_ACP = 0;  // "the system ANSI code page"
 inline constexpr TCodePage CP_UTF8 = 65001;
 inline constexpr TCodePage CP_GREEK = 1253;   // Windows Greek
 inline constexpr TCodePage CP_LATIN1 = 1252;  // Windows Western

@@ -16,7 +16,8 @@ class AnsiString {
 
   AnsiString() = default;
   // Takes the bytes as they are; codePage only labels them.
-  AnsiString(std::string bytes, TCodePage codePage) : FBytes(std::move(bytes)), FCodePage(codePage) {}
+  AnsiString(std::string bytes, TCodePage codePage)
+      : FBytes(std::move(bytes)), FCodePage(codePage) {}
 
   // Encodes text in codePage (CP_ACP: the system ANSI code page, resolved now).
   static AnsiString Encode(UnicodeStringView text, TCodePage codePage);

@@ -17,7 +17,8 @@ UnicodeString Hex(const FormatArg& arg, std::size_t minDigits) {
   std::uint64_t n;
   if (auto* i = std::get_if<std::int64_t>(&v)) {
     // A negative 32-bit value prints as its 32-bit pattern (error codes).
-    n = (*i < 0 && *i >= INT32_MIN) ? static_cast<std::uint32_t>(*i) : static_cast<std::uint64_t>(*i);
+    n = (*i < 0 && *i >= INT32_MIN) ? static_cast<std::uint32_t>(*i)
+                                    : static_cast<std::uint64_t>(*i);
   } else if (auto* u = std::get_if<std::uint64_t>(&v)) {
     n = *u;
   } else {
@@ -66,7 +67,8 @@ UnicodeString Format(UnicodeStringView format, std::initializer_list<FormatArg> 
           out += Hex(arg, precision);
         } else {
           UnicodeString text = Decimal(arg);
-          if (spec == u'd' && precision > text.size()) text.insert(0, precision - text.size(), u'0');
+          if (spec == u'd' && precision > text.size())
+            text.insert(0, precision - text.size(), u'0');
           out += text;
         }
       }

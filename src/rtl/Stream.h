@@ -32,7 +32,9 @@ class TStream {
   // Read or write exactly count bytes, or raise EStreamError.
   void ReadBuffer(void* buffer, std::int64_t count);
   void WriteBuffer(const void* buffer, std::int64_t count);
-  void WriteBytes(std::string_view bytes) { WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size())); }
+  void WriteBytes(std::string_view bytes) {
+    WriteBuffer(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  }
 
   // Copies count bytes from source at its position (0: all of source,
   // from its start). Returns the number of bytes copied.

@@ -14,7 +14,8 @@ bool ParseInt(UnicodeStringView text, Int& value) {
   if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
   if (i == text.size()) return false;
   using U = std::make_unsigned_t<Int>;
-  const U limit = negative ? U(std::numeric_limits<Int>::max()) + 1 : U(std::numeric_limits<Int>::max());
+  const U limit =
+      negative ? U(std::numeric_limits<Int>::max()) + 1 : U(std::numeric_limits<Int>::max());
   U n = 0;
   for (; i < text.size(); ++i) {
     char16_t c = text[i];

@@ -4,8 +4,8 @@ namespace delvan::rtl {
 
 std::u16string_view TypeKindName(TTypeKind kind) {
   static constexpr std::u16string_view kNames[] = {
-      u"Unknown", u"Integer", u"Char",    u"Enumeration", u"Float",  u"String", u"Set",
-      u"Class",   u"Method",  u"WChar",   u"LString",     u"WString", u"Variant", u"Array",
+      u"Unknown", u"Integer",   u"Char",  u"Enumeration", u"Float",   u"String",  u"Set",
+      u"Class",   u"Method",    u"WChar", u"LString",     u"WString", u"Variant", u"Array",
       u"Record",  u"Interface", u"Int64", u"DynArray",    u"UString"};
   return kind < std::size(kNames) ? kNames[kind] : kNames[0];
 }
@@ -18,11 +18,15 @@ const D* DataIf(const TTypeInfo* t, bool ok) {
 }  // namespace
 
 const TOrdinalTypeData* TTypeInfo::Ordinal() const {
-  return DataIf<TOrdinalTypeData>(this, Kind == tkInteger || Kind == tkChar || Kind == tkWChar ||
-                                            Kind == tkEnumeration);
+  return DataIf<TOrdinalTypeData>(
+      this, Kind == tkInteger || Kind == tkChar || Kind == tkWChar || Kind == tkEnumeration);
 }
-const TFloatTypeData* TTypeInfo::Float() const { return DataIf<TFloatTypeData>(this, Kind == tkFloat); }
-const TInt64TypeData* TTypeInfo::Int64() const { return DataIf<TInt64TypeData>(this, Kind == tkInt64); }
+const TFloatTypeData* TTypeInfo::Float() const {
+  return DataIf<TFloatTypeData>(this, Kind == tkFloat);
+}
+const TInt64TypeData* TTypeInfo::Int64() const {
+  return DataIf<TInt64TypeData>(this, Kind == tkInt64);
+}
 const TShortStringTypeData* TTypeInfo::ShortString() const {
   return DataIf<TShortStringTypeData>(this, Kind == tkString);
 }
@@ -58,8 +62,10 @@ const TPropInfo* GetPropInfo(const TClass* cls, std::u16string_view name) {
 }
 
 constinit const TClass TObject::StaticClass{
-    TTypeInfo{tkClass, u"TObject", u"System", &TObject::StaticClass}, nullptr,
-    []() -> TObject* { return new TObject(); }, {}};
+    TTypeInfo{tkClass, u"TObject", u"System", &TObject::StaticClass},
+    nullptr,
+    []() -> TObject* { return new TObject(); },
+    {}};
 
 // ---- Built-in types ----------------------------------------------------------
 

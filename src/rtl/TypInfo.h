@@ -55,14 +55,14 @@ struct TTypeInfo {
   std::u16string_view UnitName;  // the declaring module
   const void* Data = nullptr;    // the kind's descriptor: see the accessors below
 
-  const struct TOrdinalTypeData* Ordinal() const;      // tkInteger, tkChar, tkWChar, tkEnumeration
-  const struct TFloatTypeData* Float() const;          // tkFloat
-  const struct TInt64TypeData* Int64() const;          // tkInt64
+  const struct TOrdinalTypeData* Ordinal() const;  // tkInteger, tkChar, tkWChar, tkEnumeration
+  const struct TFloatTypeData* Float() const;      // tkFloat
+  const struct TInt64TypeData* Int64() const;      // tkInt64
   const struct TShortStringTypeData* ShortString() const;  // tkString
-  const struct TSetTypeData* SetData() const;          // tkSet
-  const struct TClass* Class() const;                  // tkClass
-  const struct TInterfaceTypeData* Interface() const;  // tkInterface
-  const struct TDynArrayTypeData* DynArray() const;    // tkDynArray
+  const struct TSetTypeData* SetData() const;              // tkSet
+  const struct TClass* Class() const;                      // tkClass
+  const struct TInterfaceTypeData* Interface() const;      // tkInterface
+  const struct TDynArrayTypeData* DynArray() const;        // tkDynArray
 };
 
 struct TOrdinalTypeData {
@@ -142,7 +142,7 @@ struct TMethodInfo {
 struct TInterfaceTypeData {
   const TTypeInfo* Parent = nullptr;  // null only for IInterface
   TGUID Guid;
-  bool HasMethods = true;              // false: the type carries no method descriptions
+  bool HasMethods = true;                // false: the type carries no method descriptions
   std::span<const TMethodInfo> Methods;  // the interface's own methods, in slot order
 };
 
@@ -172,31 +172,33 @@ struct TPropInfo {
   std::u16string_view Name;
   const TTypeInfo* PropType = nullptr;
   std::int32_t Index = kNoIndex;
-  bool StoredConstFalse = false;                  // declared with the constant stored False
-  bool (*IsStored)(const TObject*) = nullptr;     // stored-test; null means always stored
+  bool StoredConstFalse = false;               // declared with the constant stored False
+  bool (*IsStored)(const TObject*) = nullptr;  // stored-test; null means always stored
 
   std::int64_t (*GetOrd)(const TObject*) = nullptr;  // ordinal kinds and tkInt64
   void (*SetOrd)(TObject*, std::int64_t) = nullptr;
-  double (*GetFloat)(const TObject*) = nullptr;      // tkFloat
+  double (*GetFloat)(const TObject*) = nullptr;  // tkFloat
   void (*SetFloat)(TObject*, double) = nullptr;
   UnicodeString (*GetStr)(const TObject*) = nullptr;  // string kinds
   void (*SetStr)(TObject*, const UnicodeString&) = nullptr;
-  TObject* (*GetObj)(const TObject*) = nullptr;      // tkClass
+  TObject* (*GetObj)(const TObject*) = nullptr;  // tkClass
   // Writes the field directly: the previous object is not freed. The object
   // must be an instance of the property's class (or null).
   void (*SetObj)(TObject*, TObject*) = nullptr;
-  void* (*FieldAddress)(TObject*) = nullptr;         // every kind: the field itself
+  void* (*FieldAddress)(TObject*) = nullptr;  // every kind: the field itself
 
   // The property's flags: its index value, 0 without one.
   std::int32_t Flags() const { return Index == kNoIndex ? 0 : Index; }
-  bool Stored(const TObject* obj) const { return !StoredConstFalse && (!IsStored || IsStored(obj)); }
+  bool Stored(const TObject* obj) const {
+    return !StoredConstFalse && (!IsStored || IsStored(obj));
+  }
 };
 
 struct TClass {
-  TTypeInfo Info;                      // Kind tkClass, Data pointing back here
-  const TClass* Parent = nullptr;      // null only for TObject
-  TObject* (*Create)() = nullptr;      // the virtual constructor; null for an abstract class
-  std::span<const TPropInfo> Props;    // own published properties, in declaration order
+  TTypeInfo Info;                    // Kind tkClass, Data pointing back here
+  const TClass* Parent = nullptr;    // null only for TObject
+  TObject* (*Create)() = nullptr;    // the virtual constructor; null for an abstract class
+  std::span<const TPropInfo> Props;  // own published properties, in declaration order
 
   std::u16string_view ClassName() const { return Info.Name; }
   std::u16string_view UnitName() const { return Info.UnitName; }
@@ -224,9 +226,9 @@ class TObject {
 };
 
 // Declares the class descriptor of a class derived from TObject.
-#define DELVAN_CLASS()                                                    \
- public:                                                                  \
-  static const ::delvan::rtl::TClass StaticClass;                         \
+#define DELVAN_CLASS()                            \
+ public:                                          \
+  static const ::delvan::rtl::TClass StaticClass; \
   const ::delvan::rtl::TClass* ClassType() const override { return &StaticClass; }
 
 // Casts obj to T when it is an instance of T (by its class descriptor).
@@ -261,22 +263,36 @@ extern const TTypeInfo TypeInfo_Variant;
 // The type information of a field type, for the property makers.
 template <class T>
 constexpr const TTypeInfo* TypeInfoOf() {
-  if constexpr (std::is_same_v<T, bool>) return &TypeInfo_Boolean;
-  else if constexpr (std::is_same_v<T, std::int8_t>) return &TypeInfo_ShortInt;
-  else if constexpr (std::is_same_v<T, std::uint8_t>) return &TypeInfo_Byte;
-  else if constexpr (std::is_same_v<T, std::int16_t>) return &TypeInfo_SmallInt;
-  else if constexpr (std::is_same_v<T, std::uint16_t>) return &TypeInfo_Word;
-  else if constexpr (std::is_same_v<T, std::int32_t>) return &TypeInfo_Integer;
-  else if constexpr (std::is_same_v<T, std::uint32_t>) return &TypeInfo_Cardinal;
-  else if constexpr (std::is_same_v<T, std::int64_t>) return &TypeInfo_Int64;
-  else if constexpr (std::is_same_v<T, std::uint64_t>) return &TypeInfo_UInt64;
-  else if constexpr (std::is_same_v<T, float>) return &TypeInfo_Single;
-  else if constexpr (std::is_same_v<T, double>) return &TypeInfo_Double;
-  else if constexpr (std::is_same_v<T, char16_t>) return &TypeInfo_WideChar;
-  else if constexpr (std::is_same_v<T, UnicodeString>) return &TypeInfo_UnicodeString;
+  if constexpr (std::is_same_v<T, bool>)
+    return &TypeInfo_Boolean;
+  else if constexpr (std::is_same_v<T, std::int8_t>)
+    return &TypeInfo_ShortInt;
+  else if constexpr (std::is_same_v<T, std::uint8_t>)
+    return &TypeInfo_Byte;
+  else if constexpr (std::is_same_v<T, std::int16_t>)
+    return &TypeInfo_SmallInt;
+  else if constexpr (std::is_same_v<T, std::uint16_t>)
+    return &TypeInfo_Word;
+  else if constexpr (std::is_same_v<T, std::int32_t>)
+    return &TypeInfo_Integer;
+  else if constexpr (std::is_same_v<T, std::uint32_t>)
+    return &TypeInfo_Cardinal;
+  else if constexpr (std::is_same_v<T, std::int64_t>)
+    return &TypeInfo_Int64;
+  else if constexpr (std::is_same_v<T, std::uint64_t>)
+    return &TypeInfo_UInt64;
+  else if constexpr (std::is_same_v<T, float>)
+    return &TypeInfo_Single;
+  else if constexpr (std::is_same_v<T, double>)
+    return &TypeInfo_Double;
+  else if constexpr (std::is_same_v<T, char16_t>)
+    return &TypeInfo_WideChar;
+  else if constexpr (std::is_same_v<T, UnicodeString>)
+    return &TypeInfo_UnicodeString;
   else if constexpr (std::is_pointer_v<T> && std::is_base_of_v<TObject, std::remove_pointer_t<T>>)
     return &std::remove_pointer_t<T>::StaticClass.Info;
-  else static_assert(sizeof(T) == 0, "no built-in type information for this field type");
+  else
+    static_assert(sizeof(T) == 0, "no built-in type information for this field type");
 }
 
 namespace detail {
@@ -311,11 +327,15 @@ constexpr TPropInfo MakeProp(std::u16string_view name, std::int32_t index = kNoI
     p.SetObj = [](TObject* o, TObject* v) { static_cast<C*>(o)->*Member = static_cast<T*>(v); };
   } else if constexpr (std::is_floating_point_v<F>) {
     p.PropType = type ? type : TypeInfoOf<F>();
-    p.GetFloat = [](const TObject* o) { return static_cast<double>(static_cast<const C*>(o)->*Member); };
+    p.GetFloat = [](const TObject* o) {
+      return static_cast<double>(static_cast<const C*>(o)->*Member);
+    };
     p.SetFloat = [](TObject* o, double v) { static_cast<C*>(o)->*Member = static_cast<F>(v); };
   } else if constexpr (std::is_integral_v<F> || std::is_enum_v<F>) {
     p.PropType = type ? type : TypeInfoOf<F>();
-    p.GetOrd = [](const TObject* o) { return static_cast<std::int64_t>(static_cast<const C*>(o)->*Member); };
+    p.GetOrd = [](const TObject* o) {
+      return static_cast<std::int64_t>(static_cast<const C*>(o)->*Member);
+    };
     p.SetOrd = [](TObject* o, std::int64_t v) { static_cast<C*>(o)->*Member = static_cast<F>(v); };
   } else {
     p.PropType = type;  // dynamic arrays and others: through FieldAddress
@@ -337,6 +357,6 @@ constexpr TClass DefineClass(const TClass& self, std::u16string_view name, std::
 }  // namespace delvan::rtl
 
 namespace delvan {
-using rtl::TObject;
 using rtl::TClass;
+using rtl::TObject;
 }  // namespace delvan

@@ -64,9 +64,10 @@ class Variant {
   bool IsOrdinal() const;
   bool IsFloat() const { return FType == varSingle || FType == varDouble; }
 
-  bool AsBoolean() const;       // Boolean, or an ordinal other than 0
-  std::int64_t AsInt64() const;  // ordinals and Boolean; others raise "Invalid variant type conversion"
-  double AsDouble() const;      // floats and ordinals; others raise "Invalid variant type conversion"
+  bool AsBoolean() const;  // Boolean, or an ordinal other than 0
+  std::int64_t AsInt64()
+      const;                // ordinals and Boolean; others raise "Invalid variant type conversion"
+  double AsDouble() const;  // floats and ordinals; others raise "Invalid variant type conversion"
   const UnicodeString& Text() const { return FText; }  // the text of a text variant
 
   // The general variant-to-text conversion: Empty and Null give empty text,

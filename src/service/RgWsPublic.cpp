@@ -72,8 +72,8 @@ constexpr TPropInfo kErrorProps[] = {
 
 #define DELVAN_U16_(s) u##s
 #define DELVAN_U16(x) DELVAN_U16_(#x)
-#define DELVAN_SERVICE_CLASS(Cls, Parent, ...)                                                \
-  constinit const TClass Cls::StaticClass = DefineClass<Cls, Parent>(                         \
+#define DELVAN_SERVICE_CLASS(Cls, Parent, ...)                        \
+  constinit const TClass Cls::StaticClass = DefineClass<Cls, Parent>( \
       Cls::StaticClass, DELVAN_U16(Cls), ServiceUnitName __VA_OPT__(, ) __VA_ARGS__)
 
 DELVAN_SERVICE_CLASS(RgWsPublicInputRtBase, TRemotable);

@@ -112,7 +112,8 @@ class RgWsPublic : public IInvokable {
   virtual void rgWsPublicAfmMethod(RgWsPublicInputRtUser* const& RgWsPublicInputRt_in,
                                    RgWsPublicBasicRtUser*& RgWsPublicBasicRt_out,
                                    RgWsPublicFirmActRtUserArray& arrayOfRgWsPublicFirmActRt_out,
-                                   TXSDecimal*& pCallSeqId_out, GenWsErrorRtUser*& pErrorRec_out) = 0;
+                                   TXSDecimal*& pCallSeqId_out,
+                                   GenWsErrorRtUser*& pErrorRec_out) = 0;
   virtual UnicodeString rgWsPublicVersionInfo() = 0;
 
  protected:

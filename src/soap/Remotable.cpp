@@ -3,11 +3,15 @@
 namespace delvan::soap {
 
 namespace {
-constexpr std::u16string_view kOptionNames[] = {
-    u"xoHolderClass", u"xoAttributeOnLastMember", u"xoInlineArrays", u"xoLiteralParam",
-    u"xoSimpleTypeWrapper", u"xoOption6", u"xoOption7", u"xoOption8", u"xoOption9",
-    u"xoOptionA", u"xoOptionB", u"xoOptionC", u"xoOptionD", u"xoOptionE", u"xoOptionF",
-    u"xoOptionG", u"xoOptionH", u"xoOptionI"};
+constexpr std::u16string_view kOptionNames[] = {u"xoHolderClass",       u"xoAttributeOnLastMember",
+                                                u"xoInlineArrays",      u"xoLiteralParam",
+                                                u"xoSimpleTypeWrapper", u"xoOption6",
+                                                u"xoOption7",           u"xoOption8",
+                                                u"xoOption9",           u"xoOptionA",
+                                                u"xoOptionB",           u"xoOptionC",
+                                                u"xoOptionD",           u"xoOptionE",
+                                                u"xoOptionF",           u"xoOptionG",
+                                                u"xoOptionH",           u"xoOptionI"};
 
 constexpr rtl::TOrdinalTypeData MakeOptionsData() {
   rtl::TOrdinalTypeData d;
@@ -40,8 +44,7 @@ UnicodeString SerializationOptionsToText(TSerializationOptions options) {
   return text;
 }
 
-constinit const TClass TRemotable::StaticClass =
-    rtl::DefineClass<TRemotable, TObject>(TRemotable::StaticClass, u"TRemotable",
-                                          u"Soap.InvokeRegistry");
+constinit const TClass TRemotable::StaticClass = rtl::DefineClass<TRemotable, TObject>(
+    TRemotable::StaticClass, u"TRemotable", u"Soap.InvokeRegistry");
 
 }  // namespace delvan::soap

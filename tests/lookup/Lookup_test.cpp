@@ -27,7 +27,8 @@ TEST(FailureText, SentenceThenMessageInTheAnsiCodePage) {
     const char* message;  // UTF-8
     std::string bytes;    // after the sentence
   } cases[] = {
-      {platform::CP_GREEK, "Σφάλμα σύνδεσης", "\xD3\xF6\xDC\xEB\xEC\xE1 \xF3\xFD\xED\xE4\xE5\xF3\xE7\xF2"},
+      {platform::CP_GREEK, "Σφάλμα σύνδεσης",
+       "\xD3\xF6\xDC\xEB\xEC\xE1 \xF3\xFD\xED\xE4\xE5\xF3\xE7\xF2"},
       {platform::CP_UTF8, "Σφάλμα", "Σφάλμα"},
       {platform::CP_US_ASCII, "Σφάλμα 404", "?????? 404"},
       {platform::CP_GREEK, "", ""},

@@ -107,7 +107,10 @@ TEST(ResultText, GreekRecordInEachCodePage) {
   // Without Greek in the code page, every Greek letter becomes "?".
   ScopedACP ascii(platform::CP_US_ASCII);
   std::string bytes = OrganizeOutputData(user.get(), &error, acts.list).Bytes();
-  EXPECT_NE(bytes.find("doyDescr=??" "?-??????;"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("doyDescr=??"
+                       "?-??????;"),
+            std::string::npos)
+      << bytes;
 }
 
 TEST(ResultText, QuotingRules) {
@@ -148,12 +151,13 @@ TEST(ResultText, AbsentRecordsAndActivities) {
   Activities three;
   three.list = {Activity(u"A", u"1", u"K", u"1"), Activity(u"B", u"2", u"L", nullptr), nullptr};
   std::string text = OrganizeOutputData(nullptr, nullptr, three.list).Bytes();
-  EXPECT_EQ(text,
-            "firmActDescr___0___=A;firmActKind___0___=1;firmActKindDescr___0___=K;"
-            "firmActCode___0___=1;"
-            "firmActDescr___1___=B;firmActKind___1___=2;firmActKindDescr___1___=L;"
-            "firmActCode___1___=;"
-            "firmActDescr___2___=;firmActKind___2___=;firmActKindDescr___2___=;firmActCode___2___=");
+  EXPECT_EQ(
+      text,
+      "firmActDescr___0___=A;firmActKind___0___=1;firmActKindDescr___0___=K;"
+      "firmActCode___0___=1;"
+      "firmActDescr___1___=B;firmActKind___1___=2;firmActKindDescr___1___=L;"
+      "firmActCode___1___=;"
+      "firmActDescr___2___=;firmActKind___2___=;firmActKindDescr___2___=;firmActCode___2___=");
 }
 
 TEST(ResultText, ValuesKeepTheirTexts) {
@@ -169,9 +173,14 @@ TEST(ResultText, ValuesKeepTheirTexts) {
   EXPECT_TRUE(text.ends_with(";firmActCode___0___=abc"));
 
   // An unpaired surrogate does not survive the UTF-8 round trip.
-  user.Fafm = u"1\xD800" u"2";
+  user.Fafm =
+      u"1\xD800"
+      u"2";
   text = OrganizeOutputData(&user, nullptr, {}).Bytes();
-  EXPECT_TRUE(text.starts_with("afm=1\xEF\xBF\xBD" "2;")) << text;
+  EXPECT_TRUE(
+      text.starts_with("afm=1\xEF\xBF\xBD"
+                       "2;"))
+      << text;
   ScopedACP greek(platform::CP_GREEK);
   EXPECT_TRUE(OrganizeOutputData(&user, nullptr, {}).Bytes().starts_with("afm=1?2;"));
 }

@@ -46,10 +46,18 @@ TEST(SysUtils, StrToInt) {
     bool ok;
     std::int32_t value;
   } cases[] = {
-      {u"0", true, 0},           {u"2001", true, 2001},        {u"-5", true, -5},
-      {u"+7", true, 7},          {u"2147483647", true, INT32_MAX}, {u"-2147483648", true, INT32_MIN},
-      {u"2147483648", false, 0}, {u"", false, 0},              {u"-", false, 0},
-      {u"12a", false, 0},        {u" 1", false, 0},            {u"\x0661", false, 0},
+      {u"0", true, 0},
+      {u"2001", true, 2001},
+      {u"-5", true, -5},
+      {u"+7", true, 7},
+      {u"2147483647", true, INT32_MAX},
+      {u"-2147483648", true, INT32_MIN},
+      {u"2147483648", false, 0},
+      {u"", false, 0},
+      {u"-", false, 0},
+      {u"12a", false, 0},
+      {u" 1", false, 0},
+      {u"\x0661", false, 0},
       {u"99999999999999999999", false, 0},
   };
   for (const auto& c : cases) {

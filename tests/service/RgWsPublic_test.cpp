@@ -85,7 +85,8 @@ TEST(Records, PublishedPropertiesInDeclarationOrder) {
             (V{u"firmActDescr", u"firmActKind", u"firmActKindDescr", u"firmActCode"}));
   EXPECT_EQ(Names(GenWsErrorRtUser::StaticClass), (V{u"errorDescr", u"errorCode"}));
 
-  const rtl::TPropInfo* code = rtl::GetPropInfo(&RgWsPublicFirmActRtUser::StaticClass, u"firmActCode");
+  const rtl::TPropInfo* code =
+      rtl::GetPropInfo(&RgWsPublicFirmActRtUser::StaticClass, u"firmActCode");
   ASSERT_NE(code, nullptr);
   EXPECT_EQ(code->PropType->Class(), &TXSDecimal::StaticClass);
   RgWsPublicFirmActRtUser act;
@@ -156,12 +157,17 @@ TEST(ServiceContract, ExpectedAnswerFollowsTheContract) {
            xml.find(":" + n + ">") != std::string::npos;
   };
   for (const rtl::TParamInfo& p : TypeInfo_RgWsPublic.Interface()->Methods[0].Params) {
-    if (p.Flags & rtl::pfVar) EXPECT_TRUE(has(p.Name)) << test::Utf8(p.Name);
+    if (p.Flags & rtl::pfVar) {
+      EXPECT_TRUE(has(p.Name)) << test::Utf8(p.Name);
+    }
   }
-  for (const TClass* cls : {&RgWsPublicBasicRtUser::StaticClass, &RgWsPublicFirmActRtUser::StaticClass,
-                            &GenWsErrorRtUser::StaticClass})
-    for (const rtl::TPropInfo* p : rtl::GetPropList(cls))
+  for (const TClass* cls :
+       {&RgWsPublicBasicRtUser::StaticClass, &RgWsPublicFirmActRtUser::StaticClass,
+        &GenWsErrorRtUser::StaticClass}) {
+    for (const rtl::TPropInfo* p : rtl::GetPropList(cls)) {
       EXPECT_TRUE(has(p->Name) || p->Name == u"stopDate") << test::Utf8(p->Name);
+    }
+  }
   EXPECT_NE(xml.find("xmlns:srvc=\"@SERVICE_NAMESPACE@\""), std::string::npos);
 }
 
