@@ -43,6 +43,12 @@ class EConvertError : public Exception {
   using Exception::Exception;
 };
 
+// An index outside a list ("List index out of bounds (%d)").
+class EListError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // Reading or writing a stream past what it can give or take.
 class EStreamError : public Exception {
  public:

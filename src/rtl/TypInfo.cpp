@@ -65,6 +65,7 @@ constinit const TClass TObject::StaticClass{
     TTypeInfo{tkClass, u"TObject", u"System", &TObject::StaticClass},
     nullptr,
     []() -> TObject* { return new TObject(); },
+    {},
     {}};
 
 // ---- Built-in types ----------------------------------------------------------
@@ -95,6 +96,11 @@ constinit const TFloatTypeData kSingle{ftSingle};
 constinit const TFloatTypeData kDouble{ftDouble};
 constinit const TFloatTypeData kExtended{ftExtended};
 constinit const TFloatTypeData kCurrency{ftCurr};
+constinit const TFloatTypeData kComp{ftComp};
+constinit const TShortStringTypeData kShortString{255};
+constinit const TOrdinalTypeData kByteBool{otUByte, 0, 1, &TypeInfo_ByteBool, kBooleanNames};
+constinit const TOrdinalTypeData kWordBool{otUWord, 0, 1, &TypeInfo_WordBool, kBooleanNames};
+constinit const TOrdinalTypeData kLongBool{otULong, 0, 1, &TypeInfo_LongBool, kBooleanNames};
 
 constexpr TMethodInfo kIInterfaceMethods[] = {
     {u"QueryInterface", ccStdCall, {}, &TypeInfo_Integer},
@@ -118,13 +124,20 @@ constinit const TTypeInfo TypeInfo_Single{tkFloat, u"Single", u"System", &kSingl
 constinit const TTypeInfo TypeInfo_Double{tkFloat, u"Double", u"System", &kDouble};
 constinit const TTypeInfo TypeInfo_Extended{tkFloat, u"Extended", u"System", &kExtended};
 constinit const TTypeInfo TypeInfo_Currency{tkFloat, u"Currency", u"System", &kCurrency};
+constinit const TTypeInfo TypeInfo_Comp{tkFloat, u"Comp", u"System", &kComp};
+constinit const TTypeInfo TypeInfo_Real{tkFloat, u"Real", u"System", &kDouble};
 constinit const TTypeInfo TypeInfo_TDateTime{tkFloat, u"TDateTime", u"System", &kDouble};
 constinit const TTypeInfo TypeInfo_Char{tkChar, u"AnsiChar", u"System", &kChar};
 constinit const TTypeInfo TypeInfo_WideChar{tkWChar, u"WideChar", u"System", &kWideChar};
 constinit const TTypeInfo TypeInfo_UnicodeString{tkUString, u"UnicodeString", u"System"};
 constinit const TTypeInfo TypeInfo_WideString{tkWString, u"WideString", u"System"};
 constinit const TTypeInfo TypeInfo_AnsiString{tkLString, u"AnsiString", u"System"};
+constinit const TTypeInfo TypeInfo_ShortString{tkString, u"ShortString", u"System", &kShortString};
 constinit const TTypeInfo TypeInfo_Variant{tkVariant, u"Variant", u"System"};
+constinit const TTypeInfo TypeInfo_OleVariant{tkVariant, u"OleVariant", u"System"};
+constinit const TTypeInfo TypeInfo_ByteBool{tkEnumeration, u"ByteBool", u"System", &kByteBool};
+constinit const TTypeInfo TypeInfo_WordBool{tkEnumeration, u"WordBool", u"System", &kWordBool};
+constinit const TTypeInfo TypeInfo_LongBool{tkEnumeration, u"LongBool", u"System", &kLongBool};
 constinit const TTypeInfo TypeInfo_IInterface{tkInterface, u"IInterface", u"System", &kIInterface};
 constinit const TTypeInfo TypeInfo_IInvokable{tkInterface, u"IInvokable", u"System", &kIInvokable};
 

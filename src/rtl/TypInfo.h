@@ -199,6 +199,8 @@ struct TClass {
   const TClass* Parent = nullptr;    // null only for TObject
   TObject* (*Create)() = nullptr;    // the virtual constructor; null for an abstract class
   std::span<const TPropInfo> Props;  // own published properties, in declaration order
+  // The interfaces the class itself declares it implements (not its parent's).
+  std::span<const TGUID> Interfaces;
 
   std::u16string_view ClassName() const { return Info.Name; }
   std::u16string_view UnitName() const { return Info.UnitName; }
@@ -252,13 +254,21 @@ extern const TTypeInfo TypeInfo_Single;
 extern const TTypeInfo TypeInfo_Double;
 extern const TTypeInfo TypeInfo_Extended;
 extern const TTypeInfo TypeInfo_Currency;
+extern const TTypeInfo TypeInfo_Comp;       // a 64-bit integer kept in the floating-point unit
+extern const TTypeInfo TypeInfo_Real;       // the second 64-bit float type
 extern const TTypeInfo TypeInfo_TDateTime;  // a Double counting days since 1899-12-30
 extern const TTypeInfo TypeInfo_Char;       // 8-bit character
 extern const TTypeInfo TypeInfo_WideChar;
 extern const TTypeInfo TypeInfo_UnicodeString;
-extern const TTypeInfo TypeInfo_WideString;
+extern const TTypeInfo TypeInfo_WideString;  // the COM wide string
 extern const TTypeInfo TypeInfo_AnsiString;
+extern const TTypeInfo TypeInfo_ShortString;  // length-prefixed, at most 255 characters
 extern const TTypeInfo TypeInfo_Variant;
+extern const TTypeInfo TypeInfo_OleVariant;  // the COM variant
+// Boolean-like integers of 1, 2 and 4 bytes: any value other than 0 is true.
+extern const TTypeInfo TypeInfo_ByteBool;
+extern const TTypeInfo TypeInfo_WordBool;
+extern const TTypeInfo TypeInfo_LongBool;
 
 // The type information of a field type, for the property makers.
 template <class T>
@@ -343,12 +353,14 @@ constexpr TPropInfo MakeProp(std::u16string_view name, std::int32_t index = kNoI
   return p;
 }
 
-// The class descriptor of T: name, unit, parent and own properties. T's
-// virtual constructor is its default constructor unless T is abstract.
+// The class descriptor of T: name, unit, parent, own properties and the
+// interfaces T declares. T's virtual constructor is its default constructor
+// unless T is abstract.
 template <class T, class Parent>
 constexpr TClass DefineClass(const TClass& self, std::u16string_view name, std::u16string_view unit,
-                             std::span<const TPropInfo> props = {}) {
-  TClass c{TTypeInfo{tkClass, name, unit, &self}, &Parent::StaticClass, nullptr, props};
+                             std::span<const TPropInfo> props = {},
+                             std::span<const TGUID> interfaces = {}) {
+  TClass c{TTypeInfo{tkClass, name, unit, &self}, &Parent::StaticClass, nullptr, props, interfaces};
   if constexpr (!std::is_abstract_v<T> && std::is_default_constructible_v<T>)
     c.Create = []() -> TObject* { return new T(); };
   return c;

@@ -8,6 +8,8 @@
 #include "platform/TimeZone.h"
 #include "rtl/Character.h"
 #include "rtl/SysUtils.h"
+#include "soap/SOAPConst.h"
+#include "soap/TypeRegistry.h"
 
 namespace delvan::soap {
 
@@ -22,6 +24,56 @@ constinit const TClass TXSCustomDateTime::StaticClass =
                                                       u"TXSCustomDateTime", kUnitName);
 constinit const TClass TXSDateTime::StaticClass = rtl::DefineClass<TXSDateTime, TXSCustomDateTime>(
     TXSDateTime::StaticClass, u"TXSDateTime", kUnitName);
+
+#define DELVAN_HOLDER_CLASS(Cls)            \
+  constinit const TClass Cls::StaticClass = \
+      rtl::DefineClass<Cls, TRemotableXS>(Cls::StaticClass, u"" #Cls, kUnitName)
+DELVAN_HOLDER_CLASS(TXSTime);
+DELVAN_HOLDER_CLASS(TXSDate);
+DELVAN_HOLDER_CLASS(TXSDuration);
+DELVAN_HOLDER_CLASS(TXSHexBinary);
+DELVAN_HOLDER_CLASS(TXSString);
+DELVAN_HOLDER_CLASS(TXSBoolean);
+DELVAN_HOLDER_CLASS(TXSInteger);
+DELVAN_HOLDER_CLASS(TXSLong);
+#undef DELVAN_HOLDER_CLASS
+
+// The order among the holders (time, date, dateTime, duration, decimal,
+// then the rest) is ours; only the order of each class's names is fixed.
+void RegisterXSBuiltInHolders(TRemotableTypeRegistry& r) {
+  auto reg = [&](const TClass& cls, std::initializer_list<UnicodeStringView> names) {
+    for (UnicodeStringView name : names)
+      r.RegisterXSClass(&cls, XMLSchemaNameSpace, name, u"", true);
+  };
+  reg(TXSTime::StaticClass, {u"time"});
+  reg(TXSDate::StaticClass, {u"date"});
+  reg(TXSDateTime::StaticClass, {u"dateTime", u"timeInstant"});
+  reg(TXSDuration::StaticClass, {u"duration", u"timeDuration"});
+  reg(TXSDecimal::StaticClass, {u"decimal", u"negativeInteger", u"nonNegativeInteger",
+                                u"nonPositiveInteger", u"positiveInteger"});
+  reg(TXSHexBinary::StaticClass, {u"hexBinary"});
+  reg(TXSString::StaticClass, {u"string"});
+  reg(TXSBoolean::StaticClass, {u"boolean"});
+  reg(TXSInteger::StaticClass, {u"int"});
+  reg(TXSLong::StaticClass, {u"long"});
+}
+
+// ---- Scalar holders ------------------------------------------------------------
+
+void TXSBoolean::XSToNative(const UnicodeString& data) {
+  if (rtl::SameTextAscii(data, u"true") || data == u"1")
+    FValue = true;
+  else if (rtl::SameTextAscii(data, u"false") || data == u"0" || data.empty())
+    FValue = false;
+  else
+    throw EConvertError(u"'%s' is not a valid boolean value", {data});
+}
+
+UnicodeString TXSInteger::NativeToXS() { return rtl::IntToStr(FValue); }
+void TXSInteger::XSToNative(const UnicodeString& data) { FValue = rtl::StrToInt(data); }
+
+UnicodeString TXSLong::NativeToXS() { return rtl::IntToStr(FValue); }
+void TXSLong::XSToNative(const UnicodeString& data) { FValue = rtl::StrToInt64(data); }
 
 // ---- dateTime grammar --------------------------------------------------------
 

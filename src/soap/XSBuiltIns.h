@@ -1,6 +1,7 @@
-// Value holders of the XML Schema scalar types that have no native C++ form
-// (dateTime, decimal), with the text conversions of floats and TDateTime
-// values that the SOAP layer uses.
+// Value holders of the XML Schema scalar types (dateTime and decimal, which
+// the service's records use, and the other holders the type registry
+// registers), with the text conversions of floats and TDateTime values that
+// the SOAP layer uses.
 #pragma once
 
 #include "rtl/DateUtils.h"
@@ -111,6 +112,131 @@ class TXSDateTime : public TXSCustomDateTime {
   // the machine's offset).
   void SetAsDateTime(TDateTime value);
 };
+
+// The other scalar holders. Each keeps its value as the text or the native
+// value named below; no record of the registry service uses them.
+
+// xs:time, xs:date and xs:duration, each kept as its text unchanged.
+class TXSTime : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override { return FText; }
+  void XSToNative(const UnicodeString& data) override { FText = data; }
+
+ private:
+  UnicodeString FText;
+};
+
+class TXSDate : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override { return FText; }
+  void XSToNative(const UnicodeString& data) override { FText = data; }
+
+ private:
+  UnicodeString FText;
+};
+
+class TXSDuration : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override { return FText; }
+  void XSToNative(const UnicodeString& data) override { FText = data; }
+
+ private:
+  UnicodeString FText;
+};
+
+// xs:hexBinary, kept as its text unchanged.
+class TXSHexBinary : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override { return FHexBinaryString; }
+  void XSToNative(const UnicodeString& data) override { FHexBinaryString = data; }
+
+  const UnicodeString& HexBinaryString() const { return FHexBinaryString; }
+
+ private:
+  UnicodeString FHexBinaryString;
+};
+
+// xs:string.
+class TXSString : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override { return FData; }
+  void XSToNative(const UnicodeString& data) override { FData = data; }
+
+  const UnicodeString& Data() const { return FData; }
+  void SetData(const UnicodeString& value) { FData = value; }
+
+ private:
+  UnicodeString FData;
+};
+
+// xs:boolean: "true" or "1" read as true, "false", "0" or the empty text as
+// false (ignoring ASCII case); anything else raises EConvertError "'%s' is
+// not a valid boolean value" and keeps the value. Written "true" or "false".
+class TXSBoolean : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override { return FValue ? u"true" : u"false"; }
+  void XSToNative(const UnicodeString& data) override;
+
+  bool AsBoolean() const { return FValue; }
+  void SetAsBoolean(bool value) { FValue = value; }
+
+ private:
+  bool FValue = false;
+};
+
+// xs:int, a signed 32-bit integer; text that StrToInt refuses raises its
+// EConvertError and keeps the value.
+class TXSInteger : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override;
+  void XSToNative(const UnicodeString& data) override;
+
+  std::int32_t AsInteger() const { return FValue; }
+  void SetAsInteger(std::int32_t value) { FValue = value; }
+
+ private:
+  std::int32_t FValue = 0;
+};
+
+// xs:long, a signed 64-bit integer, likewise with StrToInt64.
+class TXSLong : public TRemotableXS {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString NativeToXS() override;
+  void XSToNative(const UnicodeString& data) override;
+
+  std::int64_t AsInt64() const { return FValue; }
+  void SetAsInt64(std::int64_t value) { FValue = value; }
+
+ private:
+  std::int64_t FValue = 0;
+};
+
+class TRemotableTypeRegistry;
+
+// Registers the holder classes, all scalar, under the XML Schema namespace:
+// TXSTime "time", TXSDate "date", TXSDateTime "dateTime" and "timeInstant",
+// TXSDuration "duration" and "timeDuration", TXSDecimal "decimal",
+// "negativeInteger", "nonNegativeInteger", "nonPositiveInteger" and
+// "positiveInteger", then TXSHexBinary "hexBinary", TXSString "string",
+// TXSBoolean "boolean", TXSInteger "int" and TXSLong "long". Part of the
+// type registry's built-in registrations.
+void RegisterXSBuiltInHolders(TRemotableTypeRegistry& registry);
 
 // Float text with "." as decimal separator and 15 significant digits, in the
 // shortest of fixed and exponent form: "0", "0.1", "1E20", "1.5E-7",
