@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "TestSupport.h"
 #include "platform/TimeZone.h"
 
 namespace delvan::soap {
@@ -234,6 +235,44 @@ TEST(XSDateTime, RoundTripsThroughLocalTime) {
   EXPECT_EQ(dt.NativeToXS(), u"2001-03-15T22:20:30.000-05:30");
   EXPECT_DOUBLE_EQ(dt.AsDateTime(), v);
   EXPECT_DOUBLE_EQ(dt.AsUTCDateTime(), EncodeDateTime(2001, 3, 16, 3, 50, 30, 0));
+}
+
+// The other holders: text in, text out, and what a malformed text does.
+TEST(XSHolders, TextInTextOut) {
+  struct Case {
+    TRemotableXS* holder;
+    const char16_t* in;
+    const char16_t* out;  // null: EConvertError, and the previous value stays
+  };
+  TXSTime time;
+  TXSDate date;
+  TXSDuration duration;
+  TXSHexBinary hex;
+  TXSString str;
+  TXSBoolean b;
+  TXSInteger i;
+  TXSLong l;
+  // clang-format off
+  const Case cases[] = {
+      {&time, u"10:20:30x", u"10:20:30x"}, {&date, u"not a date", u"not a date"},
+      {&duration, u"P1Y2M", u"P1Y2M"}, {&hex, u"0FzZ", u"0FzZ"}, {&str, u" a b ", u" a b "},
+      {&b, u"TRUE", u"true"}, {&b, u"0", u"false"}, {&b, u"1", u"true"}, {&b, u"yes", nullptr},
+      {&b, u"", u"false"}, {&b, u"False", u"false"},
+      {&i, u"-2147483648", u"-2147483648"}, {&i, u"2147483648", nullptr}, {&i, u"12a", nullptr},
+      {&l, u"9223372036854775807", u"9223372036854775807"}, {&l, u"", nullptr},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(test::Utf8(c.holder->ClassName()) + " " + test::Utf8(c.in));
+    const UnicodeString before = c.holder->NativeToXS();
+    if (c.out) {
+      c.holder->XSToNative(c.in);
+      EXPECT_EQ(c.holder->NativeToXS(), c.out);
+    } else {
+      EXPECT_THROW(c.holder->XSToNative(c.in), EConvertError);
+      EXPECT_EQ(c.holder->NativeToXS(), before);
+    }
+  }
 }
 
 }  // namespace
