@@ -20,6 +20,14 @@ namespace {
 using rtl::TTypeInfo;
 
 constexpr int kThreads = 8;
+
+// prefix followed by n. (Built with +=: GCC 12 warns falsely on a literal
+// added to a temporary string.)
+UnicodeString Numbered(UnicodeStringView prefix, std::int64_t n) {
+  UnicodeString s(prefix);
+  s += rtl::IntToStr(n);
+  return s;
+}
 constexpr int kPerThread = 40;
 
 struct IntfDesc {
@@ -33,7 +41,7 @@ class Descriptors {
  public:
   const TTypeInfo* NewInterface(int n) {
     IntfDesc& d = FIntfs.emplace_back();
-    d.Name = u"IConcurrent" + rtl::IntToStr(n);
+    d.Name = Numbered(u"IConcurrent", n);
     d.Data.Parent = &rtl::TypeInfo_IInvokable;
     d.Data.Guid.D1 = static_cast<std::uint32_t>(n + 1);
     d.Info = TTypeInfo{rtl::tkInterface, d.Name, u"Concurrency", &d.Data};
@@ -60,7 +68,7 @@ TEST(Registries, ConcurrentRegistrationAndLookup) {
   std::vector<const TClass*> classes;
   for (int i = 0; i < kThreads * kPerThread; ++i) {
     intfs.push_back(d.NewInterface(i));
-    classes.push_back(d.NewClass(u"TConcurrent" + rtl::IntToStr(i)));
+    classes.push_back(d.NewClass(Numbered(u"TConcurrent", i)));
   }
   // A chain whose property lookups walk up through the re-entrant lock.
   const TClass* top = d.NewClass(u"TTop");
@@ -82,23 +90,23 @@ TEST(Registries, ConcurrentRegistrationAndLookup) {
       start.arrive_and_wait();
       for (int k = 0; k < kPerThread; ++k) {
         const int i = t * kPerThread + k;
-        const UnicodeString ns = u"urn:c" + rtl::IntToStr(i);
+        const UnicodeString ns = Numbered(u"urn:c", i);
         inv.RegisterInterface(intfs[i], ns);
         inv.RegisterDefaultSOAPAction(intfs[i], ns + u"/%operationName%");
-        inv.RegisterParamInfo(intfs[i], u"Op", u"p" + rtl::IntToStr(k), u"", u"[]", 1);
+        inv.RegisterParamInfo(intfs[i], u"Op", Numbered(u"p", k), u"", u"[]", 1);
         rem.RegisterXSClass(classes[i], ns, u"C");
-        rem.RegisterExternalPropName(&middle->Info, u"m" + rtl::IntToStr(i), u"M");
+        rem.RegisterExternalPropName(&middle->Info, Numbered(u"m", i), u"M");
 
         // Look up what another thread registers at the same time.
         const int j = ((t + 1) % kThreads) * kPerThread + k;
         // Nothing yet, the namespace rule before the template arrives, or the template.
         const UnicodeString action = inv.GetActionURIOfInfo(intfs[j], u"Op", 0);
-        const UnicodeString nsj = u"urn:c" + rtl::IntToStr(j);
+        const UnicodeString nsj = Numbered(u"urn:c", j);
         if (!action.empty() && action != nsj + u"#Op" && action != nsj + u"/Op") ++wrongAnswers;
         inv.GetParamInfo(intfs[j], u"op", u"P0");
-        rem.URIToClass(u"urn:c" + rtl::IntToStr(j), u"C");
+        rem.URIToClass(Numbered(u"urn:c", j), u"C");
         if (rem.GetExternalPropName(&bottom->Info, u"p") != u"P") ++wrongAnswers;
-        rem.GetExternalPropName(&bottom->Info, u"m" + rtl::IntToStr(j));
+        rem.GetExternalPropName(&bottom->Info, Numbered(u"m", j));
       }
     });
   for (std::thread& th : threads) th.join();
@@ -107,20 +115,20 @@ TEST(Registries, ConcurrentRegistrationAndLookup) {
   EXPECT_EQ(inv.InterfaceCount(), intfs.size());
   EXPECT_EQ(rem.Entries().size(), classes.size() + 3);
   for (int i = 0; i < kThreads * kPerThread; ++i) {
-    const UnicodeString ns = u"urn:c" + rtl::IntToStr(i);
+    const UnicodeString ns = Numbered(u"urn:c", i);
     ASSERT_EQ(inv.GetNamespaceByGUID(intfs[i]->Interface()->Guid), ns);
     ASSERT_EQ(inv.GetActionURIOfInfo(intfs[i], u"Op", 0), ns + u"/Op");
-    const UnicodeString param = u"p" + rtl::IntToStr(i % kPerThread);
+    const UnicodeString param = Numbered(u"p", i % kPerThread);
     ASSERT_EQ(inv.GetParamInfo(intfs[i], u"Op", param).XMLOptions, 1);
     ASSERT_EQ(rem.URIToClass(ns, u"C"), classes[i]);
-    ASSERT_EQ(rem.GetExternalPropName(&bottom->Info, u"m" + rtl::IntToStr(i)), u"M");
+    ASSERT_EQ(rem.GetExternalPropName(&bottom->Info, Numbered(u"m", i)), u"M");
   }
 }
 
 TEST(Registries, AutomaticRegistrationRacesWithLookups) {
   Descriptors d;
   std::vector<const TClass*> classes;
-  for (int i = 0; i < 50; ++i) classes.push_back(d.NewClass(u"TAuto" + rtl::IntToStr(i)));
+  for (int i = 0; i < 50; ++i) classes.push_back(d.NewClass(Numbered(u"TAuto", i)));
   TRemotableTypeRegistry rem;
   std::latch start(kThreads);
   std::atomic<int> wrongAnswers{0};
