@@ -28,7 +28,8 @@ class TDataContext {
   void* AllocData(std::size_t size);
 
   // The context destroys obj with itself unless it is removed first; an
-  // object listed twice is destroyed once.
+  // object listed twice is destroyed once. Only remotable objects are taken,
+  // so nothing listed is left undestroyed.
   void AddObjectToDestroy(TRemotable* obj);
   void RemoveObjectToDestroy(TRemotable* obj);
   // Each is reset (variant to Empty, array to length 0, string to empty)

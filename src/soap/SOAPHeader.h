@@ -32,6 +32,7 @@ class TSOAPHeader : public TRemotable {
 
 // An ordered list of header objects. While it owns its objects (the
 // default) it destroys them when they are cleared or the list is destroyed.
+// Its items are TSOAPHeader objects: every header class derives from it.
 class THeaderList {
  public:
   explicit THeaderList(bool ownsObjects = true) : FOwnsObjects(ownsObjects) {}

@@ -319,7 +319,7 @@ const TTypeInfo* TRemotableTypeRegistry::VariantToInfo(const Variant& Value) con
       for (UnicodeStringView ns : kNamespaces)
         for (const TRemRegEntry& e : URIMAP)
           if (!e.ClassType && e.URI == ns && e.Name == u"dateTime") return e.Info;
-      break;
+      break;  // none registered: unsupported, like any type without an XML form
     }
     case varOleStr:
     case varString:

@@ -161,21 +161,5 @@ TEST(Registries, AutomaticRegistrationRacesWithLookups) {
               1);
 }
 
-// The process-wide accessors hand out the registries that the library's
-// initialisation made, with the built-ins in them, from any thread.
-TEST(Registries, ProcessWideAccessors) {
-  std::vector<std::thread> threads;
-  std::atomic<int> different{0};
-  TInvokableClassRegistry* inv = &InvRegistry();
-  for (int t = 0; t < kThreads; ++t)
-    threads.emplace_back([&] {
-      if (&InvRegistry() != inv || &RemClassRegistry() != &RemTypeRegistry()) ++different;
-    });
-  for (std::thread& th : threads) th.join();
-  EXPECT_EQ(different, 0);
-  EXPECT_EQ(RemTypeRegistry().XSDToTypeInfo(u"http://www.w3.org/2001/XMLSchema", u"int"),
-            &rtl::TypeInfo_Integer);
-}
-
 }  // namespace
 }  // namespace delvan::soap
