@@ -807,8 +807,11 @@ void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
         t != COMMENT_NODE)
       HierarchyError();
     if (t == ELEMENT_NODE) ++elements;
-    for (TXNode* a = parent; a; a = a->FParent)
-      if (a == m) HierarchyError();  // would make the tree a cycle
+    // Only a node with children can be an ancestor of parent: checking
+    // just those keeps building a deep tree linear.
+    if (!m->FChildren.empty())
+      for (TXNode* a = parent; a; a = a->FParent)
+        if (a == m) HierarchyError();  // would make the tree a cycle
   }
   if (pt == DOCUMENT_NODE && elements > 0) {
     TXNode* root = static_cast<TXDocument*>(parent)->Root();

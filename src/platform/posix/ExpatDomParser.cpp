@@ -20,9 +20,18 @@ constexpr std::int32_t kErrDoctype = 1001;
 constexpr std::int32_t kErrTooDeep = 1002;
 constexpr std::int32_t kErrNamespace = 1003;
 
-UnicodeString Widen(const XML_Char* utf8) {
-  return platform::MultiByteToWideChar(CP_UTF8, 0, utf8 ? utf8 : "");
+// expat hands out UTF-8. ASCII, the bulk of a SOAP message, is widened
+// here directly; anything else goes through the code-page layer.
+UnicodeString Widen(std::string_view utf8) {
+  UnicodeString out(utf8.size(), u'\0');
+  char16_t* d = out.data();
+  for (unsigned char c : utf8) {
+    if (c >= 0x80) return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+    *d++ = c;
+  }
+  return out;
 }
+UnicodeString Widen(const XML_Char* utf8) { return Widen(std::string_view(utf8 ? utf8 : "")); }
 
 // The code page behind an encoding name that expat does not know itself.
 TCodePage ExtraEncoding(std::string_view name) {
@@ -204,7 +213,7 @@ class TTreeBuilder {
     if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace)) {
       std::string text;
       text.swap(FText);
-      Append(NewCharacterData(&FDoc, TEXT_NODE, Widen(text.c_str())));
+      Append(NewCharacterData(&FDoc, TEXT_NODE, Widen(std::string_view(text))));
     }
     FText.clear();
   }
@@ -236,7 +245,7 @@ class TTreeBuilder {
     std::string text;
     text.swap(FText);
     FInCData = false;
-    Append(NewCharacterData(&FDoc, CDATA_SECTION_NODE, Widen(text.c_str())));
+    Append(NewCharacterData(&FDoc, CDATA_SECTION_NODE, Widen(std::string_view(text))));
   }
 
   // The URI bound to prefix in scope; null when unbound (the default
