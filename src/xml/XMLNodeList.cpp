@@ -154,8 +154,11 @@ void TXMLNodeList::Insert(std::int32_t index, IXMLNode* node) {
   IntfPtr<IXMLNode> keep(node);
   // A wrapper that sits in a child list already leaves it first, so that
   // no list goes on showing a node the DOM has moved.
-  if (FNotificationProc == &TXMLNode::ChildListNotify) {
-    if (TXMLNode* oldParent = NodeObject(node)->ParentNodeObject()) {
+  // Only a node whose DOM node has a parent can be in one: a new node
+  // (named parent but not yet inserted) costs no search.
+  TXMLNode* object = NodeObject(node);
+  if (FNotificationProc == &TXMLNode::ChildListNotify && object->FDOMNode->get_parentNode()) {
+    if (TXMLNode* oldParent = object->ParentNodeObject()) {
       if (TXMLNodeList* old = oldParent->FChildNodes.get()) {
         std::int32_t at = old->IndexOf(node);
         if (at >= 0) {

@@ -52,13 +52,13 @@ std::string Outline(IDOMNode* node) {
   while (!stack.empty()) {
     auto [n, depth] = stack.back();
     stack.pop_back();
-    out += std::string(2 * depth, ' ') + Utf8(n->get_nodeName()) + " {" +
-           Utf8(n->get_namespaceURI()) + "}";
+    out.append(2 * depth, ' ').append(Utf8(n->get_nodeName()));
+    out.append(" {").append(Utf8(n->get_namespaceURI())).append("}");
     if (IntfPtr<IDOMNamedNodeMap> attrs = n->get_attributes())
       for (int i = 0; i < attrs->get_length(); ++i) {
         IntfPtr<IDOMNode> a = attrs->get_item(i);
-        out += " " + Utf8(a->get_nodeName()) + "{" + Utf8(a->get_namespaceURI()) +
-               "}=" + Utf8(a->get_nodeValue());
+        out.append(" ").append(Utf8(a->get_nodeName())).append("{");
+        out.append(Utf8(a->get_namespaceURI())).append("}=").append(Utf8(a->get_nodeValue()));
       }
     out += "\n";
     IntfPtr<IDOMNodeList> kids = n->get_childNodes();

@@ -23,8 +23,8 @@ inline std::string ElementOutline(const IntfPtr<xml::IXMLNode>& root) {
   while (!stack.empty()) {
     auto [n, depth] = stack.back();
     stack.pop_back();
-    out += std::string(2 * depth, ' ') + Utf8(n->GetNodeName()) + " {" +
-           Utf8(n->GetNamespaceURI()) + "}\n";
+    out.append(2 * depth, ' ').append(Utf8(n->GetNodeName())).append(" {");
+    out.append(Utf8(n->GetNamespaceURI())).append("}\n");
     IntfPtr<xml::IXMLNodeList> kids = n->GetChildNodes();
     for (int i = kids->GetCount() - 1; i >= 0; --i)
       if (kids->Get(i)->GetNodeType() == xml::ntElement)

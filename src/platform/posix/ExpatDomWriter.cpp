@@ -59,6 +59,7 @@ class TWriter {
   }
 
   void Write(TXNode& top) {
+    Reserve(top);
     struct TFrame {
       TXNode* Node;
       std::size_t Next;
@@ -99,6 +100,26 @@ class TWriter {
   }
 
  private:
+  // Sizes the output once from the tree, so that a large document is not
+  // copied over and over as the text grows.
+  void Reserve(TXNode& top) {
+    std::size_t size = 0;
+    std::vector<TXNode*> stack{&top};
+    while (!stack.empty()) {
+      TXNode* n = stack.back();
+      stack.pop_back();
+      // Nodes lie apart in memory: ask for the ones that come next early.
+      for (std::size_t k = 1; k <= 8 && k <= stack.size(); ++k) {
+        __builtin_prefetch(stack[stack.size() - k]);
+        __builtin_prefetch(reinterpret_cast<char*>(stack[stack.size() - k]) + 128);
+      }
+      size += 2 * n->FName.size() + n->FValue.size() + 8;
+      for (TXNode* a : n->FAttributes) size += a->FName.size() + a->FValue.size() + 4;
+      stack.insert(stack.end(), n->FChildren.begin(), n->FChildren.end());
+    }
+    FOut.reserve(FOut.size() + size + size / 8);
+  }
+
   struct TBinding {
     UnicodeStringView Prefix;
     UnicodeStringView URI;
@@ -238,7 +259,6 @@ class TWriter {
   // Escapes what markup needs escaped; in attribute values also the quote
   // and the white space a reader would normalise away.
   void Escape(UnicodeStringView text, bool attribute) {
-    FOut.reserve(FOut.size() + text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
       char16_t c = text[i];
       switch (c) {
