@@ -200,6 +200,7 @@ void TXMLDocument::LoadData() {
   bool ok = true;
   if (!FXMLStrings.empty()) {
     UnicodeString text;
+    // Lines are joined with CR LF, as the text of a list of lines reads.
     for (const UnicodeString& line : FXMLStrings) text.append(line).append(u"\r\n");
     FDocSource = xdsXMLProperty;
     FXMLStrRead = 0;
@@ -425,6 +426,7 @@ void TXMLDocument::LoadFromXML(const AnsiString& xml) {
 void TXMLDocument::Refresh() {
   CheckActive();
   const TXMLDocumentSource source = FDocSource;
+  // No auto-save: a refresh is asked for to drop the changes.
   ReleaseDoc(false);
   if (source != xdsXMLProperty && source != xdsFile)
     throw EXMLDocError(u"Refresh is only supported if the FileName or XML properties are set");
@@ -480,6 +482,7 @@ void TXMLDocument::SaveToXML(AnsiString& xml) {
 void TXMLDocument::SaveToFile(const UnicodeString& fileName) {
   CheckActive();
   const UnicodeString name = fileName.empty() ? FFileName : fileName;
+  // Saving without any name fails as loading does.
   if (name.empty()) throw EXMLDocError(u"FileName cannot be blank");
   if (!FDOMPersist) DOMNodeExNotSupported();
   FDOMPersist->save(Variant(name));

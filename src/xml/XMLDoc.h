@@ -3,6 +3,10 @@
 // variant node values, the XML declaration held as a processing
 // instruction, and one exception layout for every parse failure.
 //
+// The data-binding facilities (node classes by tag, collections, second
+// views of nodes, document bindings) are not part of this model: nothing in
+// this system uses them.
+//
 // Lifetime: documents without owner and all nodes and lists are counted
 // and die with their last reference. A parent's child list holds its
 // children; a child names its parent, and a node its document, by a back

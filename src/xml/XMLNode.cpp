@@ -263,6 +263,7 @@ void TXMLNode::AttributeListNotify(TNodeListOperation operation, IXMLNode* node,
 
 IntfPtr<IXMLNode> TXMLNode::AutoCreate(bool attribute, const UnicodeString& name) {
   if (!DocOptions().Contains(doNodeAutoCreate)) return {};
+  // An attribute list creates an attribute of that name with empty value.
   if (attribute) {
     IntfPtr<IXMLNode> attr =
         CreateAttributeNode(CreateDOMNode(DOMDocument().get(), name, ntAttribute, {}).get());

@@ -11,6 +11,7 @@ namespace {
 // destructor keeps deep wrapper trees from exhausting the stack.
 thread_local std::vector<IntfPtr<IXMLNode>>* tl_pendingRelease = nullptr;
 
+// The index error of a list: the wording is ours.
 [[noreturn]] void IndexError(std::int64_t index) {
   throw EXMLDocError(u"List index out of bounds (%d)", {static_cast<long long>(index)});
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "platform/XmlDomVendor.h"
+
 namespace delvan::xml {
 
 void DOMVendorNotSupported(UnicodeStringView operation, UnicodeStringView vendor) {
@@ -28,6 +30,13 @@ void TDOMVendorList::Remove(TDOMVendor* vendor) {
 }
 
 UnicodeString DefaultDOMVendor;
+
+void InitializeDOMVendors() { platform::RegisterPlatformDOMVendor(); }
+
+void FinalizeDOMVendors() {
+  platform::UnregisterPlatformDOMVendor();
+  FreeDOMVendors();
+}
 
 namespace {
 std::unique_ptr<TDOMVendorList> g_vendors;

@@ -458,6 +458,12 @@ class TDOMVendorList {
   std::vector<TDOMVendor*> FVendors;
 };
 
+// Library load: registers the platform's DOM vendor as the only vendor.
+void InitializeDOMVendors();
+// Library unload: unregisters and frees that vendor, frees the registry and
+// clears DefaultDOMVendor.
+void FinalizeDOMVendors();
+
 // The registry, made on first use.
 TDOMVendorList& DOMVendors();
 // Frees the registry and clears DefaultDOMVendor (library shutdown).

@@ -297,7 +297,8 @@ bool SupportsFeature(UnicodeStringView feature, UnicodeStringView version) {
          (version.empty() || version == u"1.0" || version == u"2.0");
 }
 
-// Everything a node answers through IDOMNode and IDOMNodeEx. Intfs are the
+// Everything a node answers through IDOMNode and IDOMNodeEx. Path
+// selection (IDOMNodeSelect) is not offered: nothing above uses it. Intfs are the
 // interfaces of the node's type; the first of them stands for IDOMNode.
 template <class... Intfs>
 class TXNodeImpl : public TXNode, public Intfs... {
@@ -359,6 +360,7 @@ class TXNodeImpl : public TXNode, public Intfs... {
   UnicodeString get_namespaceURI() override { return FNamespaceURI; }
   UnicodeString get_prefix() override { return UnicodeString(Named() ? Prefix() : u""); }
   UnicodeString get_localName() override { return UnicodeString(Named() ? LocalName() : u""); }
+  // Both nodes are required, as the platform vendors require them.
   IntfPtr<IDOMNode> insertBefore(IDOMNode* newChild, IDOMNode* refChild) override {
     if (!newChild || !refChild) DOMNodeRequired();
     TXNode* ref = Core(refChild);
@@ -506,6 +508,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
   }
 };
 
+// An attribute keeps its value as text, without child text nodes.
 class TXAttr final : public TXNodeImpl<IDOMAttr, IDOMNodeEx> {
  public:
   explicit TXAttr(TXNode* doc) : TXNodeImpl(doc, ATTRIBUTE_NODE) {}
@@ -585,6 +588,7 @@ class TXProcessingInstruction final : public TXNodeImpl<IDOMProcessingInstructio
   void set_data(const UnicodeString& data) override { FValue = data; }
 };
 
+// Made only on request (never by the parser); written as "&name;".
 class TXEntityReference final : public TXNodeImpl<IDOMEntityReference, IDOMNodeEx> {
  public:
   explicit TXEntityReference(TXNode* doc) : TXNodeImpl(doc, ENTITY_REFERENCE_NODE) {}
@@ -803,6 +807,7 @@ void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
   for (TXNode* m : moving) {
     const std::uint16_t t = m->FType;
     if (t == DOCUMENT_NODE || t == ATTRIBUTE_NODE || t == DOCUMENT_FRAGMENT_NODE) HierarchyError();
+    // A document holds one element, processing instructions and comments.
     if (pt == DOCUMENT_NODE && t != ELEMENT_NODE && t != PROCESSING_INSTRUCTION_NODE &&
         t != COMMENT_NODE)
       HierarchyError();

@@ -21,7 +21,7 @@ namespace delvan::platform::posix {
 
 using namespace delvan::xml;
 
-// The name this vendor is registered under.
+// The name this vendor is registered under: the parser it stands on.
 inline constexpr UnicodeStringView kExpatDOMVendorName = u"Expat DOM";
 
 // Deepest element nesting a parsed document may have; deeper is a parse

@@ -161,6 +161,7 @@ class TTreeBuilder {
     FError.Reason = std::move(reason);
     FError.Line = static_cast<std::int32_t>(XML_GetCurrentLineNumber(FParser));
     FError.LinePos = static_cast<std::int32_t>(XML_GetCurrentColumnNumber(FParser)) + 1;
+    // The file position is the byte offset into the input.
     FError.FilePos = static_cast<std::int32_t>(
         std::min<XML_Index>(INT_MAX, std::max<XML_Index>(0, XML_GetCurrentByteIndex(FParser))));
   }

@@ -58,6 +58,9 @@ class TWriter {
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) OpenScope(**it, false);
   }
 
+  // Writes top without any white space of its own: no line break after
+  // the declaration, no byte-order mark; an element without children is
+  // written "<a/>", one with an empty text child "<a></a>".
   void Write(TXNode& top) {
     Reserve(top);
     struct TFrame {
@@ -171,6 +174,8 @@ class TWriter {
     UnicodeStringView prefix = e.Prefix();
     // A prefixed name without namespace cannot be declared; it is written
     // as the tree has it.
+    // URIs are compared exactly, as a reader binds them; a declaration of
+    // the same prefix on the element itself wins over its namespace.
     const bool undeclarable = !prefix.empty() && e.FNamespaceURI.empty();
     if (!undeclarable && prefix != u"xml" && Lookup(prefix) != e.FNamespaceURI &&
         !declaredHere(prefix))
@@ -290,6 +295,8 @@ class TWriter {
         default:
           break;
       }
+      // Outside text and attribute values (names, comments, CDATA) such a
+      // character cannot be referenced and is left to the encoder ("?").
       if (!FRepertoire.Has(c)) {
         char32_t cp = c;
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
