@@ -6,6 +6,7 @@
 #include <atomic>
 #include <compare>
 #include <cstdint>
+#include <tuple>
 #include <utility>
 
 #include "rtl/UnicodeString.h"
@@ -175,6 +176,48 @@ class TInterfacedObject : public IInterface {
     _AddRef();
     return S_OK;
   }
+
+ private:
+  std::atomic<std::int32_t> FRefCount{0};
+};
+
+// A counted object that implements the interfaces Intfs (each derived from
+// IInterface) and destroys itself when its last reference goes.
+// QueryInterface answers for each of Intfs and for IInterface; a derived
+// class answers for further interfaces (such as the bases of Intfs) in
+// QueryOther.
+template <class... Intfs>
+class TInterfacedImpl : public Intfs... {
+ public:
+  TInterfacedImpl() = default;
+  TInterfacedImpl(const TInterfacedImpl&) = delete;
+  TInterfacedImpl& operator=(const TInterfacedImpl&) = delete;
+  virtual ~TInterfacedImpl() = default;
+
+  HRESULT QueryInterface(const TGUID& iid, void** obj) override {
+    if (!obj) return E_POINTER;
+    *obj = nullptr;
+    if (iid == IInterface::IID) {
+      *obj = static_cast<IInterface*>(static_cast<First*>(this));
+    } else {
+      ((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
+      if (!*obj) *obj = QueryOther(iid);
+    }
+    if (!*obj) return E_NOINTERFACE;
+    _AddRef();
+    return S_OK;
+  }
+  std::int32_t _AddRef() override { return FRefCount.fetch_add(1, std::memory_order_relaxed) + 1; }
+  std::int32_t _Release() override {
+    std::int32_t n = FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (n == 0) delete this;
+    return n;
+  }
+
+ protected:
+  using First = std::tuple_element_t<0, std::tuple<Intfs...>>;
+  // The interface pointer for iid (not yet counted), or null.
+  virtual void* QueryOther(const TGUID&) { return nullptr; }
 
  private:
   std::atomic<std::int32_t> FRefCount{0};

@@ -1,0 +1,1039 @@
+// Nodes of our own DOM: the tree links and counting of TXNode, the
+// interface classes by node type, live lists and maps, the document with
+// its persistence, and the vendor that hands them out.
+#include "platform/posix/ExpatDom.h"
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "platform/CodePage.h"
+
+namespace delvan::platform::posix {
+
+namespace {
+
+[[noreturn]] void HierarchyError() {
+  throw DOMException(u"The node cannot be inserted at this point of the tree");
+}
+[[noreturn]] void NotAChild() { throw DOMException(u"The node is not a child of this node"); }
+[[noreturn]] void IndexSizeError() { throw DOMException(u"Index or size is out of range"); }
+[[noreturn]] void Unsupported(UnicodeStringView operation) {
+  DOMVendorNotSupported(operation, kExpatDOMVendorName);
+}
+
+bool IsDeclarationName(UnicodeStringView name) {
+  return name == u"xmlns" || name.starts_with(u"xmlns:");
+}
+
+// Calls f on root and every node below it (children and attributes), in
+// no particular order, without recursion.
+template <class F>
+void ForEachInTree(TXNode* root, F f) {
+  std::vector<TXNode*> stack{root};
+  while (!stack.empty()) {
+    TXNode* n = stack.back();
+    stack.pop_back();
+    f(n);
+    stack.insert(stack.end(), n->FAttributes.begin(), n->FAttributes.end());
+    stack.insert(stack.end(), n->FChildren.begin(), n->FChildren.end());
+  }
+}
+
+// Calls f on every node below root (not root itself) in document order.
+template <class F>
+void ForEachDescendant(TXNode* root, F f) {
+  std::vector<TXNode*> stack(root->FChildren.rbegin(), root->FChildren.rend());
+  while (!stack.empty()) {
+    TXNode* n = stack.back();
+    stack.pop_back();
+    f(n);
+    stack.insert(stack.end(), n->FChildren.rbegin(), n->FChildren.rend());
+  }
+}
+
+}  // namespace
+
+// ---- TXNode ------------------------------------------------------------------
+
+std::int32_t TXNode::AddRef() {
+  if (FType != DOCUMENT_NODE) FDoc->FRefs.fetch_add(1, std::memory_order_relaxed);
+  return FRefs.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+std::int32_t TXNode::Release() {
+  if (FType == DOCUMENT_NODE) {
+    std::int32_t n = FRefs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (n == 0) FreeTree(this);
+    return n;
+  }
+  TXNode* doc = FDoc;
+  std::int32_t n = FRefs.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (n == 0 && !FParent) FreeTree(this);
+  doc->Release();
+  return n;
+}
+
+void TXNode::SetName(UnicodeString qualifiedName) {
+  FName = std::move(qualifiedName);
+  std::size_t c = FName.find(u':');
+  FColon = c == UnicodeString::npos ? npos : c;
+}
+
+UnicodeStringView TXNode::Prefix() const {
+  if (FColon == npos) return {};
+  return UnicodeStringView(FName).substr(0, FColon);
+}
+
+UnicodeStringView TXNode::LocalName() const {
+  if (FColon == npos) return FName;
+  return UnicodeStringView(FName).substr(FColon + 1);
+}
+
+std::size_t TXNode::IndexInParent() {
+  std::vector<TXNode*>& list = FType == ATTRIBUTE_NODE ? FParent->FAttributes : FParent->FChildren;
+  if (FIndexHint < list.size() && list[FIndexHint] == this) return FIndexHint;
+  auto it = std::find(list.begin(), list.end(), this);
+  FIndexHint = static_cast<std::size_t>(it - list.begin());
+  return FIndexHint;
+}
+
+TXNode* TXNode::AttributeByName(UnicodeStringView name) const {
+  for (TXNode* a : FAttributes)
+    if (a->FName == name) return a;
+  return nullptr;
+}
+
+TXNode* TXNode::AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView localName) const {
+  for (TXNode* a : FAttributes)
+    if (a->FNamespaceURI == namespaceURI && a->LocalName() == localName) return a;
+  return nullptr;
+}
+
+void FreeTree(TXNode* root) {
+  std::vector<TXNode*> stack{root};
+  while (!stack.empty()) {
+    TXNode* n = stack.back();
+    stack.pop_back();
+    for (std::vector<TXNode*>* list : {&n->FAttributes, &n->FChildren}) {
+      for (TXNode* c : *list) {
+        if (c->FRefs.load(std::memory_order_acquire) > 0)
+          c->FParent = nullptr;  // still referenced: lives on detached
+        else
+          stack.push_back(c);
+      }
+    }
+    delete n;
+  }
+}
+
+void Orphan(TXNode* node) {
+  TXNode* parent = node->FParent;
+  std::vector<TXNode*>& list =
+      node->FType == ATTRIBUTE_NODE ? parent->FAttributes : parent->FChildren;
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(node->IndexInParent()));
+  node->FParent = nullptr;
+  if (node->FRefs.load(std::memory_order_acquire) == 0) FreeTree(node);
+}
+
+namespace {
+
+// Detaches node from its parent without freeing it (the caller attaches it
+// again at once or holds a reference).
+void Detach(TXNode* node) {
+  if (!node->FParent) return;
+  std::vector<TXNode*>& list =
+      node->FType == ATTRIBUTE_NODE ? node->FParent->FAttributes : node->FParent->FChildren;
+  list.erase(list.begin() + static_cast<std::ptrdiff_t>(node->IndexInParent()));
+  node->FParent = nullptr;
+}
+
+// Moves a detached subtree, with the references held on it, to doc.
+void Adopt(TXNode* node, TXNode* doc) {
+  TXNode* old = node->FDoc;
+  if (old == doc) return;
+  std::int32_t refs = 0;
+  ForEachInTree(node, [&](TXNode* n) {
+    refs += n->FRefs.load(std::memory_order_relaxed);
+    n->FDoc = doc;
+  });
+  doc->FRefs.fetch_add(refs, std::memory_order_relaxed);
+  if (old->FRefs.fetch_sub(refs, std::memory_order_acq_rel) - refs == 0) FreeTree(old);
+}
+
+}  // namespace
+
+// ---- Interface classes ----------------------------------------------------------
+
+namespace {
+
+TXNode* Core(IDOMNode* node);
+UnicodeString TextContent(TXNode* node);
+void SetTextContent(TXNode* node, const UnicodeString& text);
+TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc);
+void Normalize(TXNode* node);
+void InsertChild(TXNode* parent, TXNode* child, std::size_t index);
+
+template <class T>
+IntfPtr<T> Counted(TXNode* node);
+
+class TXChildList final : public TInterfacedImpl<IDOMNodeList> {
+ public:
+  explicit TXChildList(TXNode* owner) : FOwnerRef(owner->Intf()), FOwner(owner) {}
+  IntfPtr<IDOMNode> get_item(std::int32_t index) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= FOwner->FChildren.size()) return {};
+    return IntfPtr<IDOMNode>(FOwner->FChildren[static_cast<std::size_t>(index)]->Intf());
+  }
+  std::int32_t get_length() override { return static_cast<std::int32_t>(FOwner->FChildren.size()); }
+
+ private:
+  IntfPtr<IDOMNode> FOwnerRef;  // keeps the owner alive
+  TXNode* FOwner;
+};
+
+class TXStaticList final : public TInterfacedImpl<IDOMNodeList> {
+ public:
+  std::vector<IntfPtr<IDOMNode>> FItems;
+  IntfPtr<IDOMNode> get_item(std::int32_t index) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= FItems.size()) return {};
+    return FItems[static_cast<std::size_t>(index)];
+  }
+  std::int32_t get_length() override { return static_cast<std::int32_t>(FItems.size()); }
+};
+
+// Attaches attr to element, replacing the attribute that matches it (by
+// name, or by namespace and local name); returns the replaced one.
+IntfPtr<IDOMNode> PutAttribute(TXNode* element, IDOMNode* node, bool byNamespace) {
+  if (!node) DOMNodeRequired();
+  TXNode* attr = Core(node);
+  if (attr->FType != ATTRIBUTE_NODE) HierarchyError();
+  if (attr->FParent == element) return {};
+  if (attr->FParent) throw DOMException(u"The attribute is in use by another element");
+  TXNode* old = byNamespace ? element->AttributeByNS(attr->FNamespaceURI, attr->LocalName())
+                            : element->AttributeByName(attr->FName);
+  if (attr->FDoc != element->FDoc) Adopt(attr, element->FDoc);
+  IntfPtr<IDOMNode> result;
+  if (old) {
+    result = IntfPtr<IDOMNode>(old->Intf());
+    std::size_t i = old->IndexInParent();
+    old->FParent = nullptr;
+    element->FAttributes[i] = attr;
+    attr->FIndexHint = i;
+  } else {
+    attr->FIndexHint = element->FAttributes.size();
+    element->FAttributes.push_back(attr);
+  }
+  attr->FParent = element;
+  return result;
+}
+
+IntfPtr<IDOMNode> TakeAttribute(TXNode* attr) {
+  if (!attr) return {};
+  IntfPtr<IDOMNode> result(attr->Intf());
+  Detach(attr);
+  return result;
+}
+
+class TXAttrMap final : public TInterfacedImpl<IDOMNamedNodeMap> {
+ public:
+  explicit TXAttrMap(TXNode* owner) : FOwnerRef(owner->Intf()), FOwner(owner) {}
+  IntfPtr<IDOMNode> get_item(std::int32_t index) override {
+    if (index < 0 || static_cast<std::size_t>(index) >= FOwner->FAttributes.size()) return {};
+    return IntfPtr<IDOMNode>(FOwner->FAttributes[static_cast<std::size_t>(index)]->Intf());
+  }
+  std::int32_t get_length() override {
+    return static_cast<std::int32_t>(FOwner->FAttributes.size());
+  }
+  IntfPtr<IDOMNode> getNamedItem(const UnicodeString& name) override {
+    TXNode* a = FOwner->AttributeByName(name);
+    return a ? IntfPtr<IDOMNode>(a->Intf()) : nullptr;
+  }
+  IntfPtr<IDOMNode> setNamedItem(IDOMNode* node) override {
+    return PutAttribute(FOwner, node, false);
+  }
+  IntfPtr<IDOMNode> removeNamedItem(const UnicodeString& name) override {
+    return TakeAttribute(FOwner->AttributeByName(name));
+  }
+  IntfPtr<IDOMNode> getNamedItemNS(const UnicodeString& namespaceURI,
+                                   const UnicodeString& localName) override {
+    TXNode* a = FOwner->AttributeByNS(namespaceURI, localName);
+    return a ? IntfPtr<IDOMNode>(a->Intf()) : nullptr;
+  }
+  IntfPtr<IDOMNode> setNamedItemNS(IDOMNode* node) override {
+    return PutAttribute(FOwner, node, true);
+  }
+  IntfPtr<IDOMNode> removeNamedItemNS(const UnicodeString& namespaceURI,
+                                      const UnicodeString& localName) override {
+    return TakeAttribute(FOwner->AttributeByNS(namespaceURI, localName));
+  }
+
+ private:
+  IntfPtr<IDOMNode> FOwnerRef;
+  TXNode* FOwner;
+};
+
+IntfPtr<IDOMNodeList> ElementsByTagName(TXNode* root, UnicodeStringView name) {
+  IntfPtr<TXStaticList> list(new TXStaticList);
+  ForEachDescendant(root, [&](TXNode* n) {
+    if (n->IsElement() && (name == u"*" || n->FName == name)) list->FItems.emplace_back(n->Intf());
+  });
+  return IntfPtr<IDOMNodeList>(list.get());
+}
+
+IntfPtr<IDOMNodeList> ElementsByTagNameNS(TXNode* root, UnicodeStringView ns,
+                                          UnicodeStringView local) {
+  IntfPtr<TXStaticList> list(new TXStaticList);
+  ForEachDescendant(root, [&](TXNode* n) {
+    if (n->IsElement() && (ns == u"*" || n->FNamespaceURI == ns) &&
+        (local == u"*" || n->LocalName() == local))
+      list->FItems.emplace_back(n->Intf());
+  });
+  return IntfPtr<IDOMNodeList>(list.get());
+}
+
+bool SupportsFeature(UnicodeStringView feature, UnicodeStringView version) {
+  return rtl::SameTextAscii(feature, u"XML") &&
+         (version.empty() || version == u"1.0" || version == u"2.0");
+}
+
+// Everything a node answers through IDOMNode and IDOMNodeEx. Path
+// selection (IDOMNodeSelect) is not offered: nothing above uses it. Intfs are the
+// interfaces of the node's type; the first of them stands for IDOMNode.
+template <class... Intfs>
+class TXNodeImpl : public TXNode, public Intfs... {
+ protected:
+  using First = std::tuple_element_t<0, std::tuple<Intfs...>>;
+
+ public:
+  using TXNode::TXNode;
+
+  IDOMNode* Intf() override { return static_cast<First*>(this); }
+
+  HRESULT QueryInterface(const TGUID& iid, void** obj) override {
+    if (!obj) return E_POINTER;
+    *obj = nullptr;
+    if (iid == IInterface::IID || iid == IDOMNode::IID) {
+      *obj = Intf();
+    } else {
+      ((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
+      if (!*obj) *obj = QueryOther(iid);
+    }
+    if (!*obj) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  std::int32_t _AddRef() override { return AddRef(); }
+  std::int32_t _Release() override { return Release(); }
+
+  // IDOMNode
+  UnicodeString get_nodeName() override { return FName; }
+  UnicodeString get_nodeValue() override { return HasValue() ? FValue : UnicodeString(); }
+  void set_nodeValue(const UnicodeString& value) override {
+    // Nodes without a value ignore it, as the DOM has it.
+    if (HasValue()) FValue = value;
+  }
+  std::uint16_t get_nodeType() override { return FType; }
+  IntfPtr<IDOMNode> get_parentNode() override {
+    if (FType == ATTRIBUTE_NODE || !FParent) return {};
+    return IntfPtr<IDOMNode>(FParent->Intf());
+  }
+  IntfPtr<IDOMNodeList> get_childNodes() override {
+    return IntfPtr<IDOMNodeList>(new TXChildList(this));
+  }
+  IntfPtr<IDOMNode> get_firstChild() override {
+    return FChildren.empty() ? nullptr : IntfPtr<IDOMNode>(FChildren.front()->Intf());
+  }
+  IntfPtr<IDOMNode> get_lastChild() override {
+    return FChildren.empty() ? nullptr : IntfPtr<IDOMNode>(FChildren.back()->Intf());
+  }
+  IntfPtr<IDOMNode> get_previousSibling() override { return Sibling(-1); }
+  IntfPtr<IDOMNode> get_nextSibling() override { return Sibling(1); }
+  IntfPtr<IDOMNamedNodeMap> get_attributes() override {
+    if (!IsElement()) return {};
+    return IntfPtr<IDOMNamedNodeMap>(new TXAttrMap(this));
+  }
+  IntfPtr<IDOMDocument> get_ownerDocument() override {
+    if (FType == DOCUMENT_NODE) return {};
+    return Counted<IDOMDocument>(FDoc);
+  }
+  UnicodeString get_namespaceURI() override { return FNamespaceURI; }
+  UnicodeString get_prefix() override { return UnicodeString(Named() ? Prefix() : u""); }
+  UnicodeString get_localName() override { return UnicodeString(Named() ? LocalName() : u""); }
+  // Both nodes are required, as the platform vendors require them.
+  IntfPtr<IDOMNode> insertBefore(IDOMNode* newChild, IDOMNode* refChild) override {
+    if (!newChild || !refChild) DOMNodeRequired();
+    TXNode* ref = Core(refChild);
+    if (ref->FParent != this || ref->FType == ATTRIBUTE_NODE) NotAChild();
+    InsertChild(this, Core(newChild), ref->IndexInParent());
+    return IntfPtr<IDOMNode>(newChild);
+  }
+  IntfPtr<IDOMNode> replaceChild(IDOMNode* newChild, IDOMNode* oldChild) override {
+    if (!newChild || !oldChild) DOMNodeRequired();
+    TXNode* old = Core(oldChild);
+    if (old->FParent != this || old->FType == ATTRIBUTE_NODE) NotAChild();
+    IntfPtr<IDOMNode> result(oldChild);
+    if (Core(newChild) == old) return result;
+    InsertChild(this, Core(newChild), old->IndexInParent());
+    Detach(old);
+    return result;
+  }
+  IntfPtr<IDOMNode> removeChild(IDOMNode* child) override {
+    if (!child) DOMNodeRequired();
+    TXNode* c = Core(child);
+    if (c->FParent != this || c->FType == ATTRIBUTE_NODE) NotAChild();
+    IntfPtr<IDOMNode> result(child);
+    Detach(c);
+    return result;
+  }
+  IntfPtr<IDOMNode> appendChild(IDOMNode* newChild) override {
+    if (!newChild) DOMNodeRequired();
+    InsertChild(this, Core(newChild), FChildren.size());
+    return IntfPtr<IDOMNode>(newChild);
+  }
+  bool hasChildNodes() override { return !FChildren.empty(); }
+  IntfPtr<IDOMNode> cloneNode(bool deep) override {
+    TXNode* copy = CloneTree(this, deep, FDoc);
+    return IntfPtr<IDOMNode>(copy->Intf());
+  }
+  void normalize() override { Normalize(this); }
+  bool supports(const UnicodeString& feature, const UnicodeString& version) override {
+    return SupportsFeature(feature, version);
+  }
+
+  // IDOMNodeEx
+  UnicodeString get_text() override { return TextContent(this); }
+  UnicodeString get_xml() override { return SerializeToText(*this); }
+  void set_text(const UnicodeString& text) override { SetTextContent(this, text); }
+  void transformNode(IDOMNode*, UnicodeString&) override { Unsupported(u"transformNode"); }
+  void transformNode(IDOMNode*, IDOMDocument*) override { Unsupported(u"transformNode"); }
+
+ protected:
+  // The pointer for an interface the node type answers beyond Intfs.
+  virtual void* QueryOther(const TGUID&) { return nullptr; }
+
+ private:
+  bool HasValue() const {
+    return FType == ATTRIBUTE_NODE || IsCharacterData() || FType == PROCESSING_INSTRUCTION_NODE;
+  }
+  bool Named() const { return FType == ELEMENT_NODE || FType == ATTRIBUTE_NODE; }
+  IntfPtr<IDOMNode> Sibling(int delta) {
+    if (FType == ATTRIBUTE_NODE || !FParent) return {};
+    std::size_t i = IndexInParent();
+    if (delta < 0 && i == 0) return {};
+    std::size_t j = delta < 0 ? i - 1 : i + 1;
+    if (j >= FParent->FChildren.size()) return {};
+    return IntfPtr<IDOMNode>(FParent->FChildren[j]->Intf());
+  }
+};
+
+class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
+ public:
+  explicit TXElement(TXNode* doc) : TXNodeImpl(doc, ELEMENT_NODE) {}
+
+  UnicodeString get_tagName() override { return FName; }
+  UnicodeString getAttribute(const UnicodeString& name) override {
+    TXNode* a = AttributeByName(name);
+    return a ? a->FValue : UnicodeString();
+  }
+  void setAttribute(const UnicodeString& name, const UnicodeString& value) override {
+    if (TXNode* a = AttributeByName(name)) {
+      a->FValue = value;
+      return;
+    }
+    AppendAttribute(NewAttribute(FDoc, name, {}, value));
+  }
+  void removeAttribute(const UnicodeString& name) override {
+    if (TXNode* a = AttributeByName(name)) Orphan(a);
+  }
+  IntfPtr<IDOMAttr> getAttributeNode(const UnicodeString& name) override {
+    return Counted<IDOMAttr>(AttributeByName(name));
+  }
+  IntfPtr<IDOMAttr> setAttributeNode(IDOMAttr* attr) override {
+    return QueryIntf<IDOMAttr>(PutAttribute(this, attr, false));
+  }
+  IntfPtr<IDOMAttr> removeAttributeNode(IDOMAttr* attr) override {
+    if (!attr) DOMNodeRequired();
+    TXNode* a = Core(attr);
+    if (a->FParent != this || a->FType != ATTRIBUTE_NODE)
+      throw DOMException(u"The attribute does not belong to this element");
+    return QueryIntf<IDOMAttr>(TakeAttribute(a));
+  }
+  IntfPtr<IDOMNodeList> getElementsByTagName(const UnicodeString& name) override {
+    return ElementsByTagName(this, name);
+  }
+  UnicodeString getAttributeNS(const UnicodeString& namespaceURI,
+                               const UnicodeString& localName) override {
+    TXNode* a = AttributeByNS(namespaceURI, localName);
+    return a ? a->FValue : UnicodeString();
+  }
+  void setAttributeNS(const UnicodeString& namespaceURI, const UnicodeString& qualifiedName,
+                      const UnicodeString& value) override {
+    std::size_t c = qualifiedName.find(u':');
+    UnicodeStringView local = c == UnicodeString::npos
+                                  ? UnicodeStringView(qualifiedName)
+                                  : UnicodeStringView(qualifiedName).substr(c + 1);
+    if (TXNode* a = AttributeByNS(namespaceURI, local)) {
+      a->SetName(qualifiedName);
+      a->FValue = value;
+      return;
+    }
+    AppendAttribute(NewAttribute(FDoc, qualifiedName, namespaceURI, value));
+  }
+  void removeAttributeNS(const UnicodeString& namespaceURI,
+                         const UnicodeString& localName) override {
+    if (TXNode* a = AttributeByNS(namespaceURI, localName)) Orphan(a);
+  }
+  IntfPtr<IDOMAttr> getAttributeNodeNS(const UnicodeString& namespaceURI,
+                                       const UnicodeString& localName) override {
+    return Counted<IDOMAttr>(AttributeByNS(namespaceURI, localName));
+  }
+  IntfPtr<IDOMAttr> setAttributeNodeNS(IDOMAttr* attr) override {
+    return QueryIntf<IDOMAttr>(PutAttribute(this, attr, true));
+  }
+  IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString& namespaceURI,
+                                               const UnicodeString& localName) override {
+    return ElementsByTagNameNS(this, namespaceURI, localName);
+  }
+  bool hasAttribute(const UnicodeString& name) override { return AttributeByName(name); }
+  bool hasAttributeNS(const UnicodeString& namespaceURI, const UnicodeString& localName) override {
+    return AttributeByNS(namespaceURI, localName);
+  }
+
+ private:
+  void AppendAttribute(TXNode* attr) {
+    attr->FParent = this;
+    attr->FIndexHint = FAttributes.size();
+    FAttributes.push_back(attr);
+  }
+};
+
+// An attribute keeps its value as text, without child text nodes.
+class TXAttr final : public TXNodeImpl<IDOMAttr, IDOMNodeEx> {
+ public:
+  explicit TXAttr(TXNode* doc) : TXNodeImpl(doc, ATTRIBUTE_NODE) {}
+  UnicodeString get_name() override { return FName; }
+  bool get_specified() override { return true; }
+  UnicodeString get_value() override { return FValue; }
+  void set_value(const UnicodeString& value) override { FValue = value; }
+  IntfPtr<IDOMElement> get_ownerElement() override { return Counted<IDOMElement>(FParent); }
+};
+
+// Character data of text, CDATA sections and comments.
+template <class I>
+class TXCharData : public TXNodeImpl<I, IDOMNodeEx> {
+ public:
+  using TXNodeImpl<I, IDOMNodeEx>::TXNodeImpl;
+  UnicodeString get_data() override { return this->FValue; }
+  void set_data(const UnicodeString& data) override { this->FValue = data; }
+  std::int32_t get_length() override { return static_cast<std::int32_t>(this->FValue.size()); }
+  UnicodeString substringData(std::int32_t offset, std::int32_t count) override {
+    return this->FValue.substr(Offset(offset), Count(count));
+  }
+  void appendData(const UnicodeString& data) override { this->FValue += data; }
+  void insertData(std::int32_t offset, const UnicodeString& data) override {
+    this->FValue.insert(Offset(offset), data);
+  }
+  void deleteData(std::int32_t offset, std::int32_t count) override {
+    this->FValue.erase(Offset(offset), Count(count));
+  }
+  void replaceData(std::int32_t offset, std::int32_t count, const UnicodeString& data) override {
+    this->FValue.replace(Offset(offset), Count(count), data);
+  }
+
+ protected:
+  void* QueryOther(const TGUID& iid) override {
+    if (iid == IDOMCharacterData::IID) return static_cast<IDOMCharacterData*>(this);
+    return nullptr;
+  }
+  std::size_t Offset(std::int32_t offset) const {
+    if (offset < 0 || static_cast<std::size_t>(offset) > this->FValue.size()) IndexSizeError();
+    return static_cast<std::size_t>(offset);
+  }
+  static std::size_t Count(std::int32_t count) {
+    if (count < 0) IndexSizeError();
+    return static_cast<std::size_t>(count);
+  }
+};
+
+template <class I>
+class TXTextImpl final : public TXCharData<I> {
+ public:
+  using TXCharData<I>::TXCharData;
+  IntfPtr<IDOMText> splitText(std::int32_t offset) override {
+    std::size_t at = this->Offset(offset);
+    TXNode* rest = NewCharacterData(this->FDoc, this->FType, this->FValue.substr(at));
+    IntfPtr<IDOMText> result = Counted<IDOMText>(rest);
+    this->FValue.erase(at);
+    if (this->FParent) InsertChild(this->FParent, rest, this->IndexInParent() + 1);
+    return result;
+  }
+
+ protected:
+  void* QueryOther(const TGUID& iid) override {
+    if (iid == IDOMText::IID) return static_cast<IDOMText*>(this);
+    return TXCharData<I>::QueryOther(iid);
+  }
+};
+
+using TXText = TXTextImpl<IDOMText>;
+using TXCDATASection = TXTextImpl<IDOMCDATASection>;
+using TXComment = TXCharData<IDOMComment>;
+
+class TXProcessingInstruction final : public TXNodeImpl<IDOMProcessingInstruction, IDOMNodeEx> {
+ public:
+  explicit TXProcessingInstruction(TXNode* doc) : TXNodeImpl(doc, PROCESSING_INSTRUCTION_NODE) {}
+  UnicodeString get_target() override { return FName; }
+  UnicodeString get_data() override { return FValue; }
+  void set_data(const UnicodeString& data) override { FValue = data; }
+};
+
+// Made only on request (never by the parser); written as "&name;".
+class TXEntityReference final : public TXNodeImpl<IDOMEntityReference, IDOMNodeEx> {
+ public:
+  explicit TXEntityReference(TXNode* doc) : TXNodeImpl(doc, ENTITY_REFERENCE_NODE) {}
+};
+
+class TXFragment final : public TXNodeImpl<IDOMDocumentFragment, IDOMNodeEx> {
+ public:
+  explicit TXFragment(TXNode* doc) : TXNodeImpl(doc, DOCUMENT_FRAGMENT_NODE) {
+    FName = u"#document-fragment";
+  }
+};
+
+class TXImplementation final : public TInterfacedImpl<IDOMImplementation> {
+ public:
+  bool hasFeature(const UnicodeString& feature, const UnicodeString& version) override {
+    return SupportsFeature(feature, version);
+  }
+  IntfPtr<IDOMDocumentType> createDocumentType(const UnicodeString&, const UnicodeString&,
+                                               const UnicodeString&) override {
+    Unsupported(u"createDocumentType");
+  }
+  // As the platform vendors do, the arguments are not used: the document
+  // starts empty and the node model adds what it needs.
+  IntfPtr<IDOMDocument> createDocument(const UnicodeString&, const UnicodeString&,
+                                       IDOMDocumentType*) override {
+    return NewDocument();
+  }
+};
+
+class TXDocument final
+    : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions, IDOMParseError> {
+ public:
+  TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
+    FDoc = this;
+    FName = u"#document";
+  }
+
+  // IDOMDocument
+  IntfPtr<IDOMDocumentType> get_doctype() override { return {}; }
+  IntfPtr<IDOMImplementation> get_domImplementation() override {
+    return IntfPtr<IDOMImplementation>(new TXImplementation);
+  }
+  IntfPtr<IDOMElement> get_documentElement() override { return Counted<IDOMElement>(Root()); }
+  void set_documentElement(IDOMElement* element) override {
+    if (!element) DOMNodeRequired();
+    if (TXNode* root = Root()) {
+      if (root == Core(element)) return;
+      std::size_t i = root->IndexInParent();
+      IntfPtr<IDOMNode> keep(root->Intf());
+      Detach(root);
+      InsertChild(this, Core(element), i);
+    } else {
+      InsertChild(this, Core(element), FChildren.size());
+    }
+  }
+  IntfPtr<IDOMElement> createElement(const UnicodeString& tagName) override {
+    return Counted<IDOMElement>(NewElement(this, tagName, {}));
+  }
+  IntfPtr<IDOMDocumentFragment> createDocumentFragment() override {
+    return Counted<IDOMDocumentFragment>(NewFragment(this));
+  }
+  IntfPtr<IDOMText> createTextNode(const UnicodeString& data) override {
+    return Counted<IDOMText>(NewCharacterData(this, TEXT_NODE, data));
+  }
+  IntfPtr<IDOMComment> createComment(const UnicodeString& data) override {
+    return Counted<IDOMComment>(NewCharacterData(this, COMMENT_NODE, data));
+  }
+  IntfPtr<IDOMCDATASection> createCDATASection(const UnicodeString& data) override {
+    return Counted<IDOMCDATASection>(NewCharacterData(this, CDATA_SECTION_NODE, data));
+  }
+  IntfPtr<IDOMProcessingInstruction> createProcessingInstruction(
+      const UnicodeString& target, const UnicodeString& data) override {
+    return Counted<IDOMProcessingInstruction>(NewProcessingInstruction(this, target, data));
+  }
+  IntfPtr<IDOMAttr> createAttribute(const UnicodeString& name) override {
+    return Counted<IDOMAttr>(NewAttribute(this, name, {}, {}));
+  }
+  IntfPtr<IDOMEntityReference> createEntityReference(const UnicodeString& name) override {
+    return Counted<IDOMEntityReference>(NewEntityReference(this, name));
+  }
+  IntfPtr<IDOMNodeList> getElementsByTagName(const UnicodeString& tagName) override {
+    return ElementsByTagName(this, tagName);
+  }
+  IntfPtr<IDOMNode> importNode(IDOMNode* node, bool deep) override {
+    if (!node) DOMNodeRequired();
+    TXNode* source = Core(node);
+    if (source->FType == DOCUMENT_NODE) HierarchyError();
+    return IntfPtr<IDOMNode>(CloneTree(source, deep, this)->Intf());
+  }
+  IntfPtr<IDOMElement> createElementNS(const UnicodeString& namespaceURI,
+                                       const UnicodeString& qualifiedName) override {
+    return Counted<IDOMElement>(NewElement(this, qualifiedName, namespaceURI));
+  }
+  IntfPtr<IDOMAttr> createAttributeNS(const UnicodeString& namespaceURI,
+                                      const UnicodeString& qualifiedName) override {
+    return Counted<IDOMAttr>(NewAttribute(this, qualifiedName, namespaceURI, {}));
+  }
+  IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString& namespaceURI,
+                                               const UnicodeString& localName) override {
+    return ElementsByTagNameNS(this, namespaceURI, localName);
+  }
+  IntfPtr<IDOMElement> getElementById(const UnicodeString&) override {
+    Unsupported(u"getElementById");
+  }
+
+  // IDOMPersist
+  std::int32_t asyncLoadState() override { return 4; }  // loads always complete in the call
+  bool load(const Variant& source) override {
+    if (!source.IsText()) throw DOMException(u"A file name is required");
+    const UnicodeString& name = source.Text();
+    std::ifstream in(platform::WideCharToMultiByte(CP_UTF8, 0, name), std::ios::binary);
+    if (!in) {
+      ClearChildren();
+      FError = TXParseError{};
+      FError.ErrorCode = 2;
+      FError.URL = name;
+      FError.Reason = u"The file cannot be opened";
+      return false;
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return Parse(bytes.str(), nullptr, name);
+  }
+  bool loadFromStream(TStream& stream) override { return Parse(stream.ReadRest(), nullptr, {}); }
+  bool loadxml(const UnicodeString& value) override {
+    // Text is already decoded: whatever its declaration says, read it as
+    // the UTF-8 we make of it.
+    return Parse(platform::WideCharToMultiByte(CP_UTF8, 0, value), "UTF-8", {});
+  }
+  void save(const Variant& destination) override {
+    if (!destination.IsText()) throw DOMException(u"A file name is required");
+    std::string bytes = SerializeDocument(*this);
+    std::ofstream out(platform::WideCharToMultiByte(CP_UTF8, 0, destination.Text()),
+                      std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out.flush())
+      throw DOMException(u"The file \"%s\" cannot be written", {destination.Text()});
+  }
+  void saveToStream(TStream& stream) override { stream.WriteBytes(SerializeDocument(*this)); }
+  void set_OnAsyncLoad(TAsyncEventHandler handler) override {
+    // Never called: loading is synchronous whatever async says.
+    FOnAsyncLoad = std::move(handler);
+  }
+
+  // IDOMParseOptions. validate and resolveExternals are kept but change
+  // nothing: documents with a document type are refused, so there is
+  // nothing to validate against and nothing external to resolve.
+  bool get_async() override { return FAsync; }
+  bool get_preserveWhiteSpace() override { return FPreserveWhiteSpace; }
+  bool get_resolveExternals() override { return FResolveExternals; }
+  bool get_validate() override { return FValidate; }
+  void set_async(bool value) override { FAsync = value; }
+  void set_preserveWhiteSpace(bool value) override { FPreserveWhiteSpace = value; }
+  void set_resolveExternals(bool value) override { FResolveExternals = value; }
+  void set_validate(bool value) override { FValidate = value; }
+
+  // IDOMParseError
+  std::int32_t get_errorCode() override { return FError.ErrorCode; }
+  UnicodeString get_url() override { return FError.URL; }
+  UnicodeString get_reason() override { return FError.Reason; }
+  UnicodeString get_srcText() override { return FError.SrcText; }
+  std::int32_t get_line() override { return FError.Line; }
+  std::int32_t get_linepos() override { return FError.LinePos; }
+  std::int32_t get_filepos() override { return FError.FilePos; }
+
+  TXNode* Root() const {
+    for (TXNode* c : FChildren)
+      if (c->IsElement()) return c;
+    return nullptr;
+  }
+
+  bool FAsync = false;
+  bool FPreserveWhiteSpace = false;
+  bool FResolveExternals = false;
+  bool FValidate = false;
+
+ private:
+  void ClearChildren() {
+    while (!FChildren.empty()) Orphan(FChildren.back());
+  }
+  bool Parse(const std::string& bytes, const char* encoding, const UnicodeString& url) {
+    ClearChildren();
+    FError = TXParseError{};
+    bool ok = ParseDocument(*this, bytes, encoding, FPreserveWhiteSpace, FError);
+    FError.URL = url;
+    return ok;
+  }
+
+  TXParseError FError;
+  TAsyncEventHandler FOnAsyncLoad;
+};
+
+TXNode* Core(IDOMNode* node) {
+  TXNode* core = dynamic_cast<TXNode*>(node);
+  if (!core) throw DOMException(u"The node belongs to another DOM implementation");
+  return core;
+}
+
+template <class T>
+IntfPtr<T> Counted(TXNode* node) {
+  if (!node) return {};
+  return QueryIntf<T>(node->Intf());
+}
+
+// Checks that child may go below parent, then moves it there at index
+// (taking it from where it was, and from its document when another).
+void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
+  const std::uint16_t pt = parent->FType;
+  if (pt != ELEMENT_NODE && pt != DOCUMENT_NODE && pt != DOCUMENT_FRAGMENT_NODE) HierarchyError();
+  std::vector<TXNode*> moving;
+  if (child->FType == DOCUMENT_FRAGMENT_NODE)
+    moving = child->FChildren;
+  else
+    moving.push_back(child);
+  std::size_t elements = 0;
+  for (TXNode* m : moving) {
+    const std::uint16_t t = m->FType;
+    if (t == DOCUMENT_NODE || t == ATTRIBUTE_NODE || t == DOCUMENT_FRAGMENT_NODE) HierarchyError();
+    // A document holds one element, processing instructions and comments.
+    if (pt == DOCUMENT_NODE && t != ELEMENT_NODE && t != PROCESSING_INSTRUCTION_NODE &&
+        t != COMMENT_NODE)
+      HierarchyError();
+    if (t == ELEMENT_NODE) ++elements;
+    // Only a node with children can be an ancestor of parent: checking
+    // just those keeps building a deep tree linear.
+    if (!m->FChildren.empty())
+      for (TXNode* a = parent; a; a = a->FParent)
+        if (a == m) HierarchyError();  // would make the tree a cycle
+  }
+  if (pt == DOCUMENT_NODE && elements > 0) {
+    TXNode* root = static_cast<TXDocument*>(parent)->Root();
+    if (elements > 1 || (root && std::find(moving.begin(), moving.end(), root) == moving.end()))
+      throw DOMException(u"Only one top level element is allowed in an XML document");
+  }
+  for (TXNode* m : moving) {
+    if (m->FParent == parent && m->IndexInParent() < index) --index;
+    Detach(m);
+    if (m->FDoc != parent->FDoc) Adopt(m, parent->FDoc);
+    index = std::min(index, parent->FChildren.size());
+    parent->FChildren.insert(parent->FChildren.begin() + static_cast<std::ptrdiff_t>(index), m);
+    m->FParent = parent;
+    m->FIndexHint = index;
+    ++index;
+  }
+}
+
+UnicodeString TextContent(TXNode* node) {
+  if (node->FType != ELEMENT_NODE && node->FType != DOCUMENT_NODE &&
+      node->FType != DOCUMENT_FRAGMENT_NODE)
+    return node->FValue;
+  UnicodeString text;
+  ForEachDescendant(node, [&](TXNode* n) {
+    if (n->FType == TEXT_NODE || n->FType == CDATA_SECTION_NODE) text += n->FValue;
+  });
+  return text;
+}
+
+void SetTextContent(TXNode* node, const UnicodeString& text) {
+  if (node->FType == DOCUMENT_NODE) HierarchyError();
+  if (node->FType != ELEMENT_NODE && node->FType != DOCUMENT_FRAGMENT_NODE) {
+    if (node->FType != ENTITY_REFERENCE_NODE) node->FValue = text;
+    return;
+  }
+  while (!node->FChildren.empty()) Orphan(node->FChildren.back());
+  if (!text.empty()) InsertChild(node, NewCharacterData(node->FDoc, TEXT_NODE, text), 0);
+}
+
+TXNode* CloneOne(TXNode* n, TXNode* doc) {
+  switch (n->FType) {
+    case ELEMENT_NODE: {
+      TXNode* e = NewElement(doc, n->FName, n->FNamespaceURI);
+      for (TXNode* a : n->FAttributes) {
+        TXNode* copy = NewAttribute(doc, a->FName, a->FNamespaceURI, a->FValue);
+        copy->FParent = e;
+        copy->FIndexHint = e->FAttributes.size();
+        e->FAttributes.push_back(copy);
+      }
+      return e;
+    }
+    case ATTRIBUTE_NODE:
+      return NewAttribute(doc, n->FName, n->FNamespaceURI, n->FValue);
+    case TEXT_NODE:
+    case CDATA_SECTION_NODE:
+    case COMMENT_NODE:
+      return NewCharacterData(doc, n->FType, n->FValue);
+    case PROCESSING_INSTRUCTION_NODE:
+      return NewProcessingInstruction(doc, n->FName, n->FValue);
+    case ENTITY_REFERENCE_NODE:
+      return NewEntityReference(doc, n->FName);
+    case DOCUMENT_FRAGMENT_NODE:
+      return NewFragment(doc);
+    default:
+      HierarchyError();
+  }
+}
+
+// A detached copy of node in doc (a new document when node is one). The
+// copy is handed out unreferenced: the caller counts it at once.
+TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc) {
+  TXNode* top;
+  if (node->FType == DOCUMENT_NODE) {
+    auto* copy = new TXDocument;
+    auto* from = static_cast<TXDocument*>(node);
+    copy->FAsync = from->FAsync;
+    copy->FPreserveWhiteSpace = from->FPreserveWhiteSpace;
+    copy->FResolveExternals = from->FResolveExternals;
+    copy->FValidate = from->FValidate;
+    top = copy;
+    doc = copy;
+  } else {
+    top = CloneOne(node, doc);
+  }
+  if (!deep) return top;
+  // Hold the copy while it grows, so that a failure frees it.
+  IntfPtr<IDOMNode> guard(top->Intf());
+  std::vector<std::pair<TXNode*, TXNode*>> stack{{node, top}};
+  while (!stack.empty()) {
+    auto [from, to] = stack.back();
+    stack.pop_back();
+    for (TXNode* c : from->FChildren) {
+      TXNode* copy = CloneOne(c, doc);
+      copy->FParent = to;
+      copy->FIndexHint = to->FChildren.size();
+      to->FChildren.push_back(copy);
+      if (!c->FChildren.empty()) stack.emplace_back(c, copy);
+    }
+  }
+  guard.Detach();
+  // Handed out with the guard's count taken back by the caller's IntfPtr.
+  top->FRefs.fetch_sub(1, std::memory_order_relaxed);
+  if (top != doc) doc->FRefs.fetch_sub(1, std::memory_order_relaxed);
+  return top;
+}
+
+void Normalize(TXNode* node) {
+  std::vector<TXNode*> stack{node};
+  while (!stack.empty()) {
+    TXNode* n = stack.back();
+    stack.pop_back();
+    std::vector<TXNode*>& kids = n->FChildren;
+    for (std::size_t i = 0; i < kids.size();) {
+      TXNode* c = kids[i];
+      if (c->FType == TEXT_NODE) {
+        while (i + 1 < kids.size() && kids[i + 1]->FType == TEXT_NODE) {
+          c->FValue += kids[i + 1]->FValue;
+          Orphan(kids[i + 1]);
+        }
+        if (c->FValue.empty()) {
+          Orphan(c);
+          continue;
+        }
+      } else if (!c->FChildren.empty()) {
+        stack.push_back(c);
+      }
+      ++i;
+    }
+  }
+}
+
+}  // namespace
+
+// ---- Node factory ---------------------------------------------------------------
+
+TXNode* NewElement(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI) {
+  auto* n = new TXElement(doc);
+  n->SetName(std::move(qualifiedName));
+  n->FNamespaceURI = std::move(namespaceURI);
+  return n;
+}
+
+TXNode* NewAttribute(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI,
+                     UnicodeString value) {
+  auto* n = new TXAttr(doc);
+  // A declaration made without namespace is still one, as a parsed one is.
+  if (namespaceURI.empty() && IsDeclarationName(qualifiedName)) namespaceURI = kXMLNSNamespaceURI;
+  n->SetName(std::move(qualifiedName));
+  n->FNamespaceURI = std::move(namespaceURI);
+  n->FValue = std::move(value);
+  return n;
+}
+
+TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
+  TXNode* n;
+  switch (type) {
+    case TEXT_NODE:
+      n = new TXText(doc, TEXT_NODE);
+      n->FName = u"#text";
+      break;
+    case CDATA_SECTION_NODE:
+      n = new TXCDATASection(doc, CDATA_SECTION_NODE);
+      n->FName = u"#cdata-section";
+      break;
+    default:
+      n = new TXComment(doc, COMMENT_NODE);
+      n->FName = u"#comment";
+      break;
+  }
+  n->FValue = std::move(data);
+  return n;
+}
+
+TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data) {
+  auto* n = new TXProcessingInstruction(doc);
+  n->FName = std::move(target);
+  n->FValue = std::move(data);
+  return n;
+}
+
+TXNode* NewEntityReference(TXNode* doc, UnicodeString name) {
+  auto* n = new TXEntityReference(doc);
+  n->FName = std::move(name);
+  return n;
+}
+
+TXNode* NewFragment(TXNode* doc) { return new TXFragment(doc); }
+
+IntfPtr<IDOMDocument> NewDocument() { return IntfPtr<IDOMDocument>(new TXDocument); }
+
+// ---- Vendor -----------------------------------------------------------------------
+
+namespace {
+
+class TExpatDOMVendor final : public TDOMVendor {
+ public:
+  UnicodeString Description() const override { return UnicodeString(kExpatDOMVendorName); }
+  IntfPtr<IDOMImplementation> DOMImplementation() override {
+    return IntfPtr<IDOMImplementation>(new TXImplementation);
+  }
+};
+
+std::unique_ptr<TExpatDOMVendor> g_vendor;
+
+}  // namespace
+
+void RegisterExpatDOMVendor() {
+  if (g_vendor) return;
+  auto vendor = std::make_unique<TExpatDOMVendor>();
+  RegisterDOMVendor(vendor.get());
+  g_vendor = std::move(vendor);
+}
+
+void UnregisterExpatDOMVendor() {
+  if (!g_vendor) return;
+  UnRegisterDOMVendor(g_vendor.get());
+  g_vendor.reset();
+}
+
+}  // namespace delvan::platform::posix

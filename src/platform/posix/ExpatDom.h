@@ -1,0 +1,121 @@
+// The DOM of our own behind the vendor-neutral interfaces: the node tree,
+// its parser (expat, with namespaces resolved here) and its serialiser.
+//
+// Lifetime: every node belongs to one document. A counted reference to a
+// node counts on the node and on its document, so a document lives while
+// any of its nodes is referenced. A node with a parent (or owner element) is
+// owned by it; a node without one is freed with its subtree when its last
+// reference goes. No walk over the tree recurses: depth is only bounded for
+// parsed documents, not for trees built by hand.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xml/xmldom.h"
+
+namespace delvan::platform::posix {
+
+using namespace delvan::xml;
+
+// The name this vendor is registered under: the parser it stands on.
+inline constexpr UnicodeStringView kExpatDOMVendorName = u"Expat DOM";
+
+// Deepest element nesting a parsed document may have; deeper is a parse
+// error. Chosen well above any SOAP message and well below what a thread's
+// stack would survive in a recursive reader above us.
+inline constexpr std::size_t kMaxParseDepth = 1000;
+
+// The data and tree links every node has, apart from its interfaces.
+class TXNode {
+ public:
+  TXNode(TXNode* doc, std::uint16_t type) : FType(type), FDoc(doc) {}
+  TXNode(const TXNode&) = delete;
+  TXNode& operator=(const TXNode&) = delete;
+  virtual ~TXNode() = default;  // children are freed by FreeTree, never here
+
+  // This node as IDOMNode; not counted.
+  virtual IDOMNode* Intf() = 0;
+
+  std::int32_t AddRef();
+  std::int32_t Release();
+
+  // Sets the qualified name; prefix and local name are split at its colon.
+  void SetName(UnicodeString qualifiedName);
+  UnicodeStringView Prefix() const;
+  UnicodeStringView LocalName() const;
+  bool IsElement() const { return FType == ELEMENT_NODE; }
+  bool IsCharacterData() const {
+    return FType == TEXT_NODE || FType == CDATA_SECTION_NODE || FType == COMMENT_NODE;
+  }
+  // Position among the parent's children (the parent must exist).
+  std::size_t IndexInParent();
+  TXNode* AttributeByName(UnicodeStringView name) const;
+  TXNode* AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView localName) const;
+
+  std::uint16_t FType;
+  UnicodeString FName;               // qualified name; "#text" and kin for unnamed nodes
+  std::size_t FColon = npos;         // first colon of FName
+  UnicodeString FNamespaceURI;       // empty: no namespace
+  UnicodeString FValue;              // character data, attribute value, PI data
+  TXNode* FParent = nullptr;         // parent; owner element for an attribute
+  std::vector<TXNode*> FChildren;    // owned
+  std::vector<TXNode*> FAttributes;  // owned, in the order set or parsed
+  TXNode* FDoc;                      // the owner document node (itself for a document)
+  std::atomic<std::int32_t> FRefs{0};
+  std::size_t FIndexHint = 0;
+
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+};
+
+// Frees root and its subtree; nodes inside it that are still referenced
+// are cut loose instead and live on without parent.
+void FreeTree(TXNode* root);
+// Takes node out of its parent's child or attribute list (position known)
+// and frees it when nobody references it.
+void Orphan(TXNode* node);
+
+// Node factory of a document: every node is made through these.
+TXNode* NewElement(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI);
+TXNode* NewAttribute(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI,
+                     UnicodeString value);
+TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data);
+TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data);
+TXNode* NewEntityReference(TXNode* doc, UnicodeString name);
+TXNode* NewFragment(TXNode* doc);
+
+// Where and why the last parse failed.
+struct TXParseError {
+  std::int32_t ErrorCode = 0;
+  UnicodeString URL;
+  UnicodeString Reason;
+  UnicodeString SrcText;
+  std::int32_t Line = 0;
+  std::int32_t LinePos = 0;
+  std::int32_t FilePos = 0;
+};
+
+// Parses bytes into the document node doc, which must have no children. forcedEncoding names
+// the encoding to read the bytes in regardless of what they declare (null:
+// detected from a byte-order mark or the declaration). On failure doc is
+// left without children and error says why.
+bool ParseDocument(TXNode& doc, std::string_view bytes, const char* forcedEncoding,
+                   bool preserveWhiteSpace, TXParseError& error);
+
+// The serialisation of node and its subtree as UTF-16 text.
+UnicodeString SerializeToText(TXNode& node);
+// The whole document in the encoding its declaration names (UTF-8 when it
+// names none); DOMException for an encoding that cannot be written.
+std::string SerializeDocument(TXNode& doc);
+
+// A new empty document; the caller owns the reference.
+IntfPtr<IDOMDocument> NewDocument();
+
+// Registers the vendor; idempotent.
+void RegisterExpatDOMVendor();
+void UnregisterExpatDOMVendor();
+
+}  // namespace delvan::platform::posix

@@ -1,0 +1,373 @@
+// The tree builder: expat parses without its namespace processing, so that
+// declarations stay ordinary attributes in the order parsed, and prefixes
+// are resolved here. Documents with a document type declaration are
+// refused before any of it is read, so no entity is ever declared, expanded
+// or fetched beyond the predefined ones and character references.
+#include <expat.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/CodePage.h"
+#include "platform/posix/ExpatDom.h"
+
+namespace delvan::platform::posix {
+
+namespace {
+
+// Error codes of our own, above expat's.
+constexpr std::int32_t kErrDoctype = 1001;
+constexpr std::int32_t kErrTooDeep = 1002;
+constexpr std::int32_t kErrNamespace = 1003;
+
+// expat hands out UTF-8. ASCII, the bulk of a SOAP message, is widened
+// here directly; anything else goes through the code-page layer.
+UnicodeString Widen(std::string_view utf8) {
+  UnicodeString out(utf8.size(), u'\0');
+  char16_t* d = out.data();
+  for (unsigned char c : utf8) {
+    if (c >= 0x80) return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+    *d++ = c;
+  }
+  return out;
+}
+UnicodeString Widen(const XML_Char* utf8) { return Widen(std::string_view(utf8 ? utf8 : "")); }
+
+// The code page behind an encoding name that expat does not know itself.
+TCodePage ExtraEncoding(std::string_view name) {
+  auto is = [&](std::string_view known) {
+    return name.size() == known.size() &&
+           std::equal(name.begin(), name.end(), known.begin(),
+                      [](char a, char b) { return (a >= 'A' && a <= 'Z' ? a + 32 : a) == b; });
+  };
+  if (is("windows-1253")) return CP_GREEK;
+  if (is("windows-1252")) return CP_LATIN1;
+  if (is("iso-8859-7")) return CP_ISO_8859_7;
+  return 0;
+}
+
+int XMLCALL UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+  TCodePage cp = ExtraEncoding(name ? name : "");
+  if (!cp) return XML_STATUS_ERROR;
+  for (int b = 0; b < 256; ++b) {
+    if (b < 0x80) {
+      info->map[b] = b;
+      continue;
+    }
+    char byte = static_cast<char>(b);
+    std::u16string u = platform::MultiByteToWideChar(cp, 0, std::string_view(&byte, 1));
+    info->map[b] = (u.size() == 1 && u[0] != u'\uFFFD') ? u[0] : -1;
+  }
+  info->data = nullptr;
+  info->convert = nullptr;
+  info->release = nullptr;
+  return XML_STATUS_OK;
+}
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// A name is namespace-well-formed with at most one colon, not at either end.
+bool NamespaceWellFormed(UnicodeStringView name) {
+  std::size_t c = name.find(u':');
+  if (c == UnicodeStringView::npos) return true;
+  return c > 0 && c + 1 < name.size() && name.find(u':', c + 1) == UnicodeStringView::npos;
+}
+
+class TTreeBuilder {
+ public:
+  TTreeBuilder(TXNode& doc, bool preserveWhiteSpace, TXParseError& error)
+      : FDoc(doc), FPreserveWhiteSpace(preserveWhiteSpace), FError(error) {
+    FOpen.push_back(&doc);
+  }
+
+  bool Run(std::string_view bytes, const char* forcedEncoding) {
+    XML_Parser p = XML_ParserCreate(forcedEncoding);
+    if (!p) throw DOMException(u"Out of memory");
+    FParser = p;
+    struct Free {
+      XML_Parser p;
+      ~Free() { XML_ParserFree(p); }
+    } freeParser{p};
+    XML_SetUserData(p, this);
+    XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+    XML_SetUnknownEncodingHandler(p, UnknownEncoding, nullptr);
+    XML_SetXmlDeclHandler(p, [](void* u, const XML_Char* v, const XML_Char* e, int s) {
+      static_cast<TTreeBuilder*>(u)->XmlDecl(v, e, s);
+    });
+    XML_SetStartDoctypeDeclHandler(
+        p, [](void* u, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+          static_cast<TTreeBuilder*>(u)->Fail(kErrDoctype,
+                                              u"A document type declaration is not allowed");
+        });
+    XML_SetElementHandler(
+        p,
+        [](void* u, const XML_Char* n, const XML_Char** a) {
+          static_cast<TTreeBuilder*>(u)->Start(n, a);
+        },
+        [](void* u, const XML_Char*) { static_cast<TTreeBuilder*>(u)->End(); });
+    XML_SetCharacterDataHandler(p, [](void* u, const XML_Char* s, int len) {
+      static_cast<TTreeBuilder*>(u)->FText.append(s, static_cast<std::size_t>(len));
+    });
+    XML_SetCdataSectionHandler(
+        p, [](void* u) { static_cast<TTreeBuilder*>(u)->StartCData(); },
+        [](void* u) { static_cast<TTreeBuilder*>(u)->EndCData(); });
+    XML_SetCommentHandler(p, [](void* u, const XML_Char* d) {
+      auto* b = static_cast<TTreeBuilder*>(u);
+      b->Append(NewCharacterData(&b->FDoc, COMMENT_NODE, Widen(d)));
+    });
+    XML_SetProcessingInstructionHandler(p, [](void* u, const XML_Char* t, const XML_Char* d) {
+      static_cast<TTreeBuilder*>(u)->PI(t, d);
+    });
+
+    bool ok = true;
+    std::size_t done = 0;
+    do {
+      // One call takes at most INT_MAX bytes; whole inputs go in one piece,
+      // which keeps expat from rescanning a long token at every piece.
+      std::size_t n = std::min<std::size_t>(bytes.size() - done, INT_MAX);
+      bool last = done + n == bytes.size();
+      if (XML_Parse(p, bytes.data() + done, static_cast<int>(n), last) != XML_STATUS_OK) {
+        ok = false;
+        break;
+      }
+      done += n;
+    } while (done < bytes.size());
+    if (!ok) {
+      if (!FFailed) {
+        XML_Error code = XML_GetErrorCode(p);
+        Record(static_cast<std::int32_t>(code), Widen(XML_ErrorString(code)));
+      }
+      FError.SrcText = LineText(
+          bytes, static_cast<std::size_t>(std::max<XML_Index>(0, XML_GetCurrentByteIndex(p))));
+    }
+    return ok;
+  }
+
+ private:
+  struct TBinding {
+    UnicodeString Prefix;
+    UnicodeString URI;
+  };
+
+  void Fail(std::int32_t code, UnicodeString reason) {
+    if (FFailed) return;
+    Record(code, std::move(reason));
+    FFailed = true;
+    XML_StopParser(FParser, XML_FALSE);
+  }
+
+  void Record(std::int32_t code, UnicodeString reason) {
+    FError.ErrorCode = code;
+    FError.Reason = std::move(reason);
+    FError.Line = static_cast<std::int32_t>(XML_GetCurrentLineNumber(FParser));
+    FError.LinePos = static_cast<std::int32_t>(XML_GetCurrentColumnNumber(FParser)) + 1;
+    // The file position is the byte offset into the input.
+    FError.FilePos = static_cast<std::int32_t>(
+        std::min<XML_Index>(INT_MAX, std::max<XML_Index>(0, XML_GetCurrentByteIndex(FParser))));
+  }
+
+  // The text of the line that holds byte offset at, in the document's
+  // encoding as far as it is known.
+  UnicodeString LineText(std::string_view bytes, std::size_t at) const {
+    at = std::min(at, bytes.size());
+    const bool le = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+                    static_cast<unsigned char>(bytes[1]) == 0xFE;
+    const bool be = bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFE &&
+                    static_cast<unsigned char>(bytes[1]) == 0xFF;
+    if (le || be) {
+      auto unit = [&](std::size_t i) -> char16_t {
+        unsigned char a = static_cast<unsigned char>(bytes[i]);
+        unsigned char b = static_cast<unsigned char>(bytes[i + 1]);
+        return static_cast<char16_t>(le ? (b << 8 | a) : (a << 8 | b));
+      };
+      std::size_t begin = (at & ~std::size_t{1});
+      while (begin >= 4 && unit(begin - 2) != u'\n') begin -= 2;
+      if (begin < 2) begin = 2;
+      std::size_t end = begin;
+      while (end + 1 < bytes.size() && unit(end) != u'\n' && unit(end) != u'\r') end += 2;
+      UnicodeString line;
+      for (std::size_t i = begin; i < end; i += 2) line.push_back(unit(i));
+      return line;
+    }
+    std::size_t begin = at;
+    while (begin > 0 && bytes[begin - 1] != '\n') --begin;
+    std::size_t end = at;
+    while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r') ++end;
+    TCodePage cp = CP_UTF8;
+    if (FEncoding == "ISO-8859-1" || FEncoding == "iso-8859-1") cp = CP_ISO_8859_1;
+    if (TCodePage extra = ExtraEncoding(FEncoding)) cp = extra;
+    return platform::MultiByteToWideChar(cp, 0, bytes.substr(begin, end - begin));
+  }
+
+  void Append(TXNode* node) {
+    Flush();
+    TXNode* parent = FOpen.back();
+    node->FParent = parent;
+    node->FIndexHint = parent->FChildren.size();
+    parent->FChildren.push_back(node);
+  }
+
+  // Turns the pending character data into a text node; white space alone
+  // is dropped unless asked to keep it.
+  void Flush() {
+    if (FText.empty()) return;
+    if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace)) {
+      std::string text;
+      text.swap(FText);
+      Append(NewCharacterData(&FDoc, TEXT_NODE, Widen(std::string_view(text))));
+    }
+    FText.clear();
+  }
+
+  void XmlDecl(const XML_Char* version, const XML_Char* encoding, int standalone) {
+    if (!version) return;  // a text declaration, not ours
+    UnicodeString data = u"version=\"" + Widen(version) + u"\"";
+    if (encoding) {
+      FEncoding = encoding;
+      data += u" encoding=\"" + Widen(encoding) + u"\"";
+    }
+    if (standalone >= 0) data += standalone ? u" standalone=\"yes\"" : u" standalone=\"no\"";
+    Append(NewProcessingInstruction(&FDoc, u"xml", std::move(data)));
+  }
+
+  void PI(const XML_Char* target, const XML_Char* data) {
+    UnicodeString t = Widen(target);
+    if (t.find(u':') != UnicodeString::npos)
+      return Fail(kErrNamespace, u"A processing instruction target may not contain a colon");
+    Append(NewProcessingInstruction(&FDoc, std::move(t), Widen(data)));
+  }
+
+  void StartCData() {
+    Flush();
+    FInCData = true;
+  }
+
+  void EndCData() {
+    std::string text;
+    text.swap(FText);
+    FInCData = false;
+    Append(NewCharacterData(&FDoc, CDATA_SECTION_NODE, Widen(std::string_view(text))));
+  }
+
+  // The URI bound to prefix in scope; null when unbound (the default
+  // namespace, prefix empty, is never unbound: it may be empty).
+  const UnicodeString* Lookup(UnicodeStringView prefix) const {
+    for (auto it = FBindings.rbegin(); it != FBindings.rend(); ++it)
+      if (it->Prefix == prefix) return &it->URI;
+    return prefix.empty() ? &kNoNamespace : nullptr;
+  }
+
+  void Start(const XML_Char* name, const XML_Char** atts) {
+    if (FFailed) return;
+    Flush();
+    if (FOpen.size() > kMaxParseDepth)
+      return Fail(kErrTooDeep, u"Elements are nested more deeply than " +
+                                   rtl::IntToStr(static_cast<std::int64_t>(kMaxParseDepth)) +
+                                   u" levels");
+    FScopes.push_back(FBindings.size());
+    std::vector<TXNode*> attrs;
+    struct Discard {
+      std::vector<TXNode*>& a;
+      ~Discard() {
+        for (TXNode* n : a) FreeTree(n);
+      }
+    } discard{attrs};
+    for (const XML_Char** a = atts; a && *a; a += 2) {
+      UnicodeString aname = Widen(a[0]);
+      UnicodeString value = Widen(a[1]);
+      if (!NamespaceWellFormed(aname))
+        return Fail(kErrNamespace, u"The name '" + aname + u"' is not valid with namespaces");
+      if (aname == u"xmlns" || aname.starts_with(u"xmlns:")) {
+        UnicodeString prefix = aname.size() > 5 ? aname.substr(6) : UnicodeString();
+        if (prefix == u"xmlns" || (prefix == u"xml") != (value == kXMLNamespaceURI) ||
+            value == kXMLNSNamespaceURI || (!prefix.empty() && value.empty()))
+          return Fail(kErrNamespace, u"Invalid namespace declaration '" + aname + u"'");
+        FBindings.push_back({prefix, value});
+      }
+      attrs.push_back(NewAttribute(&FDoc, std::move(aname), {}, std::move(value)));
+    }
+    UnicodeString ename = Widen(name);
+    if (!NamespaceWellFormed(ename))
+      return Fail(kErrNamespace, u"The name '" + ename + u"' is not valid with namespaces");
+    TXNode* element = NewElement(&FDoc, std::move(ename), {});
+    struct Guard {
+      TXNode* n;
+      ~Guard() {
+        if (n) FreeTree(n);
+      }
+    } guard{element};
+    if (!Resolve(element)) return;
+    std::vector<std::pair<UnicodeStringView, UnicodeStringView>> qualified;
+    for (TXNode* a : attrs) {
+      if (a->FNamespaceURI.empty() && a->FColon != TXNode::npos) {
+        if (!Resolve(a)) return;
+        qualified.emplace_back(a->FNamespaceURI, a->LocalName());
+      }
+    }
+    std::sort(qualified.begin(), qualified.end());
+    if (std::adjacent_find(qualified.begin(), qualified.end()) != qualified.end())
+      return Fail(kErrNamespace, u"An attribute appears twice in one namespace");
+    for (TXNode* a : attrs) {
+      a->FParent = element;
+      a->FIndexHint = element->FAttributes.size();
+      element->FAttributes.push_back(a);
+    }
+    attrs.clear();
+    guard.n = nullptr;
+    Append(element);
+    FOpen.push_back(element);
+  }
+
+  // Sets the namespace of a prefixed element or attribute, or of an
+  // unprefixed element; false (and the parse stopped) when unbound.
+  bool Resolve(TXNode* node) {
+    UnicodeStringView prefix = node->Prefix();
+    if (prefix == u"xml") {
+      node->FNamespaceURI = kXMLNamespaceURI;
+      return true;
+    }
+    const UnicodeString* uri = Lookup(prefix);
+    if (!uri) {
+      Fail(kErrNamespace,
+           u"Reference to undeclared namespace prefix: '" + UnicodeString(prefix) + u"'");
+      return false;
+    }
+    node->FNamespaceURI = *uri;
+    return true;
+  }
+
+  void End() {
+    if (FFailed) return;
+    Flush();
+    FOpen.pop_back();
+    FBindings.resize(FScopes.back());
+    FScopes.pop_back();
+  }
+
+  static inline const UnicodeString kNoNamespace;
+
+  TXNode& FDoc;
+  bool FPreserveWhiteSpace;
+  TXParseError& FError;
+  XML_Parser FParser = nullptr;
+  std::vector<TXNode*> FOpen;  // the document, then the open elements
+  std::vector<TBinding> FBindings;
+  std::vector<std::size_t> FScopes;  // FBindings size at each open element
+  std::string FText;                 // pending character data, UTF-8
+  std::string FEncoding;             // as the declaration names it
+  bool FInCData = false;
+  bool FFailed = false;
+};
+
+}  // namespace
+
+bool ParseDocument(TXNode& doc, std::string_view bytes, const char* forcedEncoding,
+                   bool preserveWhiteSpace, TXParseError& error) {
+  TTreeBuilder builder(doc, preserveWhiteSpace, error);
+  bool ok = builder.Run(bytes, forcedEncoding);
+  if (!ok)
+    while (!doc.FChildren.empty()) Orphan(doc.FChildren.back());
+  return ok;
+}
+
+}  // namespace delvan::platform::posix

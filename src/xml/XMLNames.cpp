@@ -1,0 +1,30 @@
+#include "xml/XMLNames.h"
+
+namespace delvan::xml {
+
+bool IsPrefixed(UnicodeStringView name) { return name.find(u':') != UnicodeStringView::npos; }
+
+UnicodeString ExtractPrefix(UnicodeStringView name) {
+  std::size_t c = name.find(u':');
+  return c == UnicodeStringView::npos ? UnicodeString() : UnicodeString(name.substr(0, c));
+}
+
+UnicodeString ExtractLocalName(UnicodeStringView name) {
+  std::size_t c = name.find(u':');
+  return UnicodeString(c == UnicodeStringView::npos ? name : name.substr(c + 1));
+}
+
+UnicodeString MakeNodeName(UnicodeStringView prefix, UnicodeStringView local) {
+  if (prefix.empty()) return UnicodeString(local);
+  UnicodeString name;
+  name.reserve(prefix.size() + 1 + local.size());
+  name.append(prefix).append(1, u':').append(local);
+  return name;
+}
+
+bool SameNamespace(UnicodeStringView uri1, UnicodeStringView uri2) {
+  if (uri1 == uri2) return true;
+  return !uri1.empty() && !uri2.empty() && rtl::SameTextAscii(uri1, uri2);
+}
+
+}  // namespace delvan::xml

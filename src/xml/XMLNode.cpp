@@ -1,0 +1,559 @@
+// TXMLNode: one DOM node as the node model sees it, with the namespace,
+// text, value and attribute rules.
+#include <clocale>
+#include <cstdio>
+
+#include "xml/XMLDoc.h"
+
+namespace delvan::xml {
+
+namespace {
+
+[[noreturn]] void NoAttributes() {
+  throw EXMLDocError(u"Attributes are not supported on this node type");
+}
+
+// General format with at most 15 significant digits, the exponent written
+// without plus sign or leading zeros, and the locale's decimal separator.
+UnicodeString FloatText(double value) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.15G", value);
+  std::string s(buf);
+  if (std::size_t e = s.find('E'); e != std::string::npos) {
+    std::string mantissa = s.substr(0, e);
+    std::string exp = s.substr(e + 1);
+    bool negative = !exp.empty() && exp[0] == '-';
+    if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) exp.erase(0, 1);
+    exp.erase(0, std::min(exp.find_first_not_of('0'), exp.size() - 1));
+    s = mantissa + "E" + (negative ? "-" : "") + exp;
+  }
+  const char* point = std::localeconv()->decimal_point;
+  UnicodeString out = rtl::AsciiToUnicode(s);
+  if (point && point[0] && point[0] != '.')
+    for (char16_t& c : out)
+      if (c == u'.') c = static_cast<char16_t>(static_cast<unsigned char>(point[0]));
+  return out;
+}
+
+}  // namespace
+
+TXMLNode* NodeObject(IXMLNode* node) {
+  if (!node) throw EXMLDocError(u"IDOMNode required");
+  IntfPtr<IXMLNodeAccess> access = QueryIntf<IXMLNodeAccess>(node);
+  if (!access) throw EXMLDocError(u"The node does not belong to this node model");
+  return access->GetNodeObject();
+}
+
+IntfPtr<IDOMNode> CreateDOMNode(IDOMDocument* doc, const UnicodeString& nameOrData,
+                                TNodeType nodeType, const UnicodeString& addlData) {
+  switch (nodeType) {
+    case ntElement:
+      if (!addlData.empty()) return IntfPtr<IDOMNode>(doc->createElementNS(addlData, nameOrData));
+      return IntfPtr<IDOMNode>(doc->createElement(nameOrData));
+    case ntAttribute:
+      if (!addlData.empty()) return IntfPtr<IDOMNode>(doc->createAttributeNS(addlData, nameOrData));
+      return IntfPtr<IDOMNode>(doc->createAttribute(nameOrData));
+    case ntText:
+      return IntfPtr<IDOMNode>(doc->createTextNode(nameOrData));
+    case ntCData:
+      return IntfPtr<IDOMNode>(doc->createCDATASection(nameOrData));
+    case ntEntityRef:
+      return IntfPtr<IDOMNode>(doc->createEntityReference(nameOrData));
+    case ntProcessingInstr:
+      return IntfPtr<IDOMNode>(doc->createProcessingInstruction(nameOrData, addlData));
+    case ntComment:
+      return IntfPtr<IDOMNode>(doc->createComment(nameOrData));
+    case ntDocFragment:
+      return IntfPtr<IDOMNode>(doc->createDocumentFragment());
+    default:
+      throw EXMLDocError(u"Invalid node type");
+  }
+}
+
+// ---- Life -----------------------------------------------------------------------
+
+TXMLNode::TXMLNode(IDOMNode* domNode, TXMLNode* parent, TXMLDocument* document)
+    : FDOMNode(domNode), FSelf(std::make_shared<TXMLNode*>(this)) {
+  if (!domNode) throw EXMLDocError(u"IDOMNode required");
+  if (document) FDocument = TBackRef<TXMLDocument>(document->SelfRef());
+  if (parent) FParentNode = TBackRef<TXMLNode>(parent->FSelf);
+  FIsDocElement =
+      parent && parent->GetNodeType() == ntDocument && domNode->get_nodeType() == ELEMENT_NODE;
+}
+
+TXMLNode::~TXMLNode() { *FSelf = nullptr; }
+
+HRESULT TXMLNode::QueryInterface(const TGUID& iid, void** obj) {
+  if (!obj) return E_POINTER;
+  if (iid == IInterface::IID || iid == IXMLNode::IID)
+    *obj = static_cast<IXMLNode*>(this);
+  else if (iid == IXMLNodeAccess::IID)
+    *obj = static_cast<IXMLNodeAccess*>(this);
+  else {
+    *obj = nullptr;
+    return E_NOINTERFACE;
+  }
+  _AddRef();
+  return S_OK;
+}
+
+// The document element keeps its document alive: every reference beyond
+// the one its parent's list holds also counts on the document.
+std::int32_t TXMLNode::_AddRef() {
+  std::int32_t n = FRefCount.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (FIsDocElement && n > 1)
+    if (TXMLDocument* doc = Document()) doc->_AddRef();
+  return n;
+}
+
+std::int32_t TXMLNode::_Release() {
+  const bool docElement = FIsDocElement;
+  TXMLDocument* doc = Document();
+  std::int32_t n = FRefCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+  if (n == 0) {
+    delete this;
+    return 0;
+  }
+  if (docElement && doc) doc->_Release();  // may free this node: no member use after it
+  return n;
+}
+
+TXMLDocOptions TXMLNode::DocOptions() const {
+  TXMLDocument* doc = Document();
+  return doc ? doc->GetOptions() : TXMLDocOptions{};
+}
+
+IntfPtr<IXMLDocument> TXMLNode::GetOwnerDocument() { return IntfPtr<IXMLDocument>(Document()); }
+
+void TXMLNode::SetParentNode(TXMLNode* parent) {
+  if (parent && parent->Document() != Document()) MoveToDocument(parent->Document());
+  FParentNode = parent ? TBackRef<TXMLNode>(parent->FSelf) : TBackRef<TXMLNode>();
+}
+
+void TXMLNode::MoveToDocument(TXMLDocument* document) {
+  std::vector<TXMLNode*> stack{this};
+  while (!stack.empty()) {
+    TXMLNode* n = stack.back();
+    stack.pop_back();
+    TXMLDocument* old = n->Document();
+    if (n->FIsDocElement) {
+      // Carry the references held beyond the parent's over to the new one.
+      std::int32_t outside = n->FRefCount.load(std::memory_order_relaxed) - 1;
+      for (std::int32_t i = 0; document && i < outside; ++i) document->_AddRef();
+      n->FDocument =
+          document ? TBackRef<TXMLDocument>(document->SelfRef()) : TBackRef<TXMLDocument>();
+      for (std::int32_t i = 0; old && i < outside; ++i) old->_Release();
+    } else {
+      n->FDocument =
+          document ? TBackRef<TXMLDocument>(document->SelfRef()) : TBackRef<TXMLDocument>();
+    }
+    for (TXMLNodeList* list : {n->FChildNodes.get(), n->FAttributeNodes.get()})
+      if (list)
+        for (std::int32_t i = 0; i < list->GetCount(); ++i)
+          stack.push_back(NodeObject(list->Get(i).get()));
+  }
+}
+
+// ---- Lists ------------------------------------------------------------------------
+
+IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
+  IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, GetNamespaceURI(), &TXMLNode::ChildListNotify));
+  IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
+  const std::int32_t count = children ? children->get_length() : 0;
+  for (std::int32_t i = 0; i < count; ++i)
+    list->AddBuilt(CreateChildNode(children->get_item(i).get()));
+  return list;
+}
+
+IntfPtr<TXMLNodeList> TXMLNode::CreateAttributeList() {
+  IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, {}, &TXMLNode::AttributeListNotify));
+  if (IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes()) {
+    const std::int32_t count = attrs->get_length();
+    for (std::int32_t i = 0; i < count; ++i)
+      list->AddBuilt(CreateAttributeNode(attrs->get_item(i).get()));
+  }
+  return list;
+}
+
+IntfPtr<IXMLNode> TXMLNode::CreateChildNode(IDOMNode* domNode) {
+  return IntfPtr<IXMLNode>(new TXMLNode(domNode, this, Document()));
+}
+
+IntfPtr<IXMLNode> TXMLNode::CreateAttributeNode(IDOMNode* domNode) {
+  return IntfPtr<IXMLNode>(new TXMLNode(domNode, nullptr, Document()));
+}
+
+void TXMLNode::SetChildNodes(IntfPtr<TXMLNodeList> value) { FChildNodes = std::move(value); }
+void TXMLNode::SetAttributeNodes(IntfPtr<TXMLNodeList> value) {
+  FAttributeNodes = std::move(value);
+}
+
+IntfPtr<IXMLNodeList> TXMLNode::GetChildNodes() {
+  if (!FChildNodes) SetChildNodes(CreateChildList());
+  return IntfPtr<IXMLNodeList>(FChildNodes.get());
+}
+
+IntfPtr<IXMLNodeList> TXMLNode::GetAttributeNodes() {
+  if (!FAttributeNodes) SetAttributeNodes(CreateAttributeList());
+  return IntfPtr<IXMLNodeList>(FAttributeNodes.get());
+}
+
+void TXMLNode::Resync() {
+  SetChildNodes(nullptr);
+  SetAttributeNodes(nullptr);
+}
+
+void TXMLNode::DoNodeChange(TNodeChange change, bool beforeChange) {
+  if (FReadOnly) throw EXMLDocError(u"Node is readonly");
+  if (TXMLDocument* doc = Document()) {
+    doc->SetModified();
+    const TNodeChangeEvent& event = beforeChange ? doc->BeforeNodeChange : doc->AfterNodeChange;
+    if (event) event(this, change);
+  }
+}
+
+void TXMLNode::ChildListNotify(TNodeListOperation operation, IXMLNode* node, std::int32_t index,
+                               bool beforeChange, bool carry) {
+  TXMLNode* child = NodeObject(node);
+  if (operation == nlInsert) {
+    DoNodeChange(ncInsertChild, beforeChange);
+    if (!beforeChange) return;
+    if (carry) {
+      IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
+      const std::int32_t count = children->get_length();
+      if (static_cast<std::uint32_t>(index) < static_cast<std::uint32_t>(count))
+        FDOMNode->insertBefore(child->FDOMNode.get(), children->get_item(index).get());
+      else
+        FDOMNode->appendChild(child->FDOMNode.get());
+    }
+    child->SetParentNode(this);
+  } else if (operation == nlRemove) {
+    DoNodeChange(ncRemoveChild, beforeChange);
+    if (!beforeChange) return;
+    if (carry) {
+      FDOMNode->removeChild(child->FDOMNode.get());
+      child->SetParentNode(nullptr);
+    }
+  }
+}
+
+void TXMLNode::AttributeListNotify(TNodeListOperation operation, IXMLNode* node, std::int32_t,
+                                   bool beforeChange, bool carry) {
+  TXMLNode* attr = NodeObject(node);
+  if (operation == nlInsert) {
+    DoNodeChange(ncAddAttribute, beforeChange);
+    if (!beforeChange || !carry) return;
+    IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes();
+    if (!attrs) NoAttributes();
+    if (attr->GetNamespaceURI().empty())
+      attrs->setNamedItem(attr->FDOMNode.get());
+    else
+      attrs->setNamedItemNS(attr->FDOMNode.get());
+  } else if (operation == nlRemove) {
+    DoNodeChange(ncRemoveAttribute, beforeChange);
+    if (!beforeChange || !carry) return;
+    IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes();
+    if (!attrs) NoAttributes();
+    if (attr->GetNamespaceURI().empty())
+      attrs->removeNamedItem(attr->GetNodeName());
+    else
+      attrs->removeNamedItemNS(attr->GetNamespaceURI(), attr->GetLocalName());
+  }
+}
+
+IntfPtr<IXMLNode> TXMLNode::AutoCreate(bool attribute, const UnicodeString& name) {
+  if (!DocOptions().Contains(doNodeAutoCreate)) return {};
+  // An attribute list creates an attribute of that name with empty value.
+  if (attribute) {
+    IntfPtr<IXMLNode> attr =
+        CreateAttributeNode(CreateDOMNode(DOMDocument().get(), name, ntAttribute, {}).get());
+    GetAttributeNodes()->Add(attr.get());
+    return attr;
+  }
+  if (GetNodeType() == ntDocument) {
+    TXMLDocument* doc = Document();
+    if (doc && doc->GetDocumentElement()) return {};
+  }
+  return AddChild(name, -1);
+}
+
+// ---- Namespaces and children ----------------------------------------------------
+
+IntfPtr<IDOMDocument> TXMLNode::DOMDocument() {
+  if (GetNodeType() == ntDocument) return QueryIntf<IDOMDocument>(FDOMNode);
+  return FDOMNode->get_ownerDocument();
+}
+
+IntfPtr<IDOMElement> TXMLNode::DOMElement() {
+  if (GetNodeType() != ntElement) return {};
+  return QueryIntf<IDOMElement>(FDOMNode);
+}
+
+UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
+  const UnicodeString wanted = IsPrefixed(tagOrPrefix) ? ExtractPrefix(tagOrPrefix) : tagOrPrefix;
+  for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
+    IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();
+    const std::int32_t count = attrs ? attrs->get_length() : 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+      IntfPtr<IDOMNode> a = attrs->get_item(i);
+      if (a->get_prefix() == u"xmlns" && a->get_localName() == wanted) return a->get_nodeValue();
+    }
+  }
+  return {};
+}
+
+IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+  for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
+    IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();
+    const std::int32_t count = attrs ? attrs->get_length() : 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+      IntfPtr<IDOMNode> a = attrs->get_item(i);
+      if (SameNamespace(a->get_nodeValue(), namespaceURI) &&
+          (a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns"))
+        return n->GetAttributeNodes()->Get(i);
+    }
+  }
+  return {};
+}
+
+void TXMLNode::DeclareNamespace(const UnicodeString& prefix, const UnicodeString& uri) {
+  if (FindNamespaceDecl(uri)) return;
+  SetAttributeNS(prefix.empty() ? UnicodeString(u"xmlns") : MakeNodeName(u"xmlns", prefix),
+                 UnicodeString(kXMLNSNamespaceURI), Variant(uri));
+}
+
+UnicodeString TXMLNode::GetPrefixedName(const UnicodeString& name,
+                                        const UnicodeString& namespaceURI) {
+  if (DocOptions().Contains(doAutoPrefix) && !IsPrefixed(name)) {
+    IntfPtr<IXMLNode> decl = FindNamespaceDecl(namespaceURI);
+    if (decl && decl->GetNodeName() != u"xmlns") return MakeNodeName(decl->GetLocalName(), name);
+  }
+  return name;
+}
+
+IntfPtr<IXMLNode> TXMLNode::InternalAddChild(const UnicodeString& nodeName,
+                                             const UnicodeString& namespaceURI,
+                                             std::int32_t index) {
+  IntfPtr<IDOMDocument> doc = DOMDocument();
+  IntfPtr<IXMLNode> child =
+      CreateChildNode(CreateDOMNode(doc.get(), nodeName, ntElement, namespaceURI).get());
+  GetChildNodes()->Insert(index, child.get());
+  return child;
+}
+
+IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName, std::int32_t index) {
+  if (IsPrefixed(tagName)) return InternalAddChild(tagName, FindNamespaceURI(tagName), index);
+  return InternalAddChild(MakeNodeName(GetPrefix(), tagName), GetNamespaceURI(), index);
+}
+
+IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
+                                     const UnicodeString& namespaceURI, bool generatePrefix,
+                                     std::int32_t index) {
+  UnicodeString name = tagName;
+  UnicodeString prefix;
+  IntfPtr<IXMLNode> decl = FindNamespaceDecl(namespaceURI);
+  if (decl && generatePrefix) {
+    name = GetPrefixedName(tagName, namespaceURI);
+  } else if (IsPrefixed(tagName)) {
+    prefix = ExtractPrefix(tagName);
+  } else if (generatePrefix) {
+    TXMLDocument* doc = Document();
+    if (!doc) throw EXMLDocError(u"No active document");
+    prefix = doc->GeneratePrefix(this);
+    name = MakeNodeName(prefix, tagName);
+  }
+  IntfPtr<IXMLNode> child = InternalAddChild(name, namespaceURI, index);
+  if (!namespaceURI.empty() && Document() && DocOptions().Contains(doNamespaceDecl) && !decl)
+    child->DeclareNamespace(prefix, namespaceURI);
+  return child;
+}
+
+IntfPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {
+  IntfPtr<IDOMNode> copy = FDOMNode->cloneNode(deep);
+  return IntfPtr<IXMLNode>(new TXMLNode(copy.get(), nullptr, Document()));
+}
+
+IntfPtr<IXMLNode> TXMLNode::NextSibling() {
+  TXMLNode* parent = ParentNodeObject();
+  return parent ? parent->GetChildNodes()->FindSibling(this, 1) : nullptr;
+}
+
+IntfPtr<IXMLNode> TXMLNode::PreviousSibling() {
+  TXMLNode* parent = ParentNodeObject();
+  return parent ? parent->GetChildNodes()->FindSibling(this, -1) : nullptr;
+}
+
+void TXMLNode::Normalize() {
+  if (IntfPtr<IDOMElement> e = DOMElement())
+    e->normalize();
+  else
+    FDOMNode->normalize();
+  SetChildNodes(nullptr);
+}
+
+// ---- Text and values ----------------------------------------------------------------
+
+bool TXMLNode::GetIsTextElement() {
+  if (GetNodeType() != ntElement) return false;
+  IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
+  return children->get_length() == 1 && children->get_item(0)->get_nodeType() == TEXT_NODE;
+}
+
+void TXMLNode::CheckTextNode() {
+  IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
+  const std::int32_t count = children->get_length();
+  if (count == 0) {
+    IntfPtr<IDOMText> text = DOMDocument()->createTextNode(u"");
+    FDOMNode->appendChild(text.get());
+    SetChildNodes(nullptr);
+    return;
+  }
+  if (count == 1) {
+    std::uint16_t t = children->get_item(0)->get_nodeType();
+    if (t == TEXT_NODE || t == CDATA_SECTION_NODE) return;
+  }
+  throw EXMLDocError(u"Element \"%s\" does not contain a single text node", {GetNodeName()});
+}
+
+UnicodeString TXMLNode::GetText() {
+  if (GetNodeType() != ntElement) return FDOMNode->get_nodeValue();
+  CheckTextNode();
+  return FDOMNode->get_firstChild()->get_nodeValue();
+}
+
+void TXMLNode::SetText(const UnicodeString& value) {
+  DoNodeChange(ncUpdateValue, true);
+  if (GetNodeType() == ntElement) {
+    CheckTextNode();
+    FDOMNode->get_firstChild()->set_nodeValue(value);
+  } else {
+    FDOMNode->set_nodeValue(value);
+  }
+  DoNodeChange(ncUpdateValue, false);
+}
+
+UnicodeString TXMLNode::ValueText(const Variant& value) {
+  if (value.VarType() == varBoolean && UseXSDBooleanStrings)
+    return UnicodeString(XSDBoolStrs[value.AsBoolean() ? 1 : 0]);
+  if (value.IsText()) return value.Text();
+  if (value.IsEmpty() || value.IsNull()) return {};
+  if (value.IsFloat()) return FloatText(value.AsDouble());
+  return value.ToString();
+}
+
+Variant TXMLNode::GetNodeValue() {
+  UnicodeString text = GetText();
+  if (text.empty()) return Variant::Null();
+  return Variant(std::move(text));
+}
+
+void TXMLNode::SetNodeValue(const Variant& value) { SetText(ValueText(value)); }
+
+Variant TXMLNode::GetChildValue(const Variant& indexOrName) {
+  IntfPtr<IXMLNodeList> children = GetChildNodes();
+  IntfPtr<IXMLNode> child;
+  if (indexOrName.IsOrdinal()) {
+    std::int64_t i = indexOrName.AsInt64();
+    if (i >= 0 && i < children->GetCount()) child = children->Get(static_cast<std::int32_t>(i));
+  } else {
+    child = children->FindNode(indexOrName.ToString());
+  }
+  return child ? child->GetNodeValue() : Variant::Null();
+}
+
+void TXMLNode::SetChildValue(const Variant& indexOrName, const Variant& value) {
+  GetChildNodes()->GetNode(indexOrName)->SetNodeValue(value);
+}
+
+UnicodeString TXMLNode::GetXML() {
+  IntfPtr<IDOMNodeEx> ex = QueryIntf<IDOMNodeEx>(FDOMNode);
+  if (!ex) DOMNodeExNotSupported();
+  return ex->get_xml();
+}
+
+void TXMLNode::TransformNode(IXMLNode* stylesheet, UnicodeString& output) {
+  IntfPtr<IDOMNodeEx> ex = QueryIntf<IDOMNodeEx>(FDOMNode);
+  if (!ex) DOMNodeExNotSupported();
+  ex->transformNode(NodeObject(stylesheet)->FDOMNode.get(), output);
+}
+
+void TXMLNode::TransformNode(IXMLNode* stylesheet, IXMLDocument* output) {
+  IntfPtr<IDOMNodeEx> ex = QueryIntf<IDOMNodeEx>(FDOMNode);
+  if (!ex) DOMNodeExNotSupported();
+  if (!output) throw EXMLDocError(u"No active document");
+  ex->transformNode(NodeObject(stylesheet)->FDOMNode.get(), output->GetDOMDocument().get());
+}
+
+// ---- Attributes -----------------------------------------------------------------------
+
+Variant TXMLNode::GetAttribute(const UnicodeString& attrName) {
+  if (IntfPtr<IDOMElement> e = DOMElement()) {
+    if (e->hasAttribute(attrName)) return Variant(e->getAttribute(attrName));
+  } else if (IntfPtr<IXMLNode> a = GetAttributeNodes()->FindNode(attrName)) {
+    return Variant(a->GetDOMNode()->get_nodeValue());
+  }
+  if (!Document() || DocOptions().Contains(doAttrNull)) return Variant::Null();
+  return Variant(u"");
+}
+
+void TXMLNode::SetAttribute(const UnicodeString& attrName, const Variant& value) {
+  const TNodeChange change = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
+  if (IntfPtr<IDOMElement> e = DOMElement()) {
+    DoNodeChange(change, true);
+    if (value.IsNull())
+      e->removeAttribute(attrName);
+    else
+      e->setAttribute(attrName, ValueText(value));
+  } else {
+    IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes();
+    if (!attrs) NoAttributes();
+    DoNodeChange(change, true);
+    if (value.IsNull()) {
+      attrs->removeNamedItem(attrName);
+    } else {
+      IntfPtr<IDOMAttr> a = DOMDocument()->createAttribute(attrName);
+      a->set_nodeValue(ValueText(value));
+      attrs->setNamedItem(a.get());
+    }
+  }
+  SetAttributeNodes(nullptr);
+  DoNodeChange(change, false);
+}
+
+Variant TXMLNode::GetAttributeNS(const UnicodeString& attrName, const UnicodeString& namespaceURI) {
+  IntfPtr<IDOMElement> e = DOMElement();
+  if (!e) NoAttributes();
+  if (e->hasAttributeNS(namespaceURI, attrName))
+    return Variant(e->getAttributeNS(namespaceURI, attrName));
+  if (!Document() || DocOptions().Contains(doAttrNull)) return Variant::Null();
+  return Variant(u"");
+}
+
+void TXMLNode::SetAttributeNS(const UnicodeString& attrName, const UnicodeString& namespaceURI,
+                              const Variant& value) {
+  IntfPtr<IDOMElement> e = DOMElement();
+  if (!e) NoAttributes();
+  const UnicodeString name = GetPrefixedName(attrName, namespaceURI);
+  const TNodeChange change = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
+  DoNodeChange(change, true);
+  if (value.IsNull())
+    // Removal is by local name: the DOM matches namespace and local part.
+    e->removeAttributeNS(namespaceURI, ExtractLocalName(name));
+  else
+    e->setAttributeNS(namespaceURI, name, ValueText(value));
+  SetAttributeNodes(nullptr);
+  DoNodeChange(change, false);
+}
+
+bool TXMLNode::HasAttribute(const UnicodeString& name) {
+  if (IntfPtr<IDOMElement> e = DOMElement()) return e->hasAttribute(name);
+  return static_cast<bool>(GetAttributeNodes()->FindNode(name));
+}
+
+bool TXMLNode::HasAttribute(const UnicodeString& name, const UnicodeString& namespaceURI) {
+  IntfPtr<IDOMElement> e = DOMElement();
+  if (!e) NoAttributes();
+  return e->hasAttributeNS(namespaceURI, name);
+}
+
+}  // namespace delvan::xml
