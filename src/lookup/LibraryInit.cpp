@@ -5,6 +5,7 @@
 #include "platform/CodePage.h"
 #include "service/ServiceBinding.h"
 #include "soap/Registries.h"
+#include "xml/xmldom.h"
 
 namespace delvan {
 
@@ -18,8 +19,7 @@ void InitializeLibrary() {
   if (gInitCount++ > 0) return;
   platform::InitializeCodePages();
   soap::InitializeRegistries();
-  // The DOM vendor registers here, between the registries and the service
-  // binding (and is unregistered between them in FinalizeLibrary).
+  xml::InitializeDOMVendors();
   service::InitializeServiceBinding();
 }
 
@@ -27,7 +27,7 @@ void FinalizeLibrary() {
   std::lock_guard lock(gInitLock);
   if (gInitCount == 0 || --gInitCount > 0) return;
   service::FinalizeServiceBinding();
-  // The DOM vendor is unregistered here.
+  xml::FinalizeDOMVendors();
   soap::FinalizeRegistries();
 }
 
