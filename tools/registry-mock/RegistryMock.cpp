@@ -399,17 +399,30 @@ struct RegistryMock::Impl {
       res.set_content("<html><body><h1>Not Found</h1></body></html>", "text/html");
       return;
     }
-    if (b == Behaviour::Huge) {
+    if (b == Behaviour::Huge || b == Behaviour::HugeChunked) {
       std::uint64_t size;
       {
         std::lock_guard guard(lock);
         size = hugeSize;
       }
-      res.set_content_provider(static_cast<std::size_t>(size), "text/xml; charset=utf-8",
-                               [](std::size_t, std::size_t length, httplib::DataSink& sink) {
-                                 static const std::string filler(64 * 1024, 'x');
-                                 return sink.write(filler.data(), std::min(length, filler.size()));
-                               });
+      static const std::string filler(64 * 1024, 'x');
+      if (b == Behaviour::Huge) {
+        res.set_content_provider(static_cast<std::size_t>(size), "text/xml; charset=utf-8",
+                                 [](std::size_t, std::size_t length, httplib::DataSink& sink) {
+                                   return sink.write(filler.data(),
+                                                     std::min(length, filler.size()));
+                                 });
+      } else {
+        res.set_chunked_content_provider(
+            "text/xml; charset=utf-8", [size](std::size_t offset, httplib::DataSink& sink) {
+              if (offset >= size) {
+                sink.done();
+                return true;
+              }
+              return sink.write(filler.data(), static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                   size - offset, filler.size())));
+            });
+      }
       return;
     }
     std::optional<std::string> action;

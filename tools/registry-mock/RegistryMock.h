@@ -32,6 +32,7 @@ enum class Behaviour {
   NoContentType,    // the service's answer without a Content-Type header
   Slow,             // the service's answer after SetDelay
   Huge,             // status 200, text/xml, a body of SetHugeSize bytes, streamed
+  HugeChunked,      // the same in chunks, without a Content-Length
   TruncatedBody,    // announces the whole answer, sends half of it and closes
   ConnectionReset,  // reads the request and resets the connection
 };

@@ -17,7 +17,8 @@ void Usage() {
       << "usage: registry-mock [--http] [--expired-certificate] [--require-client-certificate]\n"
          "                     [--user NAME] [--password TEXT] [--behaviour NAME] [--delay-ms N]\n"
          "                     [--until-eof]\n"
-         "behaviours: normal not-found no-content-type slow huge truncated-body connection-reset\n";
+         "behaviours: normal not-found no-content-type slow huge huge-chunked truncated-body "
+         "connection-reset\n";
 }
 
 }  // namespace
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
       {"no-content-type", Behaviour::NoContentType},
       {"slow", Behaviour::Slow},
       {"huge", Behaviour::Huge},
+      {"huge-chunked", Behaviour::HugeChunked},
       {"truncated-body", Behaviour::TruncatedBody},
       {"connection-reset", Behaviour::ConnectionReset},
   };

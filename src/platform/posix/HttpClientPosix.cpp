@@ -815,14 +815,10 @@ std::uint32_t FailureCode(const Request& r) {
     case CURLE_COULDNT_CONNECT:
       return r.proxyUrl.empty() ? ERROR_INTERNET_CANNOT_CONNECT
                                 : ERROR_INTERNET_PROXY_SERVER_UNREACHABLE;
-    case CURLE_PEER_FAILED_VERIFICATION: {
-      long result = certError;
-      if (result == X509_V_OK && r.easy)
-        curl_easy_getinfo(r.easy, CURLINFO_SSL_VERIFYRESULT, &result);
-      // A chain that verified leaves curl's own host name check.
-      return result == X509_V_OK ? ERROR_INTERNET_SEC_CERT_CN_INVALID
-                                 : CertErrorCode(static_cast<int>(result));
-    }
+    case CURLE_PEER_FAILED_VERIFICATION:
+      // Every chain problem passes the verify callback; a chain it let
+      // through leaves curl's own host name check.
+      return certError == X509_V_OK ? ERROR_INTERNET_SEC_CERT_CN_INVALID : CertErrorCode(certError);
     case CURLE_SSL_CONNECT_ERROR:
       if (certNeeded) return ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED;
       if (certError != X509_V_OK) return CertErrorCode(certError);
@@ -832,8 +828,9 @@ std::uint32_t FailureCode(const Request& r) {
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
       if (certNeeded) return ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED;
-      return osErrno == ECONNRESET ? ERROR_INTERNET_CONNECTION_RESET
-                                   : ERROR_INTERNET_CONNECTION_ABORTED;
+      // Over TLS the close that follows a reset may leave EPIPE instead.
+      return osErrno == ECONNRESET || osErrno == EPIPE ? ERROR_INTERNET_CONNECTION_RESET
+                                                       : ERROR_INTERNET_CONNECTION_ABORTED;
     case CURLE_GOT_NOTHING:
     case CURLE_PARTIAL_FILE:
       return ERROR_INTERNET_CONNECTION_ABORTED;
