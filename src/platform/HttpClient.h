@@ -123,6 +123,9 @@ inline constexpr std::uint32_t INTERNET_FLAG_PRAGMA_NOCACHE = 0x00000100u;
 
 // Security flags (INTERNET_OPTION_SECURITY_FLAGS). Only the ignore flags
 // can be set; SECURITY_FLAG_SECURE is reported for a request over TLS.
+// Certificates are checked (chain, host name, dates) unless a flag names the
+// problem. This backend does not check revocation, so IGNORE_REVOCATION has
+// nothing to ignore.
 inline constexpr std::uint32_t SECURITY_FLAG_SECURE = 0x00000001u;
 inline constexpr std::uint32_t SECURITY_FLAG_IGNORE_REVOCATION = 0x00000080u;
 inline constexpr std::uint32_t SECURITY_FLAG_IGNORE_UNKNOWN_CA = 0x00000100u;
@@ -140,7 +143,8 @@ inline constexpr std::uint32_t INTERNET_OPTION_DATA_SEND_TIMEOUT = 7;
 inline constexpr std::uint32_t INTERNET_OPTION_DATA_RECEIVE_TIMEOUT = 8;
 inline constexpr std::uint32_t INTERNET_OPTION_HANDLE_TYPE = 9;
 inline constexpr std::uint32_t INTERNET_OPTION_SECURITY_FLAGS = 31;
-// 4-byte value 0: the backend chooses a client certificate itself.
+// The backend chooses a client certificate itself. The 4-byte value is an
+// index among the personal certificates with a private key; 0 is the first.
 inline constexpr std::uint32_t INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT = 47;
 // The buffer is the certificate context (PCCERT_CONTEXT of CertStore.h);
 // the request keeps its own reference to it.

@@ -66,11 +66,12 @@ class Client {
  public:
   Client(std::u16string_view host, INTERNET_PORT port,
          std::uint32_t accessType = INTERNET_OPEN_TYPE_PRECONFIG, std::u16string_view proxy = u"",
-         std::u16string_view bypass = u"") {
+         std::u16string_view bypass = u"", std::u16string_view user = u"",
+         std::u16string_view password = u"") {
     FRoot.reset(InternetOpenW(kAgent, accessType, proxy, bypass, 0));
     EXPECT_TRUE(FRoot) << GetLastError();
     FConnect.reset(
-        InternetConnectW(FRoot.get(), host, port, u"", u"", INTERNET_SERVICE_HTTP, 0, 0));
+        InternetConnectW(FRoot.get(), host, port, user, password, INTERNET_SERVICE_HTTP, 0, 0));
     EXPECT_TRUE(FConnect) << GetLastError();
   }
 
@@ -473,6 +474,27 @@ TEST_F(HttpClientTest, ConnectionAndProxyFailures) {
     EXPECT_EQ(requests.back().target,
               "http://registry.invalid:8080/webtax2/wsgsis/RgWsPublic/RgWsPublicPort");
   }
+}
+
+TEST_F(HttpClientTest, CredentialsAnswerAChallengeAndTheBodyGoesAgain) {
+  RegistryMock mock;
+  testing::TrustAuthorityFile(mock.AuthorityFile());
+  mock.SetBehaviour(Behaviour::BasicAuth);
+  const std::string body = Envelope("094019245");
+  {
+    Client anonymous(u"127.0.0.1", mock.Port());
+    EXPECT_EQ(Post(anonymous, body, true).status, 401u);
+  }
+  Client client(u"127.0.0.1", mock.Port(), INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", u"USER",
+                u"secret");
+  const Exchange x = Post(client, body, true);
+  EXPECT_EQ(x.status, 200u);
+  EXPECT_NE(x.body.find("<srvc:afm>094019245</srvc:afm>"), std::string::npos);
+  const auto requests = mock.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_FALSE(requests[1].HasHeader("Authorization")) << "credentials go only where asked for";
+  EXPECT_EQ(requests[2].Header("Authorization"), "Basic VVNFUjpzZWNyZXQ=");
+  EXPECT_EQ(requests[2].body, body);
 }
 
 TEST_F(HttpClientTest, HandlesAreCheckedBeforeUse) {

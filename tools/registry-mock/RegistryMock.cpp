@@ -82,6 +82,22 @@ std::string Utf8(std::u16string_view text) {
   return out;
 }
 
+std::string Base64(std::string_view bytes) {
+  static constexpr char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::uint32_t v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 2]);
+    out += kDigits[(v >> 18) & 63];
+    out += kDigits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kDigits[v & 63] : '=';
+  }
+  return out;
+}
+
 void SetSocketTimeouts(int fd) {
   timeval tv{kSocketTimeoutSeconds, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
@@ -397,6 +413,14 @@ struct RegistryMock::Impl {
     if (b == Behaviour::NotFound) {
       res.status = 404;
       res.set_content("<html><body><h1>Not Found</h1></body></html>", "text/html");
+      return;
+    }
+    if (b == Behaviour::BasicAuth &&
+        req.get_header_value("Authorization") !=
+            "Basic " + Base64(settings.userName + ":" + settings.password)) {
+      res.status = 401;
+      res.set_header("WWW-Authenticate", "Basic realm=\"registry\"");
+      res.set_content("<html><body><h1>Unauthorized</h1></body></html>", "text/html");
       return;
     }
     if (b == Behaviour::Huge || b == Behaviour::HugeChunked) {

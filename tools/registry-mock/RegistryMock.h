@@ -35,6 +35,8 @@ enum class Behaviour {
   HugeChunked,      // the same in chunks, without a Content-Length
   TruncatedBody,    // announces the whole answer, sends half of it and closes
   ConnectionReset,  // reads the request and resets the connection
+  BasicAuth,        // status 401 with a Basic challenge unless the request carries the
+                    // configured user name and password in an Authorization header
 };
 
 struct RegistryMockOptions {

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
       {"huge-chunked", Behaviour::HugeChunked},
       {"truncated-body", Behaviour::TruncatedBody},
       {"connection-reset", Behaviour::ConnectionReset},
+      {"basic-auth", Behaviour::BasicAuth},
   };
   delvan::registrymock::RegistryMockOptions options;
   Behaviour behaviour = Behaviour::Normal;
@@ -42,7 +43,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--http") {
+    if (arg == "--help") {
+      Usage();
+      return 0;
+    } else if (arg == "--http") {
       options.tls = false;
     } else if (arg == "--expired-certificate") {
       options.expiredCertificate = true;

@@ -423,7 +423,7 @@ bool ValidHeaderName(std::string_view name) {
 }
 
 // Splits "Name: value" lines separated by CR LF (or LF). False for a line
-// without a valid name.
+// without a valid name. Lines go on the wire in UTF-8.
 bool ParseHeaderLines(std::u16string_view text, std::vector<HeaderLine>& out) {
   const std::string bytes = Utf8(text);
   std::size_t i = 0;
@@ -831,8 +831,8 @@ std::uint32_t FailureCode(const Request& r) {
       // Over TLS the close that follows a reset may leave EPIPE instead.
       return osErrno == ECONNRESET || osErrno == EPIPE ? ERROR_INTERNET_CONNECTION_RESET
                                                        : ERROR_INTERNET_CONNECTION_ABORTED;
-    case CURLE_GOT_NOTHING:
-    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:   // closed without an answer
+    case CURLE_PARTIAL_FILE:  // closed before the announced end of the body
       return ERROR_INTERNET_CONNECTION_ABORTED;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_UNSUPPORTED_PROTOCOL:
@@ -968,12 +968,13 @@ bool Start(const InternetHandle& handle, Request& r, const std::vector<HeaderLin
   set(CURLOPT_HTTP_VERSION,
       static_cast<long>(r.http10 ? CURL_HTTP_VERSION_1_0 : CURL_HTTP_VERSION_1_1));
   set(CURLOPT_PATH_AS_IS, 1L);
-  set(CURLOPT_FOLLOWLOCATION, 0L);
+  set(CURLOPT_FOLLOWLOCATION, 0L);         // a redirect is the caller's to judge, never followed
   set(CURLOPT_PROXY, r.proxyUrl.c_str());  // "" also keeps curl from reading proxy variables
   set(CURLOPT_NOPROXY, "");
   set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   if (!conn.root->agent.empty()) set(CURLOPT_USERAGENT, conn.root->agent.c_str());
   set(CURLOPT_HTTPHEADER, r.headerList);
+  // Credentials answer a server's challenge; they are not sent before one.
   if (!conn.user.empty()) {
     set(CURLOPT_USERNAME, conn.user.c_str());
     set(CURLOPT_PASSWORD, conn.password.c_str());
@@ -987,7 +988,11 @@ bool Start(const InternetHandle& handle, Request& r, const std::vector<HeaderLin
   set(CURLOPT_SSL_SESSIONID_CACHE, strict ? 1L : 0L);
   set(CURLOPT_SHARE, process.Share());
   if (r.connectTo) set(CURLOPT_CONNECT_TO, r.connectTo);
+  // Without INTERNET_FLAG_KEEP_CONNECTION the connection closes after the
+  // request.
   set(CURLOPT_FORBID_REUSE, (r.flags & INTERNET_FLAG_KEEP_CONNECTION) ? 0L : 1L);
+  // CURLOPT_NOSIGNAL stays off: curl then keeps SIGPIPE from the host while
+  // it writes to a connection the server has closed.
   set(CURLOPT_HEADERFUNCTION, &OnHeader);
   set(CURLOPT_HEADERDATA, static_cast<void*>(&r));
   set(CURLOPT_WRITEFUNCTION, &OnBody);
@@ -1211,6 +1216,7 @@ bool InternetSetOptionW(HINTERNET handle, std::uint32_t option, const void* buff
       if (!buffer || bufferLength == 0) return Fail(ERROR_INVALID_PARAMETER);
       UniqueCertContext cert(posix::AcquireCertContext(buffer));
       if (!cert) return Fail(ERROR_INVALID_PARAMETER);
+      // A certificate without its private key cannot sign the handshake.
       if (!cert->key) return Fail(ERROR_INTERNET_CLIENT_AUTH_NOT_SETUP);
       h->request->clientCert = std::move(cert);
       h->request->pickCertificate.reset();
