@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "RegistryMock.h"
 #include "TestSupport.h"
@@ -173,6 +175,27 @@ INTERNET_PORT ClosedPort() {
   close(fd);
   return ntohs(addr.sin_port);
 }
+
+// Sets an environment variable for the scope and restores it after.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : FName(name) {
+    if (const char* old = std::getenv(name)) FOld = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (FOld)
+      setenv(FName, FOld->c_str(), 1);
+    else
+      unsetenv(FName);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* FName;
+  std::optional<std::string> FOld;
+};
 
 class HttpClientTest : public ::testing::Test {
  protected:
@@ -344,12 +367,16 @@ TEST_F(HttpClientTest, ClientCertificateFromThePersonalStoreBySerialNumber) {
 
   const std::filesystem::path config =
       std::filesystem::path(mock.AuthorityFile()).parent_path() / "config";
-  std::filesystem::create_directories(config / "delvan" / "certs");
-  mock.WriteClientCertificate((config / "delvan" / "certs" / "a-other.pem").string(), 0x77);
-  mock.WriteClientCertificate((config / "delvan" / "certs" / "b-mine.pem").string(), 0x1A2B3C4D5E);
-  const char* saved = std::getenv("XDG_CONFIG_HOME");
-  const std::string restore = saved ? saved : "";
-  setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  const std::filesystem::path certs = config / "delvan" / "certs";
+  std::filesystem::create_directories(certs);
+  using File = RegistryMock::ClientFileFormat;
+  mock.WriteClientCertificate((certs / "a-other.pem").string(), 0x77);
+  mock.WriteClientCertificate((certs / "b-mine.pem").string(), 0x1A2B3C4D5E);
+  mock.WriteClientCertificate((certs / "c-bundle.p12").string(), 0xC0FFEE, File::Pkcs12);
+  mock.WriteClientCertificate((certs / "d-nokey.pem").string(), 0xDEAD, File::PemWithoutKey);
+  std::ofstream(certs / "e-broken.pem") << "-----BEGIN CERTIFICATE-----\nAAAA\n";
+  std::ofstream(certs / "f-notes.txt") << "not a certificate";
+  ScopedEnv xdg("XDG_CONFIG_HOME", config.string());
 
   Client client(u"127.0.0.1", mock.Port());
   UniqueInternetHandle request = client.Open(kPostFlags | INTERNET_FLAG_SECURE);
@@ -359,33 +386,35 @@ TEST_F(HttpClientTest, ClientCertificateFromThePersonalStoreBySerialNumber) {
 
   UniqueCertStore store(CertOpenSystemStoreW(0, u"MY"));
   ASSERT_TRUE(store);
-  UniqueCertContext chosen;
-  int count = 0;
+  std::vector<std::string> serials;
+  UniqueCertContext mine, keyless;
   for (PCCERT_CONTEXT c = CertEnumCertificatesInStore(store.get(), nullptr); c;
        c = CertEnumCertificatesInStore(store.get(), c)) {
-    ++count;
     std::string hex;
-    for (std::uint8_t b : CertGetSerialNumber(c))
-      hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
-    if (hex == "1A2B3C4D5E") chosen.reset(CertDuplicateCertificateContext(c));
+    for (std::uint8_t b : CertGetSerialNumber(c)) {
+      hex += "0123456789ABCDEF"[b >> 4];
+      hex += "0123456789ABCDEF"[b & 15];
+    }
+    if (hex == "1A2B3C4D5E") mine.reset(CertDuplicateCertificateContext(c));
+    if (hex == "DEAD") keyless.reset(CertDuplicateCertificateContext(c));
+    serials.push_back(hex);
   }
-  EXPECT_EQ(count, 2);
-  ASSERT_TRUE(chosen);
-  store.reset();  // the chosen certificate outlives its store
+  EXPECT_EQ(serials, (std::vector<std::string>{"77", "1A2B3C4D5E", "C0FFEE", "DEAD"}));
+  ASSERT_TRUE(mine && keyless);
+  store.reset();  // the chosen certificates outlive their store
+  EXPECT_FALSE(
+      InternetSetOptionW(request.get(), INTERNET_OPTION_CLIENT_CERT_CONTEXT, keyless.get(), 20));
+  EXPECT_EQ(GetLastError(), ERROR_INTERNET_CLIENT_AUTH_NOT_SETUP);
   ASSERT_TRUE(
-      InternetSetOptionW(request.get(), INTERNET_OPTION_CLIENT_CERT_CONTEXT, chosen.get(), 20));
+      InternetSetOptionW(request.get(), INTERNET_OPTION_CLIENT_CERT_CONTEXT, mine.get(), 20));
   EXPECT_TRUE(Send(request.get(), body, SendMode::OnePiece)) << GetLastError();
 
+  // Picked by index among the certificates with a key: 2 is the PKCS#12 one.
   UniqueInternetHandle picked = client.Open(kPostFlags | INTERNET_FLAG_SECURE);
-  const std::uint32_t first = 0;
-  ASSERT_TRUE(InternetSetOptionW(picked.get(), INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, &first,
-                                 sizeof first));
+  const std::uint32_t index = 2;
+  ASSERT_TRUE(InternetSetOptionW(picked.get(), INTERNET_OPTION_SECURITY_SELECT_CLIENT_CERT, &index,
+                                 sizeof index));
   EXPECT_TRUE(Send(picked.get(), body, SendMode::OnePiece)) << GetLastError();
-
-  if (saved)
-    setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
-  else
-    unsetenv("XDG_CONFIG_HOME");
 }
 
 // ------------------------------------------------------------ failures
@@ -408,13 +437,14 @@ TEST_F(HttpClientTest, ServerMisbehaviourReadsAsStatusOrPlatformError) {
       {"reset", Behaviour::ConnectionReset, ERROR_INTERNET_CONNECTION_RESET, 0, 0, 0},
       {"huge", Behaviour::Huge, 0, 200, 0, ERROR_HTTP_RESPONSE_TOO_LARGE},
       {"huge, no length", Behaviour::HugeChunked, 0, 200, 0, ERROR_HTTP_RESPONSE_TOO_LARGE},
+      {"redirect", Behaviour::Redirect, 0, 302, 0, 0},
   };
   for (const bool tls : {true, false}) {
     RegistryMockOptions options;
     options.tls = tls;
     RegistryMock mock(options);
     testing::TrustAuthorityFile(mock.AuthorityFile());
-    mock.SetDelay(std::chrono::milliseconds(3000));
+    mock.SetDelay(std::chrono::seconds(20));
     mock.SetHugeSize(kMaxResponseBodySize + 65536);
     Client client(u"127.0.0.1", mock.Port());
     for (const Case& c : cases) {
@@ -422,12 +452,13 @@ TEST_F(HttpClientTest, ServerMisbehaviourReadsAsStatusOrPlatformError) {
       mock.SetBehaviour(c.behaviour);
       const auto start = std::chrono::steady_clock::now();
       const Exchange x = Post(client, Envelope(c.status == 500 ? "000000000" : "094019245"), tls,
-                              SendMode::OnePiece, 0, 300);
+                              SendMode::OnePiece, 0, c.behaviour == Behaviour::Slow ? 500 : 0);
       EXPECT_EQ(x.sendError, c.sendError);
       EXPECT_EQ(x.status, c.status);
       EXPECT_EQ(x.contentTypeError, c.contentTypeError);
       EXPECT_EQ(x.readError, c.readError);
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+      // Nothing waits for the server's 20 s delay.
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
       if (c.status == 404) {
         EXPECT_EQ(x.statusText, u"Not Found");
       }
@@ -441,7 +472,47 @@ TEST_F(HttpClientTest, ServerMisbehaviourReadsAsStatusOrPlatformError) {
       mock.SetBehaviour(Behaviour::Normal);
       EXPECT_EQ(Post(client, Envelope("094019245"), tls).status, 200u);
     }
+    for (const auto& request : mock.Requests())
+      EXPECT_EQ(request.target, "/webtax2/wsgsis/RgWsPublic/RgWsPublicPort")
+          << "a redirect was followed";
   }
+}
+
+TEST_F(HttpClientTest, QueryInfoFollowsTheBufferContract) {
+  RegistryMockOptions options;
+  options.tls = false;
+  RegistryMock mock(options);
+  Client client(u"127.0.0.1", mock.Port());
+  UniqueInternetHandle request = client.Open(kPostFlags);
+  const std::string body = Envelope("094019245");
+  ASSERT_TRUE(Send(request.get(), body, SendMode::OnePiece));
+
+  const std::u16string type = u"text/xml; charset=utf-8";
+  char16_t text[64];
+  std::uint32_t length = 4;
+  EXPECT_FALSE(HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, text, length, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(length, (type.size() + 1) * sizeof(char16_t));
+  std::uint32_t index = 0;
+  ASSERT_TRUE(HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, text, length, &index));
+  EXPECT_EQ(std::u16string(text, length / sizeof(char16_t)), type);
+  EXPECT_EQ(text[type.size()], u'\0');
+  EXPECT_EQ(index, 1u);
+  length = sizeof text;
+  EXPECT_FALSE(HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_TYPE, text, length, &index));
+  EXPECT_EQ(GetLastError(), ERROR_HTTP_HEADER_NOT_FOUND);
+
+  length = sizeof text;
+  ASSERT_TRUE(HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE, text, length, nullptr));
+  EXPECT_EQ(std::u16string(text, length / sizeof(char16_t)), u"200");
+  std::uint32_t number = 0;
+  length = 2;
+  EXPECT_FALSE(HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                              &number, length, nullptr));
+  EXPECT_EQ(length, 4u);
+  ASSERT_TRUE(HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER,
+                             &number, length, nullptr));
+  EXPECT_EQ(number, Receive(request.get()).body.size());
 }
 
 TEST_F(HttpClientTest, ConnectionAndProxyFailures) {
@@ -454,6 +525,14 @@ TEST_F(HttpClientTest, ConnectionAndProxyFailures) {
     EXPECT_EQ(Post(client, Envelope("1"), false).sendError, ERROR_INTERNET_CANNOT_CONNECT);
   }
   const std::u16string deadProxy = u"127.0.0.1:" + rtl::IntToStr(closed);
+  {
+    // The environment's proxy variables route nothing.
+    const std::string proxyUrl = "http://127.0.0.1:" + std::to_string(closed);
+    ScopedEnv http("http_proxy", proxyUrl), https("https_proxy", proxyUrl),
+        all("ALL_PROXY", proxyUrl);
+    Client client(u"127.0.0.1", mock.Port());
+    EXPECT_EQ(Post(client, Envelope("094019245"), false).status, 200u);
+  }
   {
     Client viaDeadProxy(u"127.0.0.1", mock.Port(), INTERNET_OPEN_TYPE_PROXY, deadProxy);
     EXPECT_EQ(Post(viaDeadProxy, Envelope("1"), false).sendError,

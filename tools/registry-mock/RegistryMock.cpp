@@ -415,6 +415,12 @@ struct RegistryMock::Impl {
       res.set_content("<html><body><h1>Not Found</h1></body></html>", "text/html");
       return;
     }
+    if (b == Behaviour::Redirect) {
+      res.status = 302;
+      res.set_header("Location", options.servicePath + "/moved");
+      res.set_content("<html><body>Moved</body></html>", "text/html");
+      return;
+    }
     if (b == Behaviour::BasicAuth &&
         req.get_header_value("Authorization") !=
             "Basic " + Base64(settings.userName + ":" + settings.password)) {
@@ -695,13 +701,25 @@ const std::string& RegistryMock::AuthorityFile() const { return FImpl->authority
 const std::string& RegistryMock::CertificateFile() const { return FImpl->certificateFile; }
 const std::string& RegistryMock::KeyFile() const { return FImpl->keyFile; }
 
-void RegistryMock::WriteClientCertificate(const std::string& path, std::uint64_t serial) const {
+void RegistryMock::WriteClientCertificate(const std::string& path, std::uint64_t serial,
+                                          ClientFileFormat format) const {
   IssueOptions issue;
   issue.commonName = "Delvan test client";
   issue.forClient = true;
   issue.serial = serial;
   KeyAndCertificate client = FImpl->authority.Issue(issue);
-  Impl::WriteText(path, CertificatePem(client.certificate.get()) + PrivateKeyPem(client.key.get()));
+  switch (format) {
+    case ClientFileFormat::Pem:
+      Impl::WriteText(path,
+                      CertificatePem(client.certificate.get()) + PrivateKeyPem(client.key.get()));
+      break;
+    case ClientFileFormat::PemWithoutKey:
+      Impl::WriteText(path, CertificatePem(client.certificate.get()));
+      break;
+    case ClientFileFormat::Pkcs12:
+      Impl::WriteText(path, Pkcs12(client.certificate.get(), client.key.get()));
+      break;
+  }
 }
 
 void RegistryMock::SetBehaviour(Behaviour behaviour) {

@@ -37,6 +37,7 @@ enum class Behaviour {
   ConnectionReset,  // reads the request and resets the connection
   BasicAuth,        // status 401 with a Basic challenge unless the request carries the
                     // configured user name and password in an Authorization header
+  Redirect,         // status 302 to another path of the same server
 };
 
 struct RegistryMockOptions {
@@ -87,9 +88,12 @@ class RegistryMock {
   const std::string& CertificateFile() const;
   const std::string& KeyFile() const;
 
+  enum class ClientFileFormat { Pem, PemWithoutKey, Pkcs12 };
   // Writes a client certificate of the test authority with this serial
-  // number, followed by its private key, to path as PEM.
-  void WriteClientCertificate(const std::string& path, std::uint64_t serial) const;
+  // number to path: as PEM followed by its private key, as PEM alone, or as
+  // a PKCS#12 bundle with the key and an empty password.
+  void WriteClientCertificate(const std::string& path, std::uint64_t serial,
+                              ClientFileFormat format = ClientFileFormat::Pem) const;
 
   void SetBehaviour(Behaviour behaviour);
   void SetContentType(std::string contentType);

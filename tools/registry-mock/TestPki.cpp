@@ -4,6 +4,7 @@
 #include <openssl/bn.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
 
@@ -94,7 +95,7 @@ KeyAndCertificate TestAuthority::Issue(const IssueOptions& options) const {
 
 namespace {
 template <class Write>
-std::string ToPem(Write write) {
+std::string BioBytes(Write write) {
   std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
   if (!bio || !write(bio.get())) Throw("PEM output");
   char* data = nullptr;
@@ -104,13 +105,21 @@ std::string ToPem(Write write) {
 }  // namespace
 
 std::string CertificatePem(X509* certificate) {
-  return ToPem([&](BIO* bio) { return PEM_write_bio_X509(bio, certificate) == 1; });
+  return BioBytes([&](BIO* bio) { return PEM_write_bio_X509(bio, certificate) == 1; });
 }
 
 std::string PrivateKeyPem(EVP_PKEY* key) {
-  return ToPem([&](BIO* bio) {
+  return BioBytes([&](BIO* bio) {
     return PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
   });
+}
+
+std::string Pkcs12(X509* certificate, EVP_PKEY* key) {
+  std::unique_ptr<PKCS12, decltype(&PKCS12_free)> p12(
+      PKCS12_create("", "Delvan test client", key, certificate, nullptr, 0, 0, 0, 0, 0),
+      PKCS12_free);
+  if (!p12) Throw("PKCS#12 output");
+  return BioBytes([&](BIO* bio) { return i2d_PKCS12_bio(bio, p12.get()) == 1; });
 }
 
 }  // namespace delvan::registrymock

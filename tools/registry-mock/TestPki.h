@@ -51,5 +51,7 @@ class TestAuthority {
 // PEM texts of a certificate and of an unencrypted private key.
 std::string CertificatePem(X509* certificate);
 std::string PrivateKeyPem(EVP_PKEY* key);
+// A PKCS#12 bundle (DER) of a certificate and its key, with an empty password.
+std::string Pkcs12(X509* certificate, EVP_PKEY* key);
 
 }  // namespace delvan::registrymock

@@ -18,7 +18,7 @@ void Usage() {
          "                     [--user NAME] [--password TEXT] [--behaviour NAME] [--delay-ms N]\n"
          "                     [--until-eof]\n"
          "behaviours: normal not-found no-content-type slow huge huge-chunked truncated-body "
-         "connection-reset\n";
+         "connection-reset basic-auth redirect\n";
 }
 
 }  // namespace
@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
       {"truncated-body", Behaviour::TruncatedBody},
       {"connection-reset", Behaviour::ConnectionReset},
       {"basic-auth", Behaviour::BasicAuth},
+      {"redirect", Behaviour::Redirect},
   };
   delvan::registrymock::RegistryMockOptions options;
   Behaviour behaviour = Behaviour::Normal;
