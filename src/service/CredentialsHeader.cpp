@@ -1,6 +1,8 @@
 #include "service/CredentialsHeader.h"
 
+#include "platform/CodePage.h"
 #include "service/ServiceConstants.h"
+#include "xml/XMLDoc.h"
 
 namespace delvan::service {
 
@@ -9,5 +11,25 @@ constinit const TClass AFMCredentialsHeader::StaticClass =
         AFMCredentialsHeader::StaticClass, u"AFMCredentialsHeader", ServiceUnitName);
 
 constinit AFMCredentialsHeader* crheader = nullptr;
+
+namespace {
+// The fields hold UTF-8 whatever their label says; malformed bytes become U+FFFD.
+UnicodeString FromUtf8(const AnsiString& text) {
+  return platform::MultiByteToWideChar(platform::CP_UTF8, 0, text.Bytes());
+}
+}  // namespace
+
+IntfPtr<xml::IXMLNode> AFMCredentialsHeader::ObjectToSOAP(
+    xml::IXMLNode* /*RootNode*/, xml::IXMLNode* ParentNode, soap::IObjConverter* /*ObjConverter*/,
+    const UnicodeString& /*NodeName*/, const UnicodeString& /*NodeNamespace*/,
+    const UnicodeString& /*ChildNamespace*/, soap::TObjectConvertOptions /*ObjConvOpts*/,
+    UnicodeString& RefID) {
+  IntfPtr<xml::IXMLNode> security = ParentNode->AddChild(u"Security");
+  IntfPtr<xml::IXMLNode> token = security->AddChild(u"UsernameToken");
+  token->AddChild(u"Username")->SetNodeValue(Variant(rtl::AsciiUpperCase(FromUtf8(FUsername))));
+  token->AddChild(u"Password")->SetNodeValue(Variant(FromUtf8(FPassword)));
+  RefID.clear();
+  return {};
+}
 
 }  // namespace delvan::service

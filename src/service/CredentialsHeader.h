@@ -17,6 +17,19 @@ class AFMCredentialsHeader : public soap::TSOAPHeader {
   const AnsiString& pwd() const { return FPassword; }
   void pwd(AnsiString value) { FPassword = std::move(value); }
 
+  // Writes Security/UsernameToken with Username (the user name decoded
+  // from UTF-8, ASCII letters upper-cased) and Password (decoded, unchanged)
+  // under ParentNode, each added by name alone so that it takes the
+  // parent's prefix and namespace. The other arguments are not used; RefID
+  // is cleared and no node is returned.
+  IntfPtr<xml::IXMLNode> ObjectToSOAP(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                                      soap::IObjConverter* ObjConverter,
+                                      const UnicodeString& NodeName,
+                                      const UnicodeString& NodeNamespace,
+                                      const UnicodeString& ChildNamespace,
+                                      soap::TObjectConvertOptions ObjConvOpts,
+                                      UnicodeString& RefID) override;
+
   AnsiString FUsername{std::string(), platform::CP_UTF8};
   AnsiString FPassword{std::string(), platform::CP_UTF8};
 };

@@ -1,6 +1,7 @@
-// Interface metadata: the description of an invokable interface that the
-// call driver, the converter and the transport work from, built from the
-// interface's run-time type information with its ancestors' methods first.
+// Interface metadata: the description of an invokable interface (its
+// methods, inherited ones included, with their parameters) that the call
+// driver and the converter work from, built from the interface's type
+// information.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 namespace delvan::soap {
 
+// An interface or parameter without the type information a call needs.
 class EInterfaceRTTIException : public Exception {
  public:
   using Exception::Exception;
@@ -25,12 +27,12 @@ struct TIntfParamEntry {
 struct TIntfMethEntry {
   UnicodeString Name;
   rtl::TCallConv CC = rtl::ccStdCall;
-  int Pos = 0;  // the method's slot index in the interface's table
+  int Pos = 0;  // the method's slot in the interface's table
   int ParamCount = 0;
   const rtl::TTypeInfo* ResultInfo = nullptr;  // null for a procedure
   const rtl::TTypeInfo* SelfInfo = nullptr;    // the interface that declares the method
   std::vector<TIntfParamEntry> Params;
-  bool HasRTTI = true;
+  bool HasRTTI = false;
 };
 
 struct TIntfMetaData {
@@ -39,15 +41,25 @@ struct TIntfMetaData {
   std::vector<TIntfMethEntry> MDA;  // inherited methods first, in slot order
   TGUID IID;
   const rtl::TTypeInfo* Info = nullptr;
-  const rtl::TTypeInfo* AncInfo = nullptr;  // the parent interface
-  int NumAnc = 0;                           // number of inherited methods
+  const rtl::TTypeInfo* AncInfo = nullptr;  // the parent interface, null for the root
+  int NumAnc = 0;                           // methods inherited from the ancestors
 };
 
-// Describes the interface info. Raises EInterfaceRTTIException "Interface %s
-// has no RTTI" (unit name, ".", interface name) when info, or an ancestor,
-// carries no method descriptions, and "Parameter %s on Method %s of
-// Interface %s has no RTTI" for a parameter without type information.
-// includeAll: with the ancestors' methods (as the driver always asks).
-TIntfMetaData GetIntfMetaData(const rtl::TTypeInfo* info, bool includeAll = true);
+// Fills IntfMD from the type information of an interface. With
+// MethodArrayOpt the method array holds the ancestors' methods too (the
+// call driver's form); without it only the interface's own methods, whose
+// Pos still counts the inherited slots. Raises EInterfaceRTTIException
+// "Interface %s has no RTTI" (unit name "." interface name) for a type that
+// is not an interface or whose chain lacks method descriptions, and
+// "Parameter %s on Method %s of Interface %s has no RTTI" for a parameter
+// without type information.
+void GetIntfMetaData(const rtl::TTypeInfo* Info, TIntfMetaData& IntfMD, bool MethodArrayOpt = true);
+
+// The same, returning the metadata with the ancestors' methods.
+inline TIntfMetaData GetIntfMetaData(const rtl::TTypeInfo* Info) {
+  TIntfMetaData md;
+  GetIntfMetaData(Info, md, true);
+  return md;
+}
 
 }  // namespace delvan::soap

@@ -1,5 +1,7 @@
 #include "soap/Remotable.h"
 
+#include "xml/XMLDoc.h"
+
 namespace delvan::soap {
 
 namespace {
@@ -42,6 +44,20 @@ UnicodeString SerializationOptionsToText(TSerializationOptions options) {
   }
   text += u']';
   return text;
+}
+
+IntfPtr<xml::IXMLNode> TRemotable::ObjectToSOAP(
+    xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, IObjConverter* ObjConverter,
+    const UnicodeString& NodeName, const UnicodeString& NodeNamespace,
+    const UnicodeString& ChildNamespace, TObjectConvertOptions ObjConvOpts, UnicodeString& RefID) {
+  RefID.clear();
+  return ObjConverter->ObjInstanceToSOAP(this, RootNode, ParentNode, NodeName, NodeNamespace,
+                                         ChildNamespace, ObjConvOpts, RefID);
+}
+
+void TRemotable::SOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                              IObjConverter* ObjConverter) {
+  ObjConverter->InitObjectFromSOAP(this, RootNode, Node);
 }
 
 constinit const TClass TRemotable::StaticClass = rtl::DefineClass<TRemotable, TObject>(

@@ -1,11 +1,13 @@
 // TRemotable: the base of every object that travels in a SOAP message, with
-// its data context and its serialization options.
+// its data context, its serialization options and the two operations by
+// which it writes itself into XML and reads itself back.
 #pragma once
 
 #include <cstdint>
 
 #include "rtl/Set.h"
 #include "rtl/TypInfo.h"
+#include "soap/ObjConverter.h"
 
 namespace delvan::soap {
 
@@ -55,6 +57,19 @@ class TRemotable : public TObject {
 
   TSerializationOptions SerializationOptions() const { return FSerializationOptions; }
   void SetSerializationOptions(TSerializationOptions value) { FSerializationOptions = value; }
+
+  // Writes the object under ParentNode. The default clears RefID and hands
+  // the whole job to ObjConverter's ObjInstanceToSOAP; a class that writes
+  // itself differently overrides it. The returned element (possibly none)
+  // lives in ParentNode's document.
+  virtual IntfPtr<xml::IXMLNode> ObjectToSOAP(
+      xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, IObjConverter* ObjConverter,
+      const UnicodeString& NodeName, const UnicodeString& NodeNamespace,
+      const UnicodeString& ChildNamespace, TObjectConvertOptions ObjConvOpts, UnicodeString& RefID);
+  // Reads the object from Node. The default hands the job to
+  // ObjConverter's InitObjectFromSOAP.
+  virtual void SOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                            IObjConverter* ObjConverter);
 
  protected:
   TDataContext* FDataContext = nullptr;

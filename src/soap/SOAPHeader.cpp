@@ -4,7 +4,9 @@
 
 #include "rtl/Exception.h"
 #include "soap/InvokeRegistry.h"
+#include "soap/SOAPConst.h"
 #include "soap/TypeRegistry.h"
+#include "xml/XMLDoc.h"
 
 namespace delvan::soap {
 
@@ -13,6 +15,45 @@ constinit const TClass TSOAPHeader::StaticClass = rtl::DefineClass<TSOAPHeader, 
 
 UnicodeString TSOAPHeader::HeaderNamespace() const {
   return InvRegistry().GetHeaderNamespace(ClassType());
+}
+
+IntfPtr<xml::IXMLNode> TSOAPHeader::ObjectToSOAP(
+    xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, IObjConverter* ObjConverter,
+    const UnicodeString& NodeName, const UnicodeString& /*NodeNamespace*/,
+    const UnicodeString& ChildNamespace, TObjectConvertOptions ObjConvOpts, UnicodeString& RefID) {
+  ObjConvOpts.Exclude(ocoDontPrefixNode);
+  IntfPtr<xml::IXMLNode> node =
+      TRemotable::ObjectToSOAP(RootNode, ParentNode, ObjConverter, NodeName, HeaderNamespace(),
+                               ChildNamespace, ObjConvOpts, RefID);
+  if (!node) return node;
+  const UnicodeString envNS(
+      SOAPEnvelopeNamespaces[ObjConverter->GetOptions().Contains(soSOAP12) ? 1 : 0]);
+  if (FMustUnderstand) node->SetAttributeNS(u"mustUnderstand", envNS, Variant(u"1"));
+  if (!FActor.empty()) node->SetAttributeNS(u"actor", envNS, Variant(FActor));
+  return node;
+}
+
+void TSOAPHeader::SOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                               IObjConverter* ObjConverter) {
+  TRemotable::SOAPToObject(RootNode, Node, ObjConverter);
+  bool mustUnderstand = false, seenMustUnderstand = false, seenActor = false;
+  IntfPtr<xml::IXMLNodeList> attrs = Node->GetAttributeNodes();
+  for (std::int32_t i = 0; i < attrs->GetCount(); ++i) {
+    IntfPtr<xml::IXMLNode> attr = attrs->Get(i);
+    const UnicodeString name = attr->GetNodeName();
+    // Namespace declarations (xmlns:mustUnderstand=...) are not attributes here.
+    if (name == u"xmlns" || xml::ExtractPrefix(name) == u"xmlns") continue;
+    const UnicodeString local = xml::ExtractLocalName(name);
+    if (local == u"mustUnderstand" && !seenMustUnderstand) {
+      seenMustUnderstand = true;
+      const UnicodeString value = attr->GetText();
+      mustUnderstand = value == u"1" || rtl::SameTextAscii(value, u"true");
+    } else if (local == u"actor" && !seenActor) {
+      seenActor = true;
+      FActor = attr->GetText();
+    }
+  }
+  FMustUnderstand = mustUnderstand;
 }
 
 // ---- THeaderList -------------------------------------------------------------------

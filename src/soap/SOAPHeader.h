@@ -25,6 +25,23 @@ class TSOAPHeader : public TRemotable {
   // in the type registry (which registers the class when it is missing).
   UnicodeString HeaderNamespace() const;
 
+  // Written through the converter in HeaderNamespace(), with a generated
+  // prefix allowed, then "mustUnderstand" = "1" when MustUnderstand is set
+  // and "actor" when Actor is not empty, both in the envelope namespace of
+  // the converter's SOAP version.
+  IntfPtr<xml::IXMLNode> ObjectToSOAP(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                                      IObjConverter* ObjConverter, const UnicodeString& NodeName,
+                                      const UnicodeString& NodeNamespace,
+                                      const UnicodeString& ChildNamespace,
+                                      TObjectConvertOptions ObjConvOpts,
+                                      UnicodeString& RefID) override;
+  // Read as the base reads; then MustUnderstand is true exactly when the
+  // element has a "mustUnderstand" attribute of "1" or "true" (any case),
+  // and an "actor" attribute, when present, replaces Actor. Attributes are
+  // matched by local name, whatever their prefix.
+  void SOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                    IObjConverter* ObjConverter) override;
+
  protected:
   bool FMustUnderstand = false;
   UnicodeString FActor;

@@ -10,6 +10,7 @@
 #include "rtl/SysUtils.h"
 #include "soap/SOAPConst.h"
 #include "soap/TypeRegistry.h"
+#include "xml/XMLDoc.h"
 
 namespace delvan::soap {
 
@@ -24,6 +25,24 @@ constinit const TClass TXSCustomDateTime::StaticClass =
                                                       u"TXSCustomDateTime", kUnitName);
 constinit const TClass TXSDateTime::StaticClass = rtl::DefineClass<TXSDateTime, TXSCustomDateTime>(
     TXSDateTime::StaticClass, u"TXSDateTime", kUnitName);
+
+IntfPtr<xml::IXMLNode> TRemotableXS::ObjectToSOAP(
+    xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, IObjConverter* ObjConverter,
+    const UnicodeString& NodeName, const UnicodeString& NodeNamespace,
+    const UnicodeString& ChildNamespace, TObjectConvertOptions ObjConvOpts, UnicodeString& RefID) {
+  ObjConvOpts.Include(ocoDontSerializeProps);
+  IntfPtr<xml::IXMLNode> node =
+      TRemotable::ObjectToSOAP(RootNode, ParentNode, ObjConverter, NodeName, NodeNamespace,
+                               ChildNamespace, ObjConvOpts, RefID);
+  if (node) node->SetText(NativeToXS());
+  return node;
+}
+
+void TRemotableXS::SOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                                IObjConverter* ObjConverter) {
+  TRemotable::SOAPToObject(RootNode, Node, ObjConverter);
+  XSToNative(Node->GetText());
+}
 
 #define DELVAN_HOLDER_CLASS(Cls)            \
   constinit const TClass Cls::StaticClass = \

@@ -53,6 +53,17 @@ class TRemotableXS : public TRemotable {
   virtual UnicodeString NativeToXS() = 0;
   // Sets the value from an XML text.
   virtual void XSToNative(const UnicodeString& data) = 0;
+
+  // Written as an element without its properties whose text is NativeToXS.
+  IntfPtr<xml::IXMLNode> ObjectToSOAP(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                                      IObjConverter* ObjConverter, const UnicodeString& NodeName,
+                                      const UnicodeString& NodeNamespace,
+                                      const UnicodeString& ChildNamespace,
+                                      TObjectConvertOptions ObjConvOpts,
+                                      UnicodeString& RefID) override;
+  // Read as the base reads, then the element's text goes to XSToNative.
+  void SOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                    IObjConverter* ObjConverter) override;
 };
 
 // xs:decimal, kept as its text: any text is taken and given back unchanged.
