@@ -268,7 +268,7 @@ void THTTPReqResp::InitURL(const UnicodeString& value) {
   }
   // Asks for the scheme, the host and the path, nothing else: without a
   // separate extra-information part the path keeps a query and a fragment.
-  pf::URL_COMPONENTSW parts;
+  pf::URL_COMPONENTSW parts;  // dwStructSize is the record's size (60 on 32-bit Windows)
   parts.dwSchemeLength = 1;
   parts.dwHostNameLength = 1;
   parts.dwUrlPathLength = 1;

@@ -311,6 +311,7 @@ TEST_F(SOAPHTTPTransTest, StatusAndContentTypeDecideWhatReachesTheReader) {
     int status;           // StatusCode of the exception; -1: none raised
     std::string message;  // empty: not compared
     const char* body;     // what the response must hold, when no exception
+    const char* boundary = "";
   } cases[] = {
       {"fault passes", Behaviour::Normal, "", "000000000", -1, "", "<faultstring>"},
       {"not found", Behaviour::NotFound, "", "094019245", 404,
@@ -325,6 +326,9 @@ TEST_F(SOAPHTTPTransTest, StatusAndContentTypeDecideWhatReachesTheReader) {
        invalid + "Text/Plain - SOAP expects \"text/xml\"", nullptr},
       {"html with charset", Behaviour::ContentType, "text/html; charset=utf-8", "094019245", -1, "",
        "<srvc:afm>094019245</srvc:afm>"},
+      {"multipart", Behaviour::ContentType,
+       "Multipart/Related; type=\"text/xml\"; boundary=\"MIME_b0und\"; start=\"<soap>\"",
+       "094019245", -1, "", "<srvc:afm>094019245</srvc:afm>", "MIME_b0und"},
       {"no content type", Behaviour::NoContentType, "", "094019245",
        static_cast<int>(platform::ERROR_HTTP_HEADER_NOT_FOUND),
        Utf8(PlatformMessage(platform::ERROR_HTTP_HEADER_NOT_FOUND, url, Action())), nullptr},
@@ -351,6 +355,7 @@ TEST_F(SOAPHTTPTransTest, StatusAndContentTypeDecideWhatReachesTheReader) {
       EXPECT_FALSE(e) << e->what();
       EXPECT_NE(response.View().find(c.body), std::string::npos);
       EXPECT_TRUE(node.web->Connected());
+      EXPECT_EQ(node.web->GetMimeBoundary().Bytes(), c.boundary);
       continue;
     }
     ASSERT_TRUE(e);
