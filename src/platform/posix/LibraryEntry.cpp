@@ -1,8 +1,18 @@
 // Entry points of the shared library: load runs the library's one
 // initialisation routine, unload its finalisation.
+#include <cstdlib>
+
 #include "lookup/LibraryInit.h"
 
 namespace {
+
+// At process exit the C++ runtime destroys the library's static objects
+// before the loader runs DelvanUnload, so finalising then would touch
+// destroyed objects; the process is ending and the OS reclaims everything.
+// On dlclose the loader runs DelvanUnload first, with every object alive.
+constinit bool gProcessExiting = false;
+
+void MarkProcessExiting() { gProcessExiting = true; }
 
 __attribute__((constructor)) void DelvanLoad() {
   try {
@@ -11,8 +21,11 @@ __attribute__((constructor)) void DelvanLoad() {
     // Nothing may escape the loader; the lookup then reports that the
     // library is not initialised.
   }
+  std::atexit(MarkProcessExiting);
 }
 
-__attribute__((destructor)) void DelvanUnload() { delvan::FinalizeLibrary(); }
+__attribute__((destructor)) void DelvanUnload() {
+  if (!gProcessExiting) delvan::FinalizeLibrary();
+}
 
 }  // namespace
