@@ -1,9 +1,6 @@
 #include "transport/SOAPHTTPTrans.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -14,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "HttpTestSupport.h"
 #include "RegistryMock.h"
 #include "TestSupport.h"
 #include "platform/HttpClientTestSeam.h"
@@ -27,6 +25,9 @@ namespace {
 using registrymock::Behaviour;
 using registrymock::RegistryMock;
 using registrymock::RegistryMockOptions;
+using test::ClosedPort;
+using test::Envelope;
+using test::ScopedEnv;
 using test::U;
 using test::Utf8;
 
@@ -41,27 +42,6 @@ std::string Action() {
   return Cat({RegistryMock::BuildServiceNamespace(), "/rgWsPublicAfmMethod"});
 }
 std::string QuotedAction() { return Cat({"\"", Action(), "\""}); }
-
-// A request envelope of the service, padded with a comment to size bytes.
-std::string Envelope(std::string_view afm, std::size_t size = 0) {
-  std::string head =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
-      "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Header>"
-      "<SOAP-ENV:Security><SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
-      "<SOAP-ENV:Password>secret</SOAP-ENV:Password></SOAP-ENV:UsernameToken></SOAP-ENV:Security>"
-      "</SOAP-ENV:Header><SOAP-ENV:Body><rgWsPublicAfmMethod><RgWsPublicInputRt_in>"
-      "<afmCalledBy>012345678</afmCalledBy><afmCalledFor>";
-  head += afm;
-  head += "</afmCalledFor></RgWsPublicInputRt_in></rgWsPublicAfmMethod>";
-  const std::string tail = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
-  if (size > head.size() + tail.size() + 7) {
-    const std::size_t pad = size - head.size() - tail.size() - 7;
-    head += "<!--";
-    head += std::string(pad, 'p');
-    head += "-->";
-  }
-  return head + tail;
-}
 
 // A web node under an owner of the test's own, as the remote-interface
 // object holds its default one.
@@ -107,19 +87,6 @@ UnicodeString PlatformMessage(std::uint32_t code, const std::string& url, std::s
   m += u" - SOAPAction:";
   m += U(action);
   return m;
-}
-
-// A port on 127.0.0.1 that nothing listens on.
-std::uint16_t ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
 }
 
 RegistryMockOptions PlainHttp() {
@@ -447,27 +414,6 @@ TEST_F(SOAPHTTPTransTest, CertificateFailuresAreRefusedUnlessIgnored) {
     }
   }
 }
-
-// Sets an environment variable for the scope and restores it after.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : FName(name) {
-    if (const char* old = std::getenv(name)) FOld = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (FOld)
-      setenv(FName, FOld->c_str(), 1);
-    else
-      unsetenv(FName);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 TEST_F(SOAPHTTPTransTest, ClientCertificateBySerialNumberOrPickedByThePlatform) {
   RegistryMockOptions options;
