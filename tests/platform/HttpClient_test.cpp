@@ -1,9 +1,6 @@
 #include "platform/HttpClient.h"
 
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "HttpTestSupport.h"
 #include "RegistryMock.h"
 #include "TestSupport.h"
 #include "platform/CertStore.h"
@@ -24,6 +22,9 @@ namespace {
 using registrymock::Behaviour;
 using registrymock::RegistryMock;
 using registrymock::RegistryMockOptions;
+using test::ClosedPort;
+using test::Envelope;
+using test::ScopedEnv;
 using test::U;
 
 constexpr std::u16string_view kAgent = u"Corvane SOAP 1.3";
@@ -34,22 +35,6 @@ constexpr std::uint32_t kIgnoreAll =
 
 std::string SoapActionLine() {
   return "SOAPAction: \"" + RegistryMock::BuildServiceNamespace() + "/rgWsPublicAfmMethod\"";
-}
-
-// A request envelope of the service, padded with a comment to size bytes.
-std::string Envelope(std::string_view afm, std::size_t size = 0) {
-  std::string head =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><SOAP-ENV:Envelope "
-      "xmlns:SOAP-ENV=\"http://schemas.xmlsoap.org/soap/envelope/\"><SOAP-ENV:Header>"
-      "<SOAP-ENV:Security><SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
-      "<SOAP-ENV:Password>secret</SOAP-ENV:Password></SOAP-ENV:UsernameToken></SOAP-ENV:Security>"
-      "</SOAP-ENV:Header><SOAP-ENV:Body><rgWsPublicAfmMethod><RgWsPublicInputRt_in>"
-      "<afmCalledBy>012345678</afmCalledBy><afmCalledFor>" +
-      std::string(afm) + "</afmCalledFor></RgWsPublicInputRt_in></rgWsPublicAfmMethod>";
-  const std::string tail = "</SOAP-ENV:Body></SOAP-ENV:Envelope>";
-  if (size > head.size() + tail.size() + 7)
-    head += "<!--" + std::string(size - head.size() - tail.size() - 7, 'p') + "-->";
-  return head + tail;
 }
 
 enum class SendMode { OnePiece, KnownLength };
@@ -162,40 +147,6 @@ Exchange Post(Client& client, const std::string& body, bool secure,
   }
   return Receive(request.get());
 }
-
-// A port on 127.0.0.1 that nothing listens on.
-INTERNET_PORT ClosedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-// Sets an environment variable for the scope and restores it after.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : FName(name) {
-    if (const char* old = std::getenv(name)) FOld = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (FOld)
-      setenv(FName, FOld->c_str(), 1);
-    else
-      unsetenv(FName);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* FName;
-  std::optional<std::string> FOld;
-};
 
 class HttpClientTest : public ::testing::Test {
  protected:
