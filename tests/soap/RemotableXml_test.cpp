@@ -47,7 +47,7 @@ class TFakeConverter : public TInterfacedImpl<IObjConverter> {
                                       TObjectConvertOptions ObjConvOpts,
                                       UnicodeString& RefID) override {
     writes.push_back({Instance, NodeName, NodeNamespace, ChildNamespace, ObjConvOpts, RefID});
-    RefID = u"7";
+    RefID.assign(1, u'7');  // not a literal: GCC 12 warns falsely on that assignment
     return ParentNode->AddChild(NodeName, NodeNamespace, !ObjConvOpts.Contains(ocoDontPrefixNode));
   }
   void InitObjectFromSOAP(TObject* Instance, IXMLNode*, IXMLNode*) override {
