@@ -1,0 +1,53 @@
+// TOPToSoapDomConvert: the converter of a remote-interface object. It
+// writes the request message of a call and reads the response message
+// into the call's results (IOPConvert).
+#pragma once
+
+#include "soap/OPConvert.h"
+#include "soap/SOAPDomConv.h"
+
+namespace delvan::soap {
+
+// The options the constructor adds: soSendMultiRefObj, soTryAllSchema,
+// soRootRefNodesToBody, soCacheMimeResponse and soUTF8EncodeXML.
+inline constexpr std::uint32_t DefaultConvertOptionsMask = 0x221A;
+
+class TOPToSoapDomConvert : public TSOAPDomConv, public IOPConvert {
+  DELVAN_CLASS()
+
+ public:
+  explicit TOPToSoapDomConvert(TComponent* owner = nullptr);
+  ~TOPToSoapDomConvert() override;
+
+  HRESULT QueryInterface(const TGUID& iid, void** obj) override;
+  std::int32_t _AddRef() override { return TSOAPDomConv::_AddRef(); }
+  std::int32_t _Release() override { return TSOAPDomConv::_Release(); }
+
+  // ---- IOPConvert
+  TSOAPConvertOptions GetOptions() override { return FOptions; }
+  void SetOptions(TSOAPConvertOptions value) override { FOptions = value; }
+  TSOAPAttachments& GetAttachments() override { return FAttachments; }
+  void SetAttachments(const TSOAPAttachments& value) override { FAttachments = value; }
+  UnicodeString GetTempDir() override { return FTempDir; }
+  void SetTempDir(const UnicodeString& value) override { FTempDir = value; }
+  UnicodeString GetEncoding() override { return FEncoding; }
+  void SetEncoding(const UnicodeString& value) override { FEncoding = value; }
+
+  std::unique_ptr<TStream> InvContextToMsg(const TIntfMetaData& IntfMD, int MethNum,
+                                           TInvContext* Context, THeaderList* Headers) override;
+  void ProcessResponse(TStream& Resp, const TIntfMetaData& IntfMD, const TIntfMethEntry& MethMD,
+                       TInvContext* Context, THeaderList* Headers) override;
+  void ProcessResponse(const UnicodeString& Resp, const TIntfMetaData& IntfMD,
+                       const TIntfMethEntry& MethMD, TInvContext* Context) override;
+
+  // ======== Request envelope writer
+  // Declarations of the request writer's operations go in this section.
+
+  // ======== Response envelope reader
+  // Declarations of the response reader's operations go in this section.
+
+ private:
+  UnicodeString FTempDir;
+};
+
+}  // namespace delvan::soap

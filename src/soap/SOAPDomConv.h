@@ -1,0 +1,131 @@
+// The converter's base: TSOAPDOMProcessor (a component with the list of
+// header processors) and TSOAPDomConv, which writes native values as XML
+// elements and reads them back, and is the IObjConverter that travelling
+// objects write and read themselves through.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "rtl/Component.h"
+#include "rtl/Exception.h"
+#include "rtl/TypInfo.h"
+#include "soap/OPConvert.h"
+
+namespace delvan::xml {
+class IXMLNode;
+}
+
+namespace delvan::soap {
+
+class TSoapEnvelope;
+
+// Every structural error of the converter.
+class ESOAPDomConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A handler of response headers of one namespace, name and type name.
+class IDOMHeaderProcessor : public IInterface {
+ public:
+  static constexpr TGUID IID = TGUID::Parse("{27F23F8F-23A2-4257-95A8-0204EEFF937B}");
+  virtual void ProcessHeader(xml::IXMLNode* HeaderNode, bool& Handled, bool& AbortRequest) = 0;
+
+ protected:
+  ~IDOMHeaderProcessor() = default;
+};
+
+struct THeaderProcessorEntry {
+  UnicodeString Namespace;
+  UnicodeString HeaderName;
+  UnicodeString TypeName;
+  IntfPtr<IDOMHeaderProcessor> Processor;
+};
+
+// Made with an owner it lives until the owner destroys it, whatever its
+// interface count; made without owner it destroys itself when its last
+// interface reference goes.
+class TSOAPDOMProcessor : public TComponent {
+  DELVAN_CLASS()
+
+ public:
+  explicit TSOAPDOMProcessor(TComponent* owner = nullptr) : TComponent(owner) {}
+
+  void AddHeaderProcessor(const UnicodeString& ns, const UnicodeString& headerName,
+                          const UnicodeString& typeName, IDOMHeaderProcessor* processor);
+  // The first entry whose namespace, header name and type name all equal
+  // the arguments; null when there is none.
+  IDOMHeaderProcessor* FindHeaderProcessor(const UnicodeString& ns,
+                                           const UnicodeString& headerName,
+                                           const UnicodeString& typeName) const;
+
+ private:
+  std::vector<THeaderProcessorEntry> FHeaderProcessors;
+};
+
+using TMemberDataNotReceivedEvent =
+    std::function<void(const UnicodeString& ClassName, const UnicodeString& MemberName)>;
+using TUnhandledNodeEvent =
+    std::function<void(const UnicodeString& Name, const UnicodeString& XMLText)>;
+
+// Kind names of the type kinds 0 .. 17, used in messages.
+UnicodeString TypeKindName(rtl::TTypeKind kind);
+
+class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
+  DELVAN_CLASS()
+
+ public:
+  explicit TSOAPDomConv(TComponent* owner = nullptr);
+  ~TSOAPDomConv() override;
+
+  HRESULT QueryInterface(const TGUID& iid, void** obj) override;
+  std::int32_t _AddRef() override;
+  std::int32_t _Release() override;
+
+  // ---- IObjConverter
+  IntfPtr<xml::IXMLNode> ObjInstanceToSOAP(TObject* Instance, xml::IXMLNode* RootNode,
+                                           xml::IXMLNode* ParentNode,
+                                           const UnicodeString& NodeName,
+                                           const UnicodeString& NodeNamespace,
+                                           const UnicodeString& ChildNamespace,
+                                           TObjectConvertOptions ObjConvOpts,
+                                           UnicodeString& RefID) override;
+  void InitObjectFromSOAP(TObject* Instance, xml::IXMLNode* RootNode,
+                          xml::IXMLNode* Node) override;
+  void AddAttachment(TSOAPAttachment* Attachment, const UnicodeString& AContentId) override;
+  TSOAPAttachment* FindAttachment(const UnicodeString& AContentId) override;
+  void ResetMultiRef() override;
+  TSOAPConvertOptions GetOptions() override { return FOptions; }
+
+  TSOAPConvertOptions Options() const { return FOptions; }
+  void SetOptions(TSOAPConvertOptions value) { FOptions = value; }
+  const UnicodeString& Encoding() const { return FEncoding; }
+  void SetEncoding(const UnicodeString& value) { FEncoding = value; }
+  TSoapEnvelope& Envelope() { return *FEnvelope; }
+
+  TMemberDataNotReceivedEvent OnMemberDataNotReceived;
+  TUnhandledNodeEvent OnUnhandledNode;
+
+  // ======== Writing values (literal value writer)
+  // Declarations of the writer's operations and state go in this section.
+
+  // ======== Reading values (literal value reader)
+  // Declarations of the reader's operations and state go in this section.
+
+ protected:
+  TSOAPConvertOptions FOptions;
+  UnicodeString FEncoding;
+  int FIDs = 1;  // the next multi-reference id
+  TSOAPAttachments FAttachments;
+  std::unique_ptr<TSoapEnvelope> FEnvelope;
+
+ private:
+  std::atomic<std::int32_t> FRefCount{0};
+  bool FOwnerIsComponent = false;
+};
+
+}  // namespace delvan::soap
