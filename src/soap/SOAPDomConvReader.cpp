@@ -171,6 +171,35 @@ struct TSOAPDomConv::TReaderState {
   // The multi-reference table: ids already read to the objects read for them.
   std::unordered_map<UnicodeString, TObject*> MultiRef;
   int Depth = 0;
+  // What the registries say about each class read in this response, asked
+  // once per class rather than once per object.
+  struct TClassInfo {
+    TSerializationOptions Options;
+    std::vector<const rtl::TPropInfo*> Props;
+    std::vector<UnicodeString> ExtNames, AttrNamespaces;
+  };
+  std::unordered_map<const TClass*, TClassInfo> Classes;
+
+  const TClassInfo& ClassInfo(const TClass* cls) {
+    auto it = Classes.find(cls);
+    if (it != Classes.end()) return it->second;
+    TClassInfo info;
+    TRemotableTypeRegistry& types = RemTypeRegistry();
+    info.Options = types.SerializeOptions(cls);
+    info.Props = rtl::GetPropList(cls);
+    for (const rtl::TPropInfo* prop : info.Props) {
+      UnicodeString extName = types.GetExternalPropName(&cls->Info, prop->Name);
+      UnicodeString attrNs;
+      if (!extName.empty() && extName[0] == u'[') {
+        const UnicodeString text = extName;
+        if (!GetRegInfo(text, iaExternalName, extName)) extName = UnicodeString(prop->Name);
+        GetRegInfo(text, iaNamespace, attrNs);
+      }
+      info.ExtNames.push_back(std::move(extName));
+      info.AttrNamespaces.push_back(std::move(attrNs));
+    }
+    return Classes.emplace(cls, std::move(info)).first->second;
+  }
 };
 
 void TSOAPDomConv::DeleteReaderState(TReaderState* state) { delete state; }
@@ -185,6 +214,7 @@ void TSOAPDomConv::ResetReadingState() {
   FReader->Ids.clear();
   FReader->IdDocument.reset();
   FReader->MultiRef.clear();
+  FReader->Classes.clear();
   FReader->Depth = 0;
 }
 
@@ -406,8 +436,8 @@ void TSOAPDomConv::LoadObject(TObject* Instance, IXMLNode* RootNode, IXMLNode* N
 
 void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXMLNode* Node) {
   const TClass* cls = Instance->ClassType();
-  TRemotableTypeRegistry& types = RemTypeRegistry();
-  TSerializationOptions options = types.SerializeOptions(cls);
+  const TReaderState::TClassInfo& info = Reader().ClassInfo(cls);
+  TSerializationOptions options = info.Options;
   if (auto* r = rtl::ObjectAs<TRemotable>(Instance)) options = options | r->SerializationOptions();
 
   IntfPtr<IXMLNode> node(Node);
@@ -416,7 +446,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     node = Node->GetParentNode();
     if (!node) return;
   }
-  const std::vector<const rtl::TPropInfo*> props = rtl::GetPropList(cls);
+  const std::vector<const rtl::TPropInfo*>& props = info.Props;
   if (props.empty()) return;
   if (options.Contains(xoSimpleTypeWrapper) && props.size() == 1) {
     SetObjectPropFromText(Instance, props[0], GetNodeAsText(node.get()));
@@ -439,7 +469,8 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
       OnMemberDataNotReceived(className, UnicodeString(prop->Name));
   };
 
-  for (const rtl::TPropInfo* prop : props) {
+  for (std::size_t p = 0; p < props.size(); ++p) {
+    const rtl::TPropInfo* prop = props[p];
     const std::int32_t flags = prop->Flags();
     const rtl::TTypeInfo* type = prop->PropType;
     if (!type) continue;
@@ -448,13 +479,8 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
       if (n == 1) used[0] = true;
       continue;
     }
-    UnicodeString extName = types.GetExternalPropName(&cls->Info, prop->Name);
-    UnicodeString attrNs;
-    if (!extName.empty() && extName[0] == u'[') {
-      const UnicodeString info = extName;
-      if (!GetRegInfo(info, iaExternalName, extName)) extName = UnicodeString(prop->Name);
-      GetRegInfo(info, iaNamespace, attrNs);
-    }
+    const UnicodeString& extName = info.ExtNames[p];
+    const UnicodeString& attrNs = info.AttrNamespaces[p];
 
     const bool xsClass =
         type->Kind == rtl::tkClass && type->Class()->InheritsFrom(&TRemotableXS::StaticClass);
