@@ -369,12 +369,9 @@ void TSOAPDomConv::FinalizeMultiRefNodes(IXMLNode* RootNode) {
   }
 }
 
-void TSOAPDomConv::ResetMultiRef() {
-  FMultiRef.reset();
-  FObjsWriting.clear();
-  FRootClass = nullptr;
-  FRootInstance = nullptr;
-}
+// The list of objects being written and the declared class are left to the
+// scopes that set them: an object may call this while it is being written.
+void TSOAPDomConv::ResetMultiRef() { FMultiRef.reset(); }
 
 void TSOAPDomConv::ConvertObjectToSOAP(const UnicodeString& Name, const UnicodeString& URI,
                                        const UnicodeString& /*TypeName*/, void* ObjP,

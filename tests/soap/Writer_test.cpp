@@ -378,6 +378,12 @@ TEST(Writer, ScalarTextByKind) {
       {&TypeInfo_UnicodeString, value(UnicodeString()), "<v></v>"},
       {&TypeInfo_AnsiString, value(AnsiString("\xc3\xa9", platform::CP_UTF8)), "<v>\xc3\xa9</v>"},
       {&TypeInfo_TByteDynArray, value(TByteDynArray{'M', 'a', 'n', 'y'}), "<v>TWFueQ==</v>"},
+      {&TypeInfo_TByteDynArray, value(TByteDynArray{'M', 'a'}), "<v>TWE=</v>"},
+      // Variants name their type: the reader has no declared one.
+      {&TypeInfo_Variant, value(Variant(std::int32_t{5})), "<v xsi:type=\"xsd:int\">5</v>"},
+      {&TypeInfo_Variant, value(Variant(u"x")), "<v xsi:type=\"xsd:string\">x</v>"},
+      {&TypeInfo_Variant, value(Variant(true)), "<v xsi:type=\"xsd:boolean\">true</v>"},
+      {&TypeInfo_Variant, value(Variant::Null()), "<v xsi:nil=\"true\"/>"},
       {&TypeInfo_TByteDynArray, value(TByteDynArray{}), "<v></v>"},
       {&TypeInfo_TIntegerDynArray, value(TIntegerDynArray{5, 6}),
        "<v><int>5</int><int>6</int></v>"},
