@@ -36,7 +36,8 @@ struct Call {
     seq->XSToNative(u"0");
     for (std::int64_t i = 0; i < activities; ++i) {
       auto* act = new RgWsPublicFirmActRtUser();
-      act->FfirmActDescr = u"\u0394\u03a1\u0391\u03a3\u03a4\u0397\u03a1\u0399\u039f\u03a4\u0397\u03a4\u0391";
+      act->FfirmActDescr =
+          u"\u0394\u03a1\u0391\u03a3\u03a4\u0397\u03a1\u0399\u039f\u03a4\u0397\u03a4\u0391";
       act->FfirmActKind = u"1";
       act->FfirmActCode = new TXSDecimal();
       act->FfirmActCode->XSToNative(u"62010000");

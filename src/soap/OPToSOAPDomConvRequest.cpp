@@ -117,12 +117,13 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
                                       {param.Name, methMD.Name, IntfMD.Name});
       void* data = Context ? Context->GetParamPointer(i) : nullptr;
       // A missing argument would be read through a null pointer.
-      if (!data)
-        throw ESOAPDomConvertError(u"Parameter %s has no value to send", {param.Name});
+      if (!data) throw ESOAPDomConvertError(u"Parameter %s has no value to send", {param.Name});
 
       UnicodeString name = reg.ExtName, uri, typeName;
       switch (style) {
-        case TStyle::RpcLiteral: typeName = reg.InfoString; break;
+        case TStyle::RpcLiteral:
+          typeName = reg.InfoString;
+          break;
         case TStyle::RpcEncoded: {
           UnicodeString xsdName;
           if (!rem.TypeInfoToXSD(param.Info, uri, xsdName))

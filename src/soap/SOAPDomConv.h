@@ -119,8 +119,8 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   // (read by the array writer), Flags its registered option flags.
   void ConvertNativeDataToSoap2(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
                                 const UnicodeString& Name, const UnicodeString& URI,
-                                const UnicodeString& TypeName, const rtl::TTypeInfo* Info,
-                                void* P, std::int32_t Flags);
+                                const UnicodeString& TypeName, const rtl::TTypeInfo* Info, void* P,
+                                std::int32_t Flags);
   // The same dispatch for header objects; Index is not read.
   void ConvertNativeDataToSoap(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
                                const UnicodeString& Name, const UnicodeString& URI,
@@ -140,8 +140,8 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   // one child per item, or the items directly under ParentNode when Inline.
   void ConvertNativeArrayToSoap(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
                                 const UnicodeString& Name, const UnicodeString& URI,
-                                const UnicodeString& TypeName, const rtl::TTypeInfo* Info,
-                                void* P, bool Inline);
+                                const UnicodeString& TypeName, const rtl::TTypeInfo* Info, void* P,
+                                bool Inline);
   // The text of a scalar property of Instance (a TRemotableXS object gives
   // its NativeToXS, a byte array its base64 form).
   UnicodeString GetObjectPropAsText(TObject* Instance, const rtl::TPropInfo* PropInfo);
@@ -159,8 +159,8 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   void SetNodeType(xml::IXMLNode* RootNode, xml::IXMLNode* InstNode, const UnicodeString& TypeURI,
                    const UnicodeString& TypeName);
   // xsi:type when Forced in the literal style; as SetNodeType otherwise.
-  void SetNodeTypeEx(xml::IXMLNode* RootNode, xml::IXMLNode* InstNode,
-                     const UnicodeString& TypeURI, const UnicodeString& TypeName, bool Forced);
+  void SetNodeTypeEx(xml::IXMLNode* RootNode, xml::IXMLNode* InstNode, const UnicodeString& TypeURI,
+                     const UnicodeString& TypeName, bool Forced);
   // Name in URI with xsi:nil="true".
   IntfPtr<xml::IXMLNode> CreateNilNode(xml::IXMLNode* ParentNode, const UnicodeString& Name,
                                        const UnicodeString& URI);
@@ -200,9 +200,9 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   bool IsMultiRefCandidate(const TClass* Cls) const;
   void WriteHref(xml::IXMLNode* ParentNode, const UnicodeString& Name, TObject* Instance,
                  const UnicodeString& TypeURI, const UnicodeString& TypeName);
-  std::vector<const TObject*> FObjsWriting;  // objects whose properties are being written
-  const TClass* FRootClass = nullptr;        // declared class of the value being written
-  TObject* FRootInstance = nullptr;          // and its instance
+  std::vector<const TObject*> FObjsWriting;    // objects whose properties are being written
+  const TClass* FRootClass = nullptr;          // declared class of the value being written
+  TObject* FRootInstance = nullptr;            // and its instance
   std::shared_ptr<TWriterMultiRef> FMultiRef;  // encoded style: objects written by reference
 };
 

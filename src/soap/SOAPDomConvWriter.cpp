@@ -157,11 +157,15 @@ UnicodeString EnumText(std::int64_t v, const rtl::TTypeInfo* info) {
 // The text of the scalar at p, of type info.
 UnicodeString ScalarText(void* p, const rtl::TTypeInfo* info) {
   switch (info->Kind) {
-    case rtl::tkInteger: return IntToStr(ReadOrdinal(p, info));
-    case rtl::tkEnumeration: return EnumText(ReadOrdinal(p, info), info);
+    case rtl::tkInteger:
+      return IntToStr(ReadOrdinal(p, info));
+    case rtl::tkEnumeration:
+      return EnumText(ReadOrdinal(p, info), info);
     case rtl::tkChar:
-      return UnicodeString(1, static_cast<char16_t>(static_cast<std::uint8_t>(ReadOrdinal(p, info))));
-    case rtl::tkWChar: return UnicodeString(1, static_cast<char16_t>(ReadOrdinal(p, info)));
+      return UnicodeString(1,
+                           static_cast<char16_t>(static_cast<std::uint8_t>(ReadOrdinal(p, info))));
+    case rtl::tkWChar:
+      return UnicodeString(1, static_cast<char16_t>(ReadOrdinal(p, info)));
     case rtl::tkInt64: {
       const std::int64_t v = *static_cast<const std::int64_t*>(p);
       const rtl::TInt64TypeData* d = info->Int64();
@@ -176,13 +180,16 @@ UnicodeString ScalarText(void* p, const rtl::TTypeInfo* info) {
         return DateTimeToXMLTime(*static_cast<const double*>(p), true);
       return FloatText(ReadFloat(p, info));
     case rtl::tkString:
-    case rtl::tkLString: return static_cast<const AnsiString*>(p)->Decode();
+    case rtl::tkLString:
+      return static_cast<const AnsiString*>(p)->Decode();
     case rtl::tkWString:
-    case rtl::tkUString: return *static_cast<const UnicodeString*>(p);
+    case rtl::tkUString:
+      return *static_cast<const UnicodeString*>(p);
     case rtl::tkDynArray:
       if (IsByteArray(info)) return ByteArrayText(p, info);
       [[fallthrough]];
-    default: RaiseNoText(info);
+    default:
+      RaiseNoText(info);
   }
 }
 
@@ -197,8 +204,10 @@ bool IsScalarKind(rtl::TTypeKind kind) {
     case rtl::tkLString:
     case rtl::tkWString:
     case rtl::tkInt64:
-    case rtl::tkUString: return true;
-    default: return false;
+    case rtl::tkUString:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -311,8 +320,7 @@ void TSOAPDomConv::WriteValue(IXMLNode* RootNode, IXMLNode* ParentNode, const Un
   }
   switch (Info->Kind) {
     case rtl::tkClass: {
-      TRootScope scope(FRootClass, FRootInstance, Info->Class(),
-                       *static_cast<TObject* const*>(P));
+      TRootScope scope(FRootClass, FRootInstance, Info->Class(), *static_cast<TObject* const*>(P));
       ConvertObjectToSOAP(Name, URI, TypeName, P, RootNode, ParentNode);
       return;
     }
@@ -337,7 +345,8 @@ void TSOAPDomConv::WriteValue(IXMLNode* RootNode, IXMLNode* ParentNode, const Un
 bool TSOAPDomConv::IsMultiRefCandidate(const TClass* Cls) const {
   if (IsLiteralStyle() || !FOptions.Contains(soSendMultiRefObj) || FOptions.Contains(soXXXXHdr))
     return false;
-  return !RemTypeRegistry().IsClassScalar(Cls) && RemTypeRegistry().ClassOptions(Cls) != ocNoMultiRef;
+  return !RemTypeRegistry().IsClassScalar(Cls) &&
+         RemTypeRegistry().ClassOptions(Cls) != ocNoMultiRef;
 }
 
 void TSOAPDomConv::WriteHref(IXMLNode* ParentNode, const UnicodeString& Name, TObject* Instance,
@@ -411,13 +420,10 @@ UnicodeString TSOAPDomConv::CreateObjectNode(TObject* Instance, IXMLNode* RootNo
   return refID;
 }
 
-IntfPtr<IXMLNode> TSOAPDomConv::ObjInstanceToSOAP(TObject* Instance, IXMLNode* RootNode,
-                                                  IXMLNode* ParentNode,
-                                                  const UnicodeString& NodeName,
-                                                  const UnicodeString& NodeNamespace,
-                                                  const UnicodeString& ChildNamespace,
-                                                  TObjectConvertOptions ObjConvOpts,
-                                                  UnicodeString& RefID) {
+IntfPtr<IXMLNode> TSOAPDomConv::ObjInstanceToSOAP(
+    TObject* Instance, IXMLNode* RootNode, IXMLNode* ParentNode, const UnicodeString& NodeName,
+    const UnicodeString& NodeNamespace, const UnicodeString& ChildNamespace,
+    TObjectConvertOptions ObjConvOpts, UnicodeString& RefID) {
   RefID = IntToStr(FIDs++);
   const TClass* cls = Instance->ClassType();
   TSerializationOptions serialOpts = RemTypeRegistry().SerializeOptions(cls);
@@ -476,7 +482,8 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
     }
 
     UnicodeString extName = reg.GetExternalPropName(&cls->Info, prop->Name);
-    const UnicodeString attrList = !extName.empty() && extName[0] == u'[' ? extName : UnicodeString();
+    const UnicodeString attrList =
+        !extName.empty() && extName[0] == u'[' ? extName : UnicodeString();
     UnicodeString explicitNS;
     bool hasExplicitNS = false;
     if (!attrList.empty()) {
@@ -506,7 +513,8 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
     }
 
     const rtl::TTypeKind kind = type->Kind;
-    const bool xsClass = kind == rtl::tkClass && type->Class()->InheritsFrom(&TRemotableXS::StaticClass);
+    const bool xsClass =
+        kind == rtl::tkClass && type->Class()->InheritsFrom(&TRemotableXS::StaticClass);
     // For a dynamic array a constant stored False means unbounded, not attribute.
     const bool asAttribute =
         ((flags & rtl::IS_ATTR) || (prop->StoredConstFalse && kind != rtl::tkDynArray)) &&
@@ -522,8 +530,9 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
         text = GetObjectPropAsText(Instance, prop);
       }
       if (dontSendEmpty && text.empty()) continue;
-      IntfPtr<IXMLNode> target =
-          SerialOpts.Contains(xoAttributeOnLastMember) ? LastElementChild(Node) : IntfPtr<IXMLNode>(Node);
+      IntfPtr<IXMLNode> target = SerialOpts.Contains(xoAttributeOnLastMember)
+                                     ? LastElementChild(Node)
+                                     : IntfPtr<IXMLNode>(Node);
       if (((flags & rtl::IS_QUAL) || hasExplicitNS) && !elemURI.empty()) {
         UnicodeString qname = PrefixFor(RootNode, target.get(), elemURI);
         qname += u':';
@@ -549,7 +558,8 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
         }
         if (obj->InheritsFrom(&TRemotable::StaticClass) && IsMultiRefCandidate(obj->ClassType())) {
           UnicodeString objURI, objName;
-          if (!reg.ClassToURI(obj->ClassType(), objURI, objName)) RaiseNotRegistered(obj->ClassName());
+          if (!reg.ClassToURI(obj->ClassType(), objURI, objName))
+            RaiseNotRegistered(obj->ClassName());
           WriteHref(Node, extName, obj, objURI, objName);
           break;
         }
@@ -562,8 +572,8 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
       }
       case rtl::tkDynArray: {
         if (!prop->FieldAddress) RaiseNoText(type);
-        const bool inlined = SerialOpts.Contains(xoInlineArrays) || (flags & rtl::IS_UNBD) ||
-                             prop->StoredConstFalse;
+        const bool inlined =
+            SerialOpts.Contains(xoInlineArrays) || (flags & rtl::IS_UNBD) || prop->StoredConstFalse;
         const UnicodeString& arrayTypeName = !attrList.empty() && !inlined ? attrList : typeURI;
         ConvertNativeArrayToSoap(RootNode, Node, extName, elemURI, arrayTypeName, type,
                                  prop->FieldAddress(Instance), inlined);
@@ -621,7 +631,8 @@ UnicodeString TSOAPDomConv::GetObjectPropAsText(TObject* Instance, const rtl::TP
     case rtl::tkUString:
       if (PropInfo->GetStr) return PropInfo->GetStr(Instance);
       break;
-    default: break;
+    default:
+      break;
   }
   RaiseNoText(type);
 }
@@ -661,7 +672,8 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
     // Encoded: a wrapper typed by the encoding's arrayType, items "item".
     container = ParentNode->AddChild(Name, UnicodeString(), false);
     const UnicodeString encNS(SOAPEncodingNamespaces[FOptions.Contains(soSOAP12) ? 1 : 0]);
-    UnicodeString arrayType = elURI.empty() ? UnicodeString() : PrefixFor(RootNode, container.get(), elURI);
+    UnicodeString arrayType =
+        elURI.empty() ? UnicodeString() : PrefixFor(RootNode, container.get(), elURI);
     if (!arrayType.empty()) arrayType += u':';
     arrayType += elName;
     arrayType += u'[';
@@ -683,7 +695,8 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
     void* item = da->Element(P, i);
     if (isClass) {
       // The item class is the declared class: a derived item gets its xsi:type.
-      TRootScope scope(FRootClass, FRootInstance, elType->Class(), *static_cast<TObject* const*>(item));
+      TRootScope scope(FRootClass, FRootInstance, elType->Class(),
+                       *static_cast<TObject* const*>(item));
       ConvertObjectToSOAP(itemName, itemNS, UnicodeString(), item, RootNode, container.get());
     } else if (isScalar) {
       CreateScalarNodeXS(RootNode, container.get(), itemName, itemNS, elURI, elName,
@@ -742,8 +755,8 @@ IntfPtr<IXMLNode> TSOAPDomConv::CreateTypedNode(IXMLNode* ParentNode, const Unic
   return ParentNode->AddChild(Name, UnicodeString(), false);
 }
 
-void TSOAPDomConv::SetNodeType(IXMLNode* RootNode, IXMLNode* InstNode,
-                               const UnicodeString& TypeURI, const UnicodeString& TypeName) {
+void TSOAPDomConv::SetNodeType(IXMLNode* RootNode, IXMLNode* InstNode, const UnicodeString& TypeURI,
+                               const UnicodeString& TypeName) {
   SetNodeTypeEx(RootNode, InstNode, TypeURI, TypeName, false);
 }
 
@@ -771,8 +784,8 @@ IntfPtr<IXMLNode> TSOAPDomConv::CreateNilNode(IXMLNode* ParentNode, const Unicod
 
 IntfPtr<IXMLNode> TSOAPDomConv::CreateNULLNode(IXMLNode* /*RootNode*/, IXMLNode* ParentNode,
                                                const UnicodeString& Name, bool UseParent) {
-  IntfPtr<IXMLNode> node =
-      UseParent ? IntfPtr<IXMLNode>(ParentNode) : ParentNode->AddChild(Name, UnicodeString(), false);
+  IntfPtr<IXMLNode> node = UseParent ? IntfPtr<IXMLNode>(ParentNode)
+                                     : ParentNode->AddChild(Name, UnicodeString(), false);
   SetNil(node.get());
   return node;
 }

@@ -26,8 +26,9 @@ IntfPtr<xml::IXMLNode> TSoapEnvelope::MakeEnvelope(xml::IXMLDocument* Doc,
   env->DeclareNamespace(UnicodeString(SXMLSchemaInstNameSpace99Pre),
                         UnicodeString(XMLSchemaInstNameSpace));
   if (!Options.Contains(soDocument))
-    env->DeclareNamespace(UnicodeString(SSoapEncodingPre),
-                          UnicodeString(SOAPEncodingNamespaces[Options.Contains(soSOAP12) ? 1 : 0]));
+    env->DeclareNamespace(
+        UnicodeString(SSoapEncodingPre),
+        UnicodeString(SOAPEncodingNamespaces[Options.Contains(soSOAP12) ? 1 : 0]));
   return env;
 }
 

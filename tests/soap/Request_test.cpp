@@ -26,7 +26,8 @@ using test::Utf8;
 const std::string kSvc = Utf8(ServiceNamespace);
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
   return text;
 }
@@ -185,25 +186,19 @@ TEST(Request, LookupAsANamespaceAwareReaderSeesIt) {
     basic += "\n";
   }
   const std::string expected =
-      env + "Envelope xmlns:SOAP-ENV=http://schemas.xmlsoap.org/soap/envelope/"
-            " xmlns:xsd=http://www.w3.org/2001/XMLSchema"
-            " xmlns:xsi=http://www.w3.org/2001/XMLSchema-instance"
-            " xmlns:SOAP-ENC=http://schemas.xmlsoap.org/soap/encoding/\n" +
-      "  " + env + "Header\n" +
-      "    " + env + "Security\n" +
-      "      " + env + "UsernameToken\n" +
-      "        " + env + "Username\n" +
-      "        " + env + "Password\n" +
-      "  " + env + "Body\n" +
+      env +
+      "Envelope xmlns:SOAP-ENV=http://schemas.xmlsoap.org/soap/envelope/"
+      " xmlns:xsd=http://www.w3.org/2001/XMLSchema"
+      " xmlns:xsi=http://www.w3.org/2001/XMLSchema-instance"
+      " xmlns:SOAP-ENC=http://schemas.xmlsoap.org/soap/encoding/\n" +
+      "  " + env + "Header\n" + "    " + env + "Security\n" + "      " + env + "UsernameToken\n" +
+      "        " + env + "Username\n" + "        " + env + "Password\n" + "  " + env + "Body\n" +
       "    " + svc + "rgWsPublicAfmMethod xmlns=" + kSvc + "\n" +
-      "      {}RgWsPublicInputRt_in xmlns=\n" +
-      "        " + svc + "afmCalledBy xmlns=" + kSvc + "\n" +
-      "        " + svc + "afmCalledFor xmlns=" + kSvc + "\n" +
+      "      {}RgWsPublicInputRt_in xmlns=\n" + "        " + svc + "afmCalledBy xmlns=" + kSvc +
+      "\n" + "        " + svc + "afmCalledFor xmlns=" + kSvc + "\n" +
       "      {}RgWsPublicBasicRt_out xmlns=\n" + basic +
-      "      {}arrayOfRgWsPublicFirmActRt_out xmlns=\n" +
-      "      {}pCallSeqId_out xmlns=\n" +
-      "      {}pErrorRec_out xmlns=\n" +
-      "        " + svc + "errorDescr xmlns=" + kSvc + "\n" +
+      "      {}arrayOfRgWsPublicFirmActRt_out xmlns=\n" + "      {}pCallSeqId_out xmlns=\n" +
+      "      {}pErrorRec_out xmlns=\n" + "        " + svc + "errorDescr xmlns=" + kSvc + "\n" +
       "        " + svc + "errorCode xmlns=" + kSvc + "\n";
   EXPECT_EQ(ExpatView::Parse(GoldenRequest()), expected);
 }
@@ -219,10 +214,12 @@ TEST(Request, ActivitiesAreNamedByTheirItemName) {
   }
   Converter conv;
   const std::string out = call.Write(conv, nullptr);
-  const std::string item = "<RgWsPublicFirmActRtUser xmlns=\"" + kSvc + "\"><firmActDescr>"
+  const std::string item = "<RgWsPublicFirmActRtUser xmlns=\"" + kSvc +
+                           "\"><firmActDescr>"
                            "</firmActDescr><firmActKind>";
-  const std::string rest = "</firmActKind><firmActKindDescr></firmActKindDescr>"
-                           "<firmActCode>12</firmActCode></RgWsPublicFirmActRtUser>";
+  const std::string rest =
+      "</firmActKind><firmActKindDescr></firmActKindDescr>"
+      "<firmActCode>12</firmActCode></RgWsPublicFirmActRtUser>";
   EXPECT_TRUE(Has(out, "<arrayOfRgWsPublicFirmActRt_out xmlns=\"\">" + item + "A" + rest + item +
                            "B" + rest + "</arrayOfRgWsPublicFirmActRt_out>"))
       << out;
@@ -249,9 +246,11 @@ TEST(Request, StylesAndOptions) {
        {},
        true,
        {"<SOAP-ENV:Header SOAP-ENV:encodingStyle=\"" + encNs + "\">",
-        "<SOAP-ENV:Body xmlns:NS1=\"" + kSvc + "\"><NS1:rgWsPublicAfmMethod SOAP-ENV:encodingStyle=\"" +
-            encNs + "\"><RgWsPublicInputRt_in href=\"#1\"/><RgWsPublicBasicRt_out href=\"#2\"/>"
-            "<arrayOfRgWsPublicFirmActRt_out SOAP-ENC:arrayType=\"NS1:RgWsPublicFirmActRtUser[0]\"/>",
+        "<SOAP-ENV:Body xmlns:NS1=\"" + kSvc +
+            "\"><NS1:rgWsPublicAfmMethod SOAP-ENV:encodingStyle=\"" + encNs +
+            "\"><RgWsPublicInputRt_in href=\"#1\"/><RgWsPublicBasicRt_out href=\"#2\"/>"
+            "<arrayOfRgWsPublicFirmActRt_out "
+            "SOAP-ENC:arrayType=\"NS1:RgWsPublicFirmActRtUser[0]\"/>",
         "<NS1:RgWsPublicInputRtUser id=\"1\"><afmCalledBy xsi:type=\"xsd:string\">1</afmCalledBy>",
         "<NS1:RgWsPublicBasicRtUser xsi:type=\"NS1:RgWsPublicBasicRtUser\" id=\"2\">",
         "<stopDate xsi:nil=\"true\"/>"},
@@ -281,11 +280,16 @@ TEST(Request, StylesAndOptions) {
     Credentials cred("u", "p");
     Converter conv(c.options);
     const std::string out = call.Write(conv, c.headers ? cred.List() : nullptr);
-    for (const std::string& p : c.present) EXPECT_TRUE(Has(out, p)) << c.what << ": " << p << "\n" << out;
-    for (const std::string& a : c.absent) EXPECT_FALSE(Has(out, a)) << c.what << ": " << a << "\n" << out;
+    for (const std::string& p : c.present) {
+      EXPECT_TRUE(Has(out, p)) << c.what << ": " << p << "\n" << out;
+    }
+    for (const std::string& a : c.absent) {
+      EXPECT_FALSE(Has(out, a)) << c.what << ": " << a << "\n" << out;
+    }
     EXPECT_EQ(Has(out, "Header"), c.headers) << c.what;
-    if (!c.headers)
+    if (!c.headers) {
       EXPECT_TRUE(Has(out, "xmlns:SOAP-ENC=\"" + encNs + "\"><SOAP-ENV:Body>")) << out;
+    }
   }
 }
 
@@ -309,7 +313,8 @@ TIntfMetaData CallsMetaData() {
   if (!registered) {
     registered = true;
     InvRegistry().RegisterInterface(&TypeInfo_ICalls, u"urn:calls");
-    InvRegistry().RegisterMethodInfo(&TypeInfo_ICalls, u"Echo", u"", u"[RequestNS=\"urn:request\"]", 0);
+    InvRegistry().RegisterMethodInfo(&TypeInfo_ICalls, u"Echo", u"", u"[RequestNS=\"urn:request\"]",
+                                     0);
     InvRegistry().RegisterParamInfo(&TypeInfo_ICalls, u"Echo", u"hidden", u"", u"", 0x200);
     InvRegistry().RegisterExternalParamName(&TypeInfo_ICalls, u"Plain", u"flag", u"Flag");
   }
@@ -337,18 +342,27 @@ TEST(Request, ParametersByDirectionAndRegistration) {
   };
   const Case cases[] = {
       // The var argument goes with its current value; out and not-sent ones do not.
-      {{soLiteralParams}, 3, &echo,
+      {{soLiteralParams},
+       3,
+       &echo,
        "<SOAP-ENV:Body><Echo xmlns=\"urn:request\"><text xmlns=\"\">hi</text>"
        "<count xmlns=\"\">3</count></Echo></SOAP-ENV:Body>"},
-      {{soLiteralParams}, 4, &plain,
-       "<SOAP-ENV:Body><Plain xmlns=\"urn:calls\"><Flag xmlns=\"\">true</Flag></Plain></SOAP-ENV:Body>"},
+      {{soLiteralParams},
+       4,
+       &plain,
+       "<SOAP-ENV:Body><Plain xmlns=\"urn:calls\"><Flag "
+       "xmlns=\"\">true</Flag></Plain></SOAP-ENV:Body>"},
       // rpc/encoded reads no request namespace.
-      {{}, 3, &echo,
+      {{},
+       3,
+       &echo,
        "<SOAP-ENV:Body xmlns:NS1=\"urn:calls\"><NS1:Echo SOAP-ENV:encodingStyle=\""
        "http://schemas.xmlsoap.org/soap/encoding/\"><text xsi:type=\"xsd:string\">hi</text>"
        "<count xsi:type=\"xsd:int\">3</count></NS1:Echo></SOAP-ENV:Body>"},
       // document/literal: elements named by type, under the Body.
-      {{soDocument, soLiteralParams}, 4, &plain,
+      {{soDocument, soLiteralParams},
+       4,
+       &plain,
        "<SOAP-ENV:Body><boolean xmlns=\"http://www.w3.org/2001/XMLSchema\">true</boolean>"
        "</SOAP-ENV:Body>"},
   };
@@ -416,8 +430,9 @@ TEST(Request, CredentialsOfEachCallInItsRequest) {
 class TUnlistedHeader : public TSOAPHeader {
   DELVAN_CLASS()
 };
-constinit const TClass TUnlistedHeader::StaticClass = rtl::DefineClass<TUnlistedHeader, TSOAPHeader>(
-    TUnlistedHeader::StaticClass, u"TUnlistedHeader", u"Tests.Request");
+constinit const TClass TUnlistedHeader::StaticClass =
+    rtl::DefineClass<TUnlistedHeader, TSOAPHeader>(TUnlistedHeader::StaticClass, u"TUnlistedHeader",
+                                                   u"Tests.Request");
 
 TEST(Request, Failures) {
   struct Case {
@@ -425,9 +440,13 @@ TEST(Request, Failures) {
     std::string message;
   };
   const Case cases[] = {
-      {[](Converter& c, LookupCall& call) { c->InvContextToMsg(call.MetaData(), 5, &call.Context(), nullptr); },
+      {[](Converter& c, LookupCall& call) {
+         c->InvContextToMsg(call.MetaData(), 5, &call.Context(), nullptr);
+       },
        "List index out of bounds (5)"},
-      {[](Converter& c, LookupCall& call) { c->InvContextToMsg(call.MetaData(), -1, &call.Context(), nullptr); },
+      {[](Converter& c, LookupCall& call) {
+         c->InvContextToMsg(call.MetaData(), -1, &call.Context(), nullptr);
+       },
        "List index out of bounds (-1)"},
       {[](Converter& c, LookupCall& call) {
          call.Context().SetParamPointer(1, nullptr);

@@ -90,15 +90,26 @@ constexpr TPropInfo kDerivedProps[] = {MakeProp<&TDerived::Extra>(u"extra")};
 constinit const TClass TDerived::StaticClass =
     DefineClass<TDerived, TBase>(TDerived::StaticClass, u"TDerived", kUnit, kDerivedProps);
 
+// A descendant registered under another namespace than its ancestor.
+class TForeign : public TBase {
+  DELVAN_CLASS()
+ public:
+  UnicodeString Own = u"o";
+};
+constexpr TPropInfo kForeignProps[] = {MakeProp<&TForeign::Own>(u"own")};
+constinit const TClass TForeign::StaticClass =
+    DefineClass<TForeign, TBase>(TForeign::StaticClass, u"TForeign", kUnit, kForeignProps);
+
 // A literal-parameter class derived from TBase: never typed.
 class TLiteralDerived : public TBase {
   DELVAN_CLASS()
 };
-constinit const TClass TLiteralDerived::StaticClass = DefineClass<TLiteralDerived, TBase>(
-    TLiteralDerived::StaticClass, u"TLiteralDerived", kUnit);
+constinit const TClass TLiteralDerived::StaticClass =
+    DefineClass<TLiteralDerived, TBase>(TLiteralDerived::StaticClass, u"TLiteralDerived", kUnit);
 
 using TBaseArray = std::vector<TBase*>;
-constinit const TDynArrayTypeData kBaseArrayData = MakeDynArrayData<TBaseArray>(&TBase::StaticClass.Info);
+constinit const TDynArrayTypeData kBaseArrayData =
+    MakeDynArrayData<TBaseArray>(&TBase::StaticClass.Info);
 constinit const TTypeInfo TypeInfo_TBaseArray{tkDynArray, u"TBaseArray", kUnit, &kBaseArrayData};
 
 // Holds other objects; the properties carry the flags under test.
@@ -122,12 +133,9 @@ constexpr TPropInfo OptionalProp(TPropInfo p) {
   return p;
 }
 constexpr TPropInfo kOwnerProps[] = {
-    MakeProp<&TOwner::Item>(u"item"),
-    MakeProp<&TOwner::Ref>(u"ref", IS_REF),
-    MakeProp<&TOwner::Unq>(u"unq", IS_UNQL),
-    OptionalProp(MakeProp<&TOwner::Opt>(u"opt", IS_OPTN)),
-    MakeProp<&TOwner::Renamed>(u"renamed"),
-    MakeProp<&TOwner::Empty>(u"empty"),
+    MakeProp<&TOwner::Item>(u"item"),        MakeProp<&TOwner::Ref>(u"ref", IS_REF),
+    MakeProp<&TOwner::Unq>(u"unq", IS_UNQL), OptionalProp(MakeProp<&TOwner::Opt>(u"opt", IS_OPTN)),
+    MakeProp<&TOwner::Renamed>(u"renamed"),  MakeProp<&TOwner::Empty>(u"empty"),
 };
 constinit const TClass TOwner::StaticClass =
     DefineClass<TOwner, TRemotable>(TOwner::StaticClass, u"TOwner", kUnit, kOwnerProps);
@@ -267,6 +275,7 @@ void RegisterTestTypes() {
                           &TPair::StaticClass, &TWrapped::StaticClass, &TLists::StaticClass,
                           &TWithSet::StaticClass, &TBlindProp::StaticClass})
     r.RegisterXSClass(c, kNs, c->ClassName());
+  r.RegisterXSClass(&TForeign::StaticClass, u"urn:foreign", u"TForeign");
   r.RegisterXSInfo(&TypeInfo_TColour, kNs, u"Colour");
   r.RegisterExternalPropName(&TypeInfo_TColour, u"Green", u"green-ish");
   r.RegisterXSInfo(&TypeInfo_TBaseArray, kNs, u"BaseArray");
@@ -300,7 +309,8 @@ class Writer {
 
   // The operation element's content after writing the value at p as "v" in kNs.
   std::string Write(const TTypeInfo* info, void* p, std::int32_t flags = 0,
-                    const UnicodeString& typeName = {}, const UnicodeString& uri = UnicodeString(kNs)) {
+                    const UnicodeString& typeName = {},
+                    const UnicodeString& uri = UnicodeString(kNs)) {
     FConv->ConvertNativeDataToSoap2(FBody.get(), FOp.get(), u"v", uri, typeName, info, p, flags);
     return Content();
   }
@@ -451,6 +461,12 @@ TEST(Writer, TypeAttributeOnlyWhenForced) {
     owner.Item = new TDerived();
     EXPECT_NE(w.WriteObj(&owner).find("<item xsi:type=\"NS1:TDerived\">"), std::string::npos);
   }
+}
+
+TEST(Writer, InheritedPropertiesInTheirDeclaringClassNamespace) {
+  Writer w;
+  TForeign f;
+  EXPECT_EQ(w.WriteObj(&f), "<v><tag></tag><own xmlns=\"urn:foreign\">o</own></v>");
 }
 
 TEST(Writer, NilObjectsAndEmptyValues) {
