@@ -112,6 +112,7 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
       if (param.Flags & rtl::pfOut) continue;
       const TParamRegInfo reg = inv.GetParamInfo(IntfMD.Info, methMD.Name, param.Name);
       if (reg.XMLOptions & kParamNotSent) continue;
+      // Named as the metadata names the interface, without its unit.
       if (!param.Info)
         throw EInterfaceRTTIException(u"Parameter %s on Method %s of Interface %s has no RTTI",
                                       {param.Name, methMD.Name, IntfMD.Name});

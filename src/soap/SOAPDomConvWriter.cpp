@@ -148,6 +148,8 @@ UnicodeString EnumText(std::int64_t v, const rtl::TTypeInfo* info) {
   return RemTypeRegistry().GetExternalPropName(info, names[static_cast<std::size_t>(v)]);
 }
 
+// Kinds past the message table are named by soap::TypeKindName (a Unicode
+// string as "LString", the others as "Unknown").
 [[noreturn]] void RaiseNoText(const rtl::TTypeInfo* info) {
   throw ESOAPDomConvertError(
       u"Internal error: data type kind %s cannot be converted to and from text",
@@ -161,7 +163,7 @@ UnicodeString ScalarText(void* p, const rtl::TTypeInfo* info) {
       return IntToStr(ReadOrdinal(p, info));
     case rtl::tkEnumeration:
       return EnumText(ReadOrdinal(p, info), info);
-    case rtl::tkChar:
+    case rtl::tkChar:  // the byte as the character of the same number, as the reader takes it back
       return UnicodeString(1,
                            static_cast<char16_t>(static_cast<std::uint8_t>(ReadOrdinal(p, info))));
     case rtl::tkWChar:
@@ -353,6 +355,7 @@ void TSOAPDomConv::WriteHref(IXMLNode* ParentNode, const UnicodeString& Name, TO
                              const UnicodeString& TypeURI, const UnicodeString& TypeName) {
   if (!FMultiRef) FMultiRef = std::make_shared<TWriterMultiRef>();
   auto [it, added] = FMultiRef->Index.try_emplace(Instance, FMultiRef->Entries.size());
+  // Multi-reference ids come from the same counter as the objects' reference ids.
   if (added) FMultiRef->Entries.push_back({Instance, IntToStr(FIDs++), TypeURI, TypeName});
   IntfPtr<IXMLNode> node = ParentNode->AddChild(Name, UnicodeString(), false);
   UnicodeString href = u"#";
@@ -669,7 +672,8 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
     if (!GetRegInfo(TypeName, iaArrayItemName, itemName)) itemName = elName;
     if (!GetRegInfo(TypeName, iaNamespace, itemNS)) itemNS = URI;
   } else {
-    // Encoded: a wrapper typed by the encoding's arrayType, items "item".
+    // Encoded: a wrapper typed by the encoding's arrayType, items "item"; arrays
+    // are always written in place (soSendMultiRefArray is not built).
     container = ParentNode->AddChild(Name, UnicodeString(), false);
     const UnicodeString encNS(SOAPEncodingNamespaces[FOptions.Contains(soSOAP12) ? 1 : 0]);
     UnicodeString arrayType =
