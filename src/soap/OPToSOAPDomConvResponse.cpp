@@ -63,7 +63,10 @@ std::vector<UnicodeString> SplitNames(const UnicodeString& list) {
 class TReadingScope {
  public:
   explicit TReadingScope(TSOAPDomConv& conv) : FConv(conv) { FConv.ResetReadingState(); }
-  ~TReadingScope() { FConv.ResetReadingState(); }
+  ~TReadingScope() {
+    FConv.ResetReadingState();
+    FConv.ResetMultiRef();
+  }
   TReadingScope(const TReadingScope&) = delete;
   TReadingScope& operator=(const TReadingScope&) = delete;
 

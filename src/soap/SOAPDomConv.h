@@ -232,7 +232,6 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
 
   // reader state
   struct TReaderState;
-  bool IsLiteralStyle() const;
   void ReadArrayItems(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
                       const std::vector<IntfPtr<xml::IXMLNode>>& Items);
   void ReadArrayEntry(void* Entry, const rtl::TTypeInfo* ElType, xml::IXMLNode* RootNode,

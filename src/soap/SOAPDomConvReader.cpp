@@ -218,10 +218,6 @@ void TSOAPDomConv::ResetReadingState() {
   FReader->Depth = 0;
 }
 
-bool TSOAPDomConv::IsLiteralStyle() const {
-  return FOptions.Contains(soLiteralParams) || FOptions.Contains(soDocument);
-}
-
 namespace {
 
 class TDepthGuard {
@@ -350,8 +346,8 @@ bool TSOAPDomConv::GetElementType(IXMLNode* Node, UnicodeString& TypeURI, Unicod
 // ---- Values -----------------------------------------------------------------------
 
 void TSOAPDomConv::ReadVariant(Variant& Value, IXMLNode* Node) {
-  // Left open by the design, and no type of the service uses variants: a
-  // variant takes the element's text, or null for a nil element.
+  // No type of the service uses variants: a variant takes the element's
+  // text as a string, or null for a nil element.
   Value = NodeIsNULL(Node) ? Variant::Null() : Variant(GetNodeAsText(Node));
 }
 
@@ -680,6 +676,7 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
           }
           total *= d;
         }
+        // Announcing more items than there are is refused, not read short.
         if (total > items.size())
           throw ESOAPDomConvertError(
               u"Array dimensions %s announce more items than the element holds (%d)",
