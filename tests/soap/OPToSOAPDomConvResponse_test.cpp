@@ -110,6 +110,28 @@ TEST_F(ResponseTest, TypicalLookupAnswerFillsTheCallersVariables) {
   EXPECT_EQ(call.err->FerrorCode, u"RG_WS_PUBLIC_TAXPAYER_NOT_FOUND");
 }
 
+TEST_F(ResponseTest, IndentedTypedAnswerWithDefaultNamespaces) {
+  std::string xml = test::ReadFixture("soap/response_typed_indented.xml");
+  for (std::size_t at; (at = xml.find("@SERVICE_NAMESPACE@")) != std::string::npos;)
+    xml.replace(at, 19, Ns());
+  call.basic->FcommerTitle = u"old";
+  call.err->FerrorDescr = u"old";
+  call.Read(xml);
+  EXPECT_EQ(call.basic->Fafm, u"094019245");
+  ASSERT_NE(call.basic->FstopDate, nullptr);
+  EXPECT_EQ(call.basic->FstopDate->NativeToXS(), u"2020-01-31T00:00:00Z");
+  EXPECT_EQ(call.basic->FregistDate, nullptr);
+  EXPECT_EQ(call.basic->Fonomasia, u"<![CDATA[A & B]]>");
+  EXPECT_EQ(call.basic->FcommerTitle, u"");
+  ASSERT_EQ(call.acts.size(), 3u);  // a nil item is an empty entry
+  EXPECT_EQ(call.acts[0]->FfirmActDescr, u"ONE");
+  EXPECT_EQ(call.acts[0]->FfirmActCode->NativeToXS(), u"46190000");
+  EXPECT_EQ(call.acts[1]->FfirmActCode, nullptr);
+  EXPECT_EQ(call.acts[2], nullptr);
+  EXPECT_EQ(call.seq->NativeToXS(), u"0042");  // decimal text is taken unchanged
+  EXPECT_EQ(call.err->FerrorDescr, u"");
+}
+
 TEST_F(ResponseTest, ToolkitStylesReadTheSame) {
   const std::string x = "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
   struct Styled {
