@@ -30,9 +30,8 @@ std::atomic<std::int64_t> gPeak{0};
 void* Allocate(std::size_t n) {
   void* p = std::malloc(n ? n : 1);
   if (!p) throw std::bad_alloc();
-  const std::int64_t now =
-      gCurrent.fetch_add(static_cast<std::int64_t>(malloc_usable_size(p))) +
-      static_cast<std::int64_t>(malloc_usable_size(p));
+  const std::int64_t now = gCurrent.fetch_add(static_cast<std::int64_t>(malloc_usable_size(p))) +
+                           static_cast<std::int64_t>(malloc_usable_size(p));
   std::int64_t peak = gPeak.load();
   while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
   }
@@ -88,19 +87,21 @@ std::string ResponseWith(std::int64_t n) {
       "\"><env:Body><srvc:rgWsPublicAfmMethodResponse><RgWsPublicBasicRt_out><srvc:afm>094019245"
       "</srvc:afm></RgWsPublicBasicRt_out><arrayOfRgWsPublicFirmActRt_out>";
   for (std::int64_t i = 0; i < n; ++i)
-    xml += "<srvc:RgWsPublicFirmActRtUser><srvc:firmActDescr>WHOLESALE TRADE</srvc:firmActDescr>"
-           "<srvc:firmActKind>1</srvc:firmActKind><srvc:firmActKindDescr>MAIN"
-           "</srvc:firmActKindDescr><srvc:firmActCode>46190000</srvc:firmActCode>"
-           "</srvc:RgWsPublicFirmActRtUser>";
-  xml += "</arrayOfRgWsPublicFirmActRt_out><pCallSeqId_out>123456789</pCallSeqId_out>"
-         "<pErrorRec_out><srvc:errorDescr/><srvc:errorCode/></pErrorRec_out>"
-         "</srvc:rgWsPublicAfmMethodResponse></env:Body></env:Envelope>";
+    xml +=
+        "<srvc:RgWsPublicFirmActRtUser><srvc:firmActDescr>WHOLESALE TRADE</srvc:firmActDescr>"
+        "<srvc:firmActKind>1</srvc:firmActKind><srvc:firmActKindDescr>MAIN"
+        "</srvc:firmActKindDescr><srvc:firmActCode>46190000</srvc:firmActCode>"
+        "</srvc:RgWsPublicFirmActRtUser>";
+  xml +=
+      "</arrayOfRgWsPublicFirmActRt_out><pCallSeqId_out>123456789</pCallSeqId_out>"
+      "<pErrorRec_out><srvc:errorDescr/><srvc:errorCode/></pErrorRec_out>"
+      "</srvc:rgWsPublicAfmMethodResponse></env:Body></env:Envelope>";
   return xml;
 }
 
 // One call's worth of reading: the caller's variables, filled and freed.
-std::size_t ReadOnce(TOPToSoapDomConvert& conv, const TIntfMetaData& md,
-                     const TIntfMethEntry& meth, const std::string& xml) {
+std::size_t ReadOnce(TOPToSoapDomConvert& conv, const TIntfMetaData& md, const TIntfMethEntry& meth,
+                     const std::string& xml) {
   auto* input = new RgWsPublicInputRtUser();
   auto* basic = new RgWsPublicBasicRtUser();
   RgWsPublicFirmActRtUserArray acts;
@@ -147,8 +148,8 @@ void Run(benchmark::State& state, const std::string& xml, std::int64_t items) {
     state.ResumeTiming();
     benchmark::DoNotOptimize(ReadOnce(*reader.conv, reader.md, reader.meth, xml));
     state.PauseTiming();
-    worst = std::max(worst, static_cast<double>(gPeak.load() - base) /
-                                static_cast<double>(xml.size()));
+    worst =
+        std::max(worst, static_cast<double>(gPeak.load() - base) / static_cast<double>(xml.size()));
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * items);

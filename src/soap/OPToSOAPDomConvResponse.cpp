@@ -104,10 +104,9 @@ void TOPToSoapDomConvert::ProcessResponse(xml::IXMLDocument* Doc, const TIntfMet
   if (env->GetLocalName() != SSoapEnvelope ||
       !(xml::SameNamespace(envNs, SOAPEnvelopeNamespaces[0]) ||
         xml::SameNamespace(envNs, SOAPEnvelopeNamespaces[1])))
-    throw ESOAPDomConvertError(
-        u"DocumentElement %s:%s expected, %s:%s found",
-        {SOAPEnvelopeNamespaces[FOptions.Contains(soSOAP12) ? 1 : 0], SSoapEnvelope, envNs,
-         env->GetLocalName()});
+    throw ESOAPDomConvertError(u"DocumentElement %s:%s expected, %s:%s found",
+                               {SOAPEnvelopeNamespaces[FOptions.Contains(soSOAP12) ? 1 : 0],
+                                SSoapEnvelope, envNs, env->GetLocalName()});
   if (!env->GetHasChildNodes()) throw ESOAPDomConvertError(u"Invalid SOAP response");
 
   // A second Header or Body is refused before anything of the message is
@@ -179,16 +178,25 @@ void TOPToSoapDomConvert::ProcessFault(IXMLNode* FaultNode) {
     const UnicodeString local = child->GetLocalName();
     auto is = [&](UnicodeStringView name) { return rtl::SameTextAscii(local, name); };
     if (!soap12) {
-      if (is(u"faultcode")) code = child;
-      else if (is(u"faultstring")) reason = child;
-      else if (is(u"faultactor")) actor = child;
-      else if (is(u"detail")) detail = child;
+      if (is(u"faultcode"))
+        code = child;
+      else if (is(u"faultstring"))
+        reason = child;
+      else if (is(u"faultactor"))
+        actor = child;
+      else if (is(u"detail"))
+        detail = child;
     } else {
-      if (is(u"Code")) code = child;
-      else if (is(u"Reason")) reason = child;
-      else if (is(u"Node")) node = child;
-      else if (is(u"Role")) role = child;
-      else if (is(u"Detail")) detail = child;
+      if (is(u"Code"))
+        code = child;
+      else if (is(u"Reason"))
+        reason = child;
+      else if (is(u"Node"))
+        node = child;
+      else if (is(u"Role"))
+        role = child;
+      else if (is(u"Detail"))
+        detail = child;
     }
   }
 
@@ -296,7 +304,8 @@ void TOPToSoapDomConvert::ProcessSuccess(IXMLNode* RespNode, const TIntfMetaData
   const std::size_t count = MethMD.Params.size();
   std::vector<UnicodeString> extNames(count);
   for (std::size_t p = 0; p < count; ++p)
-    extNames[p] = InvRegistry().GetParamExternalName(IntfMD.Info, MethMD.Name, MethMD.Params[p].Name);
+    extNames[p] =
+        InvRegistry().GetParamExternalName(IntfMD.Info, MethMD.Name, MethMD.Params[p].Name);
   std::vector<bool> filled(count);
 
   for (const IntfPtr<IXMLNode>& child : elements) {

@@ -183,8 +183,8 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   // only when Translate holds. A class variable always receives the result;
   // the object it held before is freed when the result is another object
   // (or nil), since the variable owned it.
-  void ConvertSoapToNativeData(void* DataP, const rtl::TTypeInfo* TypeInfo,
-                               xml::IXMLNode* RootNode, xml::IXMLNode* Node, bool Translate);
+  void ConvertSoapToNativeData(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
+                               xml::IXMLNode* Node, bool Translate);
   // Reads one object of declared class AClass. ObjP, when given, points at
   // the variable holding the current object, which is filled in place when
   // it stays. The result is that object, a new one or nil; a new one is the

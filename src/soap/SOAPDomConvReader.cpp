@@ -76,8 +76,10 @@ bool IsScalarKind(rtl::TTypeKind kind) {
     case rtl::tkLString:
     case rtl::tkWString:
     case rtl::tkInt64:
-    case rtl::tkUString: return true;
-    default: return false;
+    case rtl::tkUString:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -405,7 +407,8 @@ TObject* TSOAPDomConv::ConvertSOAPToObject(IXMLNode* RootNode, IXMLNode* Node, c
   if (!current || (registered && registered != current->ClassType())) {
     const TClass* cls = registered ? registered : AClass;
     made.reset(cls->NewInstance());
-    if (!made) throw ESOAPDomConvertError(u"Cannot create an instance of class %s", {cls->ClassName()});
+    if (!made)
+      throw ESOAPDomConvertError(u"Cannot create an instance of class %s", {cls->ClassName()});
     // A replacement starts with the empty instance options, as an object
     // made without its class's constructor would.
     if (current)
@@ -578,14 +581,18 @@ void TSOAPDomConv::SetObjectPropFromText(TObject* Instance, const rtl::TPropInfo
       WriteOrdinal(PropInfo->FieldAddress(Instance), type, v);
   };
   switch (type->Kind) {
-    case rtl::tkInteger: setOrd(SoapTextToOrdinal(type, Text)); break;
+    case rtl::tkInteger:
+      setOrd(SoapTextToOrdinal(type, Text));
+      break;
     case rtl::tkChar:
       if (!Text.empty()) setOrd(Text[0] & 0xFF);
       break;
     case rtl::tkWChar:
       if (!Text.empty()) setOrd(Text[0]);
       break;
-    case rtl::tkEnumeration: setOrd(SoapTextToEnum(type, Text)); break;
+    case rtl::tkEnumeration:
+      setOrd(SoapTextToEnum(type, Text));
+      break;
     case rtl::tkFloat: {
       const long double v = SoapTextToFloat(type, rtl::Trim(Text));
       if (PropInfo->FieldAddress)
@@ -630,10 +637,11 @@ void TSOAPDomConv::SetObjectPropFromText(TObject* Instance, const rtl::TPropInfo
         StoreBytes(PropInfo->FieldAddress(Instance), type, DecodeBase64(Text));
         break;
       }
-      throw ESOAPDomConvertError(kNoTextForm,
-                                 {Format(u"%s:(%s) ", {soap::TypeKindName(type->Kind), type->Name})});
+      throw ESOAPDomConvertError(
+          kNoTextForm, {Format(u"%s:(%s) ", {soap::TypeKindName(type->Kind), type->Name})});
     }
-    default: throw ESOAPDomConvertError(kNoTextForm, {soap::TypeKindName(type->Kind)});
+    default:
+      throw ESOAPDomConvertError(kNoTextForm, {soap::TypeKindName(type->Kind)});
   }
 }
 
@@ -708,11 +716,15 @@ void TSOAPDomConv::ReadArrayEntry(void* Entry, const rtl::TTypeInfo* ElType, IXM
       if (old && old != result) delete old;
       break;
     }
-    case rtl::tkVariant: ReadVariant(*static_cast<Variant*>(Entry), Item); break;
+    case rtl::tkVariant:
+      ReadVariant(*static_cast<Variant*>(Entry), Item);
+      break;
     case rtl::tkDynArray:
       ConvertSoapToNativeArray(Entry, ElType, RootNode, GetDataNode(RootNode, Item).get(), {});
       break;
-    default: TTypeTranslator().CastSoapToNative(ElType, Item->GetText(), Entry, false); break;
+    default:
+      TTypeTranslator().CastSoapToNative(ElType, Item->GetText(), Entry, false);
+      break;
   }
 }
 

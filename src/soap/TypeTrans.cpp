@@ -33,10 +33,13 @@ UnicodeString DefaultTextOfKind(rtl::TTypeKind kind) {
   switch (kind) {
     case rtl::tkInteger:
     case rtl::tkFloat:
-    case rtl::tkInt64: return u"0";
+    case rtl::tkInt64:
+      return u"0";
     case rtl::tkChar:
-    case rtl::tkWChar: return UnicodeString(1, u'\0');
-    default: return {};
+    case rtl::tkWChar:
+      return UnicodeString(1, u'\0');
+    default:
+      return {};
   }
 }
 
@@ -78,7 +81,8 @@ std::int64_t SoapTextToInt64(const rtl::TTypeInfo* Info, UnicodeStringView Text)
     for (char16_t c : digits) {
       if (c < u'0' || c > u'9') throw EConvertError(u"'%s' is not a valid integer value", {Text});
       const std::uint64_t d = static_cast<std::uint64_t>(c - u'0');
-      if (v > (UINT64_MAX - d) / 10) throw EConvertError(u"'%s' is not a valid integer value", {Text});
+      if (v > (UINT64_MAX - d) / 10)
+        throw EConvertError(u"'%s' is not a valid integer value", {Text});
       v = v * 10 + d;
     }
     return static_cast<std::int64_t>(v);
@@ -93,14 +97,22 @@ std::vector<std::uint8_t> DecodeBase64(UnicodeStringView Text) {
   int bits = 0;
   for (char16_t c : Text) {
     int v;
-    if (c >= u'A' && c <= u'Z') v = c - u'A';
-    else if (c >= u'a' && c <= u'z') v = c - u'a' + 26;
-    else if (c >= u'0' && c <= u'9') v = c - u'0' + 52;
-    else if (c == u'+') v = 62;
-    else if (c == u'/') v = 63;
-    else if (c == u'=') break;
-    else if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n') continue;
-    else throw EConvertError(u"Invalid base64 text");
+    if (c >= u'A' && c <= u'Z')
+      v = c - u'A';
+    else if (c >= u'a' && c <= u'z')
+      v = c - u'a' + 26;
+    else if (c >= u'0' && c <= u'9')
+      v = c - u'0' + 52;
+    else if (c == u'+')
+      v = 62;
+    else if (c == u'/')
+      v = 63;
+    else if (c == u'=')
+      break;
+    else if (c == u' ' || c == u'\t' || c == u'\r' || c == u'\n')
+      continue;
+    else
+      throw EConvertError(u"Invalid base64 text");
     acc = (acc << 6) | static_cast<std::uint32_t>(v);
     bits += 6;
     if (bits >= 8) {

@@ -140,13 +140,13 @@ TEST_F(ResponseTest, ToolkitStylesReadTheSame) {
   } styles[] = {
       // unprefixed with default namespaces, comments, whitespace, CDATA
       {"<m:R xmlns:m=\"urn:x\">\n  <!-- c -->\n  <RgWsPublicBasicRt_out xmlns=\"" + Ns() +
-          "\">\n    <afm>1</afm>\n    <onomasia><![CDATA[A&B]]></onomasia>\n"
-          "  </RgWsPublicBasicRt_out>\n  <pCallSeqId_out>7</pCallSeqId_out>\n</m:R>",
+           "\">\n    <afm>1</afm>\n    <onomasia><![CDATA[A&B]]></onomasia>\n"
+           "  </RgWsPublicBasicRt_out>\n  <pCallSeqId_out>7</pCallSeqId_out>\n</m:R>",
        u"<![CDATA[A&B]]>"},  // a CDATA section reads as its markup
       // elements in other namespaces and extra elements
       {"<R><RgWsPublicBasicRt_out><q:afm xmlns:q=\"urn:other\">1</q:afm><extra>e</extra>"
-      "<onomasia>A&amp;B</onomasia></RgWsPublicBasicRt_out><unknown/>"
-      "<pCallSeqId_out>7</pCallSeqId_out></R>",
+       "<onomasia>A&amp;B</onomasia></RgWsPublicBasicRt_out><unknown/>"
+       "<pCallSeqId_out>7</pCallSeqId_out></R>",
        u"A&B"},
   };
   for (const Styled& style : styles) {
@@ -162,20 +162,20 @@ TEST_F(ResponseTest, ParameterMatching) {
   call.err->FerrorCode = u"caller";
   call.acts = {new RgWsPublicFirmActRtUser(), new RgWsPublicFirmActRtUser()};
   RgWsPublicFirmActRtUser* first = call.acts[0];
-  call.Read(Envelope(
-      "<R xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
-      "<RgWsPublicBasicRt_out><afm>first</afm></RgWsPublicBasicRt_out>"
-      "<RgWsPublicBasicRt_out><afm>second</afm></RgWsPublicBasicRt_out>"
-      "<rgWsPublicBasicRt_out><afm>case</afm></rgWsPublicBasicRt_out>"
-      "<arrayOfRgWsPublicFirmActRt_out><a><firmActKind>k</firmActKind></a>"
-      "</arrayOfRgWsPublicFirmActRt_out>"
-      "<pCallSeqId_out xsi:nil=\"true\"/>"
-      "<RgWsPublicInputRt_in xsi:nil=\"true\"/></R>"));
+  call.Read(
+      Envelope("<R xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+               "<RgWsPublicBasicRt_out><afm>first</afm></RgWsPublicBasicRt_out>"
+               "<RgWsPublicBasicRt_out><afm>second</afm></RgWsPublicBasicRt_out>"
+               "<rgWsPublicBasicRt_out><afm>case</afm></rgWsPublicBasicRt_out>"
+               "<arrayOfRgWsPublicFirmActRt_out><a><firmActKind>k</firmActKind></a>"
+               "</arrayOfRgWsPublicFirmActRt_out>"
+               "<pCallSeqId_out xsi:nil=\"true\"/>"
+               "<RgWsPublicInputRt_in xsi:nil=\"true\"/></R>"));
   EXPECT_EQ(call.basic->Fafm, u"first");
   ASSERT_EQ(call.acts.size(), 1u);  // the second entry is dropped and freed
   EXPECT_EQ(call.acts[0], first);
   EXPECT_EQ(call.acts[0]->FfirmActKind, u"k");
-  EXPECT_EQ(call.seq, nullptr);  // nil turns the variable nil; its decimal is freed
+  EXPECT_EQ(call.seq, nullptr);    // nil turns the variable nil; its decimal is freed
   EXPECT_NE(call.input, nullptr);  // a const argument keeps the caller's object
   EXPECT_EQ(call.err->FerrorCode, u"caller");
 }
@@ -188,8 +188,9 @@ TEST_F(ResponseTest, EmptyBodiesLeaveEverything) {
     EXPECT_EQ(c.basic->Fafm, u"kept");
   }
   Call c;  // no Body at all
-  c.Read("<S:Envelope xmlns:S=\"http://schemas.xmlsoap.org/soap/envelope/\"><S:Header/>"
-         "</S:Envelope>");
+  c.Read(
+      "<S:Envelope xmlns:S=\"http://schemas.xmlsoap.org/soap/envelope/\"><S:Header/>"
+      "</S:Envelope>");
 }
 
 TEST_F(ResponseTest, EnvelopeErrors) {
@@ -205,8 +206,9 @@ TEST_F(ResponseTest, EnvelopeErrors) {
        u"DocumentElement http://schemas.xmlsoap.org/soap/envelope/:Envelope expected, "
        u"http://schemas.xmlsoap.org/soap/envelope/:envelope found"},
       {"<S:Envelope xmlns:S=\"" + env11 + "\"/>", u"Invalid SOAP response"},
-      {"<S:Envelope xmlns:S=\"" + env11 + "\"><S:Body/><S:Body><R><RgWsPublicBasicRt_out>"
-       "<afm>x</afm></RgWsPublicBasicRt_out></R></S:Body></S:Envelope>",
+      {"<S:Envelope xmlns:S=\"" + env11 +
+           "\"><S:Body/><S:Body><R><RgWsPublicBasicRt_out>"
+           "<afm>x</afm></RgWsPublicBasicRt_out></R></S:Body></S:Envelope>",
        u"Invalid SOAP response"},
       {"<S:Envelope xmlns:S=\"" + env11 + "\"><S:Header/><S:Header/><S:Body/></S:Envelope>",
        u"Invalid SOAP response"},
@@ -237,10 +239,12 @@ TEST_F(ResponseTest, EnvelopeErrors) {
 TEST_F(ResponseTest, HeadersAndMustUnderstand) {
   const std::string body = "<R><pCallSeqId_out>5</pCallSeqId_out></R>";
   try {
-    call.Read(Envelope(body, "<S:Header><h:T xmlns:h=\"urn:h\" mustUnderstand=\"TRUE\"/></S:Header>"));
+    call.Read(
+        Envelope(body, "<S:Header><h:T xmlns:h=\"urn:h\" mustUnderstand=\"TRUE\"/></S:Header>"));
     ADD_FAILURE() << "no exception";
   } catch (const ERemotableException& e) {
-    EXPECT_EQ(e.Message(), u"Soap header T with attribute 'mustUnderstand' set to true was not handled");
+    EXPECT_EQ(e.Message(),
+              u"Soap header T with attribute 'mustUnderstand' set to true was not handled");
     EXPECT_EQ(e.FaultCode(), u"MustUnderstand");
   }
   EXPECT_EQ(call.seq->NativeToXS(), u"");  // failed before the Body
@@ -248,8 +252,9 @@ TEST_F(ResponseTest, HeadersAndMustUnderstand) {
   call.conv->OnUnhandledNode = [&](const UnicodeString& n, const UnicodeString&) {
     unhandled.push_back(n);
   };
-  call.Read(Envelope(body, "<S:Header><h:T xmlns:h=\"urn:h\" S:mustUnderstand=\"1\"/>"
-                           "<U mustUnderstand=\"0\"/></S:Header>"));
+  call.Read(Envelope(body,
+                     "<S:Header><h:T xmlns:h=\"urn:h\" S:mustUnderstand=\"1\"/>"
+                     "<U mustUnderstand=\"0\"/></S:Header>"));
   EXPECT_EQ(call.seq->NativeToXS(), u"5");
   EXPECT_EQ(unhandled, (std::vector<UnicodeString>{u"urn:h:T", u":U"}));
 
@@ -289,14 +294,14 @@ TEST_F(ResponseTest, FaultsOfBothVersions) {
        "<S:Fault><faultcode>S:Server</faultcode><faultstring>boom</faultstring>"
        "<faultactor>a</faultactor><detail><x>1</x></detail></S:Fault>",
        u"boom", u"S:Server", u"<detail><x>1</x></detail>"},
-      {false, "<S:Fault><FAULTCODE>c</FAULTCODE><FaultString>one</FaultString>"
-              "<faultstring>two</faultstring></S:Fault>",
+      {false,
+       "<S:Fault><FAULTCODE>c</FAULTCODE><FaultString>one</FaultString>"
+       "<faultstring>two</faultstring></S:Fault>",
        u"two", u"c", u""},
-      {false, "<S:Fault><faultcode>c</faultcode><detail>d</detail></S:Fault>", u"<detail>d</detail>",
-       u"c", u"<detail>d</detail>"},
+      {false, "<S:Fault><faultcode>c</faultcode><detail>d</detail></S:Fault>",
+       u"<detail>d</detail>", u"c", u"<detail>d</detail>"},
       {false, "<S:Fault><faultcode>c</faultcode></S:Fault>",
-       u"<S:Fault><faultcode>c</faultcode></S:Fault>",
-       u"c", u""},
+       u"<S:Fault><faultcode>c</faultcode></S:Fault>", u"c", u""},
       {true,
        "<S:Fault><S:Code><S:Value>S:Sender</S:Value></S:Code><S:Reason>"
        "<S:Text xml:lang=\"el\">r12</S:Text></S:Reason><S:Node>n</S:Node></S:Fault>",
@@ -307,7 +312,8 @@ TEST_F(ResponseTest, FaultsOfBothVersions) {
     if (c.soap12) call2.conv->SetOptions(call2.conv->Options() | TSOAPConvertOptions{soSOAP12});
     call2.basic->Fafm = u"kept";
     try {
-      call2.Read(Envelope(c.fault + "<R><RgWsPublicBasicRt_out><afm>x</afm></RgWsPublicBasicRt_out></R>"));
+      call2.Read(
+          Envelope(c.fault + "<R><RgWsPublicBasicRt_out><afm>x</afm></RgWsPublicBasicRt_out></R>"));
       ADD_FAILURE() << "no fault: " << c.fault;
     } catch (const ERemotableException& e) {
       EXPECT_EQ(e.Message(), c.message) << c.fault;
@@ -327,9 +333,10 @@ TEST_F(ResponseTest, FaultsOfBothVersions) {
 
 TEST_F(ResponseTest, SOAP12EnvelopeFaultReadWithTheNamesOfTheConvertersVersion) {
   try {
-    call.Read(Envelope("<S:Fault><faultcode>c</faultcode><faultstring>old names</faultstring>"
-                       "</S:Fault>",
-                       "", "http://www.w3.org/2003/05/soap-envelope"));
+    call.Read(
+        Envelope("<S:Fault><faultcode>c</faultcode><faultstring>old names</faultstring>"
+                 "</S:Fault>",
+                 "", "http://www.w3.org/2003/05/soap-envelope"));
     ADD_FAILURE() << "no fault";
   } catch (const ERemotableException& e) {
     EXPECT_EQ(e.Message(), u"old names");

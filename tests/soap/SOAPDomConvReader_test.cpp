@@ -66,12 +66,12 @@ constinit const rtl::TTypeInfo TypeInfo_TIntArray{rtl::tkDynArray, u"TIntArray",
                                                   &kIntArrayData};
 constinit const rtl::TDynArrayTypeData kByteArrayData =
     rtl::MakeDynArrayData<TByteArray>(&rtl::TypeInfo_Byte);
-constinit const rtl::TTypeInfo TypeInfo_TByteArray{rtl::tkDynArray, u"TByteArray",
-                                                   u"Tests.Reader", &kByteArrayData};
+constinit const rtl::TTypeInfo TypeInfo_TByteArray{rtl::tkDynArray, u"TByteArray", u"Tests.Reader",
+                                                   &kByteArrayData};
 constinit const rtl::TDynArrayTypeData kIntMatrixData =
     rtl::MakeDynArrayData<TIntMatrix>(&TypeInfo_TIntArray);
-constinit const rtl::TTypeInfo TypeInfo_TIntMatrix{rtl::tkDynArray, u"TIntMatrix",
-                                                   u"Tests.Reader", &kIntMatrixData};
+constinit const rtl::TTypeInfo TypeInfo_TIntMatrix{rtl::tkDynArray, u"TIntMatrix", u"Tests.Reader",
+                                                   &kIntMatrixData};
 constinit const rtl::TDynArrayTypeData kNoRttiData{};
 constinit const rtl::TTypeInfo TypeInfo_NoRtti{rtl::tkDynArray, u"TNoRtti", u"Tests.Reader",
                                                &kNoRttiData};
@@ -143,8 +143,8 @@ constexpr rtl::TPropInfo kLinkProps[] = {MakeProp<&TLink::FNext>(u"next")};
 
 constinit const TClass TItem::StaticClass =
     rtl::DefineClass<TItem, TRemotable>(TItem::StaticClass, u"TItem", u"Tests.Reader", kItemProps);
-constinit const TClass TItemEx::StaticClass =
-    rtl::DefineClass<TItemEx, TItem>(TItemEx::StaticClass, u"TItemEx", u"Tests.Reader", kItemExProps);
+constinit const TClass TItemEx::StaticClass = rtl::DefineClass<TItemEx, TItem>(
+    TItemEx::StaticClass, u"TItemEx", u"Tests.Reader", kItemExProps);
 constinit const TClass TOther::StaticClass =
     rtl::DefineClass<TOther, TRemotable>(TOther::StaticClass, u"TOther", u"Tests.Reader");
 constinit const TClass TRec::StaticClass =
@@ -194,7 +194,9 @@ TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
   conv->OnMemberDataNotReceived = [&](const UnicodeString& c, const UnicodeString& m) {
     missing.push_back(c + u"." + m);
   };
-  conv->OnUnhandledNode = [&](const UnicodeString&, const UnicodeString& x) { unhandled.push_back(x); };
+  conv->OnUnhandledNode = [&](const UnicodeString&, const UnicodeString& x) {
+    unhandled.push_back(x);
+  };
   conv->LoadObject(&rec, root.get(), root.get());
 
   EXPECT_EQ(rec.FStr, u"s<![CDATA[c]]>");  // mixed content reads as markup
@@ -238,15 +240,15 @@ TEST_F(ReaderTest, NilMarkersEmptyAndCaseOfNames) {
   EXPECT_EQ(rec.FInt, 0);
   EXPECT_EQ(rec.FDec, dec);  // a nil object element leaves the property
   EXPECT_EQ(rec.FItem, nullptr);
-  EXPECT_EQ(rec.FChar, u'?');  // empty text leaves a char
+  EXPECT_EQ(rec.FChar, u'?');     // empty text leaves a char
   EXPECT_DOUBLE_EQ(rec.FDbl, 1);  // "Dbl" is not "dbl"
 }
 
 TEST_F(ReaderTest, BadTextsFailWithConversionErrors) {
   struct Case {
     const char* xml;
-  } cases[] = {{"<r><int>12x</int></r>"},     {"<r><int> 1</int></r>"},
-               {"<r><dbl>1,5</dbl></r>"},     {"<r><when>2001-13-45T99:00:00</when></r>"},
+  } cases[] = {{"<r><int>12x</int></r>"},      {"<r><int> 1</int></r>"},
+               {"<r><dbl>1,5</dbl></r>"},      {"<r><when>2001-13-45T99:00:00</when></r>"},
                {"<r><color>pink</color></r>"}, {"<r><i64>99999999999999999999</i64></r>"},
                {"<r><bool>yes</bool></r>"},    {"<r><bytes>A*B</bytes></r>"}};
   for (const Case& c : cases) {
@@ -277,8 +279,8 @@ TEST_F(ReaderTest, XsiTypeChoosesAReplacementOnlyInsideTheClassTree) {
   }
   // No current object: the registered class is made.
   auto root = Load(std::string("<p ") + kXsi + " xmlns:t=\"urn:t\" xsi:type=\"t:ItemEx\"/>");
-  TObject* obj = conv->ConvertSOAPToObject(root.get(), root.get(), &TItem::StaticClass, {}, {},
-                                           &keepObj);
+  TObject* obj =
+      conv->ConvertSOAPToObject(root.get(), root.get(), &TItem::StaticClass, {}, {}, &keepObj);
   EXPECT_EQ(obj->ClassType(), &TItemEx::StaticClass);
   delete obj;
 }
@@ -358,22 +360,25 @@ TEST_F(ReaderTest, ArraysOfScalarsBytesAndArrays) {
   auto named = Load("<a><i>1</i><j>2</j><i>3</i></a>");
   conv->ConvertSoapToNativeArray(&ints, &TypeInfo_TIntArray, named.get(), named.get(), u"i");
   EXPECT_EQ(ints, (TIntArray{1, 3}));
-  EXPECT_THROW(conv->ConvertSoapToNativeArray(&ints, &TypeInfo_NoRtti, named.get(), named.get(), {}),
-               ESOAPDomConvertError);
+  EXPECT_THROW(
+      conv->ConvertSoapToNativeArray(&ints, &TypeInfo_NoRtti, named.get(), named.get(), {}),
+      ESOAPDomConvertError);
 }
 
 TEST_F(ReaderTest, EncodedRectangularArraysAndTheirBound) {
   Encoded();
   const std::string enc = "xmlns:e=\"http://schemas.xmlsoap.org/soap/encoding/\"";
-  auto ok = Load("<a " + enc + " e:arrayType=\"xsd:int[2,3]\"><i>1</i><i>2</i><i>3</i>"
+  auto ok = Load("<a " + enc +
+                 " e:arrayType=\"xsd:int[2,3]\"><i>1</i><i>2</i><i>3</i>"
                  "<i>4</i><i>5</i><i>6</i></a>");
   TIntMatrix m;
   conv->ConvertSoapToNativeData(&m, &TypeInfo_TIntMatrix, ok.get(), ok.get(), true);
   EXPECT_EQ(m, (TIntMatrix{{1, 2, 3}, {4, 5, 6}}));
   for (const char* dims : {"[2,4]", "[4000000000,4000000000]", "[1000000000,0]", "[2,x]"}) {
     auto bad = Load("<a " + enc + " e:arrayType=\"xsd:int" + dims + "\"><i>1</i></a>");
-    EXPECT_THROW(conv->ConvertSoapToNativeData(&m, &TypeInfo_TIntMatrix, bad.get(), bad.get(), true),
-                 ESOAPDomConvertError)
+    EXPECT_THROW(
+        conv->ConvertSoapToNativeData(&m, &TypeInfo_TIntMatrix, bad.get(), bad.get(), true),
+        ESOAPDomConvertError)
         << dims;
   }
   // One dimension: the items decide, whatever arrayType announces.
@@ -408,8 +413,9 @@ TEST_F(ReaderTest, EncodedReferencesResolveAndHostileOnesFail) {
   } cases[] = {
       {"dangling", "<b><r><item href=\"#nowhere\"/></r></b>"},
       {"shared", "<b><r><items><x href=\"#m\"/><x href=\"#m\"/></items></r><m id=\"m\"/></b>"},
-      {"cycle", "<b><r><next href=\"#a\"/></r><m id=\"a\"><next href=\"#b\"/></m>"
-                "<m id=\"b\"><next href=\"#a\"/></m></b>"},
+      {"cycle",
+       "<b><r><next href=\"#a\"/></r><m id=\"a\"><next href=\"#b\"/></m>"
+       "<m id=\"b\"><next href=\"#a\"/></m></b>"},
       {"self", "<b><r><next href=\"#a\"/></r><m id=\"a\"><next href=\"#a\"/></m></b>"},
   };
   for (const Case& c : cases) {

@@ -1,6 +1,8 @@
 // The type translator: scalar argument texts into native storage by kind,
 // with trimming, nil defaults, the widths of the storage, and the kinds and
 // texts that are refused.
+#include "soap/TypeTrans.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 
 #include "rtl/AnsiString.h"
 #include "rtl/Variant.h"
-#include "soap/TypeTrans.h"
 #include "soap/XSBuiltIns.h"
 
 namespace delvan::soap {
@@ -83,11 +84,15 @@ TEST(TypeTrans, RefusedKindsAndTexts) {
   struct Case {
     const rtl::TTypeInfo* info;
     const char16_t* text;
-  } bad[] = {{&rtl::TypeInfo_Integer, u"1.5"},       {&rtl::TypeInfo_Integer, u"99999999999"},
-             {&rtl::TypeInfo_Integer, u""},          {&rtl::TypeInfo_Double, u"1,5"},
-             {&rtl::TypeInfo_Double, u"1e999"},      {&rtl::TypeInfo_Int64, u"0x10"},
+  } bad[] = {{&rtl::TypeInfo_Integer, u"1.5"},
+             {&rtl::TypeInfo_Integer, u"99999999999"},
+             {&rtl::TypeInfo_Integer, u""},
+             {&rtl::TypeInfo_Double, u"1,5"},
+             {&rtl::TypeInfo_Double, u"1e999"},
+             {&rtl::TypeInfo_Int64, u"0x10"},
              {&rtl::TypeInfo_UInt64, u"18446744073709551616"},
-             {&rtl::TypeInfo_Boolean, u"maybe"},     {&rtl::TypeInfo_TDateTime, u"noon"}};
+             {&rtl::TypeInfo_Boolean, u"maybe"},
+             {&rtl::TypeInfo_TDateTime, u"noon"}};
   for (const Case& c : bad)
     EXPECT_THROW(TTypeTranslator().CastSoapToNative(c.info, c.text, buffer, false), Exception)
         << static_cast<int>(c.info->Kind);
