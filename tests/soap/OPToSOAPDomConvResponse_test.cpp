@@ -158,6 +158,20 @@ TEST_F(ResponseTest, ToolkitStylesReadTheSame) {
   }
 }
 
+TEST_F(ResponseTest, EncodingOfTheBodyIsDetected) {
+  const UnicodeString text = test::U(
+      "<?xml version=\"1.0\" encoding=\"UTF-16\"?><S:Envelope "
+      "xmlns:S=\"http://schemas.xmlsoap.org/soap/envelope/\"><S:Body><R><RgWsPublicBasicRt_out>"
+      "<onomasia>ΔΕΛΤΑ</onomasia></RgWsPublicBasicRt_out></R></S:Body></S:Envelope>");
+  std::string bytes = "\xFF\xFE";  // UTF-16LE with its byte-order mark
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<char>(c & 0xFF));
+    bytes.push_back(static_cast<char>(c >> 8));
+  }
+  call.Read(bytes);
+  EXPECT_EQ(call.basic->Fonomasia, test::U("ΔΕΛΤΑ"));
+}
+
 TEST_F(ResponseTest, ParameterMatching) {
   call.err->FerrorCode = u"caller";
   call.acts = {new RgWsPublicFirmActRtUser(), new RgWsPublicFirmActRtUser()};
