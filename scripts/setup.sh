@@ -8,6 +8,8 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   libexpat1-dev libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
   binutils
+  # peers of the hand-run comparison (bench/compare.sh) and the profiler
+  gsoap libgsoap-dev python3-zeep php-cli php-soap valgrind
 )
 
 missing=()
