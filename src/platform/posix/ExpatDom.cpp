@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/CodePage.h"
+#include "rtl/Stream.h"
 
 namespace delvan::platform::posix {
 
@@ -75,20 +76,20 @@ std::int32_t TXNode::Release() {
   return n;
 }
 
-void TXNode::SetName(UnicodeString qualifiedName) {
+void TXNode::SetName(TXAtom qualifiedName) {
   FName = std::move(qualifiedName);
-  std::size_t c = FName.find(u':');
+  std::size_t c = FName.str().find(u':');
   FColon = c == UnicodeString::npos ? npos : c;
 }
 
 UnicodeStringView TXNode::Prefix() const {
   if (FColon == npos) return {};
-  return UnicodeStringView(FName).substr(0, FColon);
+  return UnicodeStringView(FName.str()).substr(0, FColon);
 }
 
 UnicodeStringView TXNode::LocalName() const {
-  if (FColon == npos) return FName;
-  return UnicodeStringView(FName).substr(FColon + 1);
+  if (FColon == npos) return FName.str();
+  return UnicodeStringView(FName.str()).substr(FColon + 1);
 }
 
 std::size_t TXNode::IndexInParent() {
@@ -327,7 +328,7 @@ class TXNodeImpl : public TXNode, public Intfs... {
   std::int32_t _Release() override { return Release(); }
 
   // IDOMNode
-  UnicodeString get_nodeName() override { return FName; }
+  UnicodeString get_nodeName() override { return FName.str(); }
   UnicodeString get_nodeValue() override { return HasValue() ? FValue : UnicodeString(); }
   void set_nodeValue(const UnicodeString& value) override {
     // Nodes without a value ignore it, as the DOM has it.
@@ -357,7 +358,7 @@ class TXNodeImpl : public TXNode, public Intfs... {
     if (FType == DOCUMENT_NODE) return {};
     return Counted<IDOMDocument>(FDoc);
   }
-  UnicodeString get_namespaceURI() override { return FNamespaceURI; }
+  UnicodeString get_namespaceURI() override { return FNamespaceURI.str(); }
   UnicodeString get_prefix() override { return UnicodeString(Named() ? Prefix() : u""); }
   UnicodeString get_localName() override { return UnicodeString(Named() ? LocalName() : u""); }
   // Both nodes are required, as the platform vendors require them.
@@ -431,7 +432,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
  public:
   explicit TXElement(TXNode* doc) : TXNodeImpl(doc, ELEMENT_NODE) {}
 
-  UnicodeString get_tagName() override { return FName; }
+  UnicodeString get_tagName() override { return FName.str(); }
   UnicodeString getAttribute(const UnicodeString& name) override {
     TXNode* a = AttributeByName(name);
     return a ? a->FValue : UnicodeString();
@@ -512,7 +513,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
 class TXAttr final : public TXNodeImpl<IDOMAttr, IDOMNodeEx> {
  public:
   explicit TXAttr(TXNode* doc) : TXNodeImpl(doc, ATTRIBUTE_NODE) {}
-  UnicodeString get_name() override { return FName; }
+  UnicodeString get_name() override { return FName.str(); }
   bool get_specified() override { return true; }
   UnicodeString get_value() override { return FValue; }
   void set_value(const UnicodeString& value) override { FValue = value; }
@@ -583,7 +584,7 @@ using TXComment = TXCharData<IDOMComment>;
 class TXProcessingInstruction final : public TXNodeImpl<IDOMProcessingInstruction, IDOMNodeEx> {
  public:
   explicit TXProcessingInstruction(TXNode* doc) : TXNodeImpl(doc, PROCESSING_INSTRUCTION_NODE) {}
-  UnicodeString get_target() override { return FName; }
+  UnicodeString get_target() override { return FName.str(); }
   UnicodeString get_data() override { return FValue; }
   void set_data(const UnicodeString& data) override { FValue = data; }
 };
@@ -712,7 +713,17 @@ class TXDocument final
     bytes << in.rdbuf();
     return Parse(bytes.str(), nullptr, name);
   }
-  bool loadFromStream(TStream& stream) override { return Parse(stream.ReadRest(), nullptr, {}); }
+  bool loadFromStream(TStream& stream) override {
+    // A memory stream is parsed where it lies, without a copy of its bytes.
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+      const std::string_view all = memory->View();
+      const std::size_t at = static_cast<std::size_t>(
+          std::clamp<std::int64_t>(memory->Position(), 0, static_cast<std::int64_t>(all.size())));
+      memory->SetPosition(static_cast<std::int64_t>(all.size()));
+      return Parse(all.substr(at), nullptr, {});
+    }
+    return Parse(stream.ReadRest(), nullptr, {});
+  }
   bool loadxml(const UnicodeString& value) override {
     // Text is already decoded: whatever its declaration says, read it as
     // the UTF-8 we make of it.
@@ -769,7 +780,7 @@ class TXDocument final
   void ClearChildren() {
     while (!FChildren.empty()) Orphan(FChildren.back());
   }
-  bool Parse(const std::string& bytes, const char* encoding, const UnicodeString& url) {
+  bool Parse(std::string_view bytes, const char* encoding, const UnicodeString& url) {
     ClearChildren();
     FError = TXParseError{};
     bool ok = ParseDocument(*this, bytes, encoding, FPreserveWhiteSpace, FError);
@@ -875,9 +886,9 @@ TXNode* CloneOne(TXNode* n, TXNode* doc) {
     case COMMENT_NODE:
       return NewCharacterData(doc, n->FType, n->FValue);
     case PROCESSING_INSTRUCTION_NODE:
-      return NewProcessingInstruction(doc, n->FName, n->FValue);
+      return NewProcessingInstruction(doc, n->FName.str(), n->FValue);
     case ENTITY_REFERENCE_NODE:
-      return NewEntityReference(doc, n->FName);
+      return NewEntityReference(doc, n->FName.str());
     case DOCUMENT_FRAGMENT_NODE:
       return NewFragment(doc);
     default:
@@ -952,18 +963,30 @@ void Normalize(TXNode* node) {
 
 // ---- Node factory ---------------------------------------------------------------
 
-TXNode* NewElement(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI) {
+namespace {
+// The names every node of a kind shares.
+const TXAtom& XMLNSAtom() {
+  static const TXAtom atom{UnicodeString(kXMLNSNamespaceURI)};
+  return atom;
+}
+const TXAtom& TextAtom() {
+  static const TXAtom atom{u"#text"};
+  return atom;
+}
+}  // namespace
+
+TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI) {
   auto* n = new TXElement(doc);
   n->SetName(std::move(qualifiedName));
   n->FNamespaceURI = std::move(namespaceURI);
   return n;
 }
 
-TXNode* NewAttribute(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI,
+TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI,
                      UnicodeString value) {
   auto* n = new TXAttr(doc);
   // A declaration made without namespace is still one, as a parsed one is.
-  if (namespaceURI.empty() && IsDeclarationName(qualifiedName)) namespaceURI = kXMLNSNamespaceURI;
+  if (namespaceURI.empty() && IsDeclarationName(qualifiedName)) namespaceURI = XMLNSAtom();
   n->SetName(std::move(qualifiedName));
   n->FNamespaceURI = std::move(namespaceURI);
   n->FValue = std::move(value);
@@ -975,7 +998,7 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
   switch (type) {
     case TEXT_NODE:
       n = new TXText(doc, TEXT_NODE);
-      n->FName = u"#text";
+      n->FName = TextAtom();
       break;
     case CDATA_SECTION_NODE:
       n = new TXCDATASection(doc, CDATA_SECTION_NODE);
@@ -992,14 +1015,14 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
 
 TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data) {
   auto* n = new TXProcessingInstruction(doc);
-  n->FName = std::move(target);
+  n->FName = TXAtom(std::move(target));
   n->FValue = std::move(data);
   return n;
 }
 
 TXNode* NewEntityReference(TXNode* doc, UnicodeString name) {
   auto* n = new TXEntityReference(doc);
-  n->FName = std::move(name);
+  n->FName = TXAtom(std::move(name));
   return n;
 }
 

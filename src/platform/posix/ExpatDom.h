@@ -29,6 +29,45 @@ inline constexpr UnicodeStringView kExpatDOMVendorName = u"Expat DOM";
 // stack would survive in a recursive reader above us.
 inline constexpr std::size_t kMaxParseDepth = 1000;
 
+// An immutable, shared text: the names and namespace URIs of nodes. The
+// parser hands one atom to every node of the same name or namespace, so a
+// message of many like elements keeps each name once. Copies count.
+class TXAtom {
+ public:
+  TXAtom() = default;
+  TXAtom(UnicodeString text)  // NOLINT: implicit, as the text it stands for
+      : FCell(text.empty() ? nullptr : new TCell{{1}, std::move(text)}) {}
+  TXAtom(const char16_t* text) : TXAtom(UnicodeString(text)) {}  // NOLINT
+  TXAtom(const TXAtom& other) noexcept : FCell(other.FCell) {
+    if (FCell) FCell->Refs.fetch_add(1, std::memory_order_relaxed);
+  }
+  TXAtom(TXAtom&& other) noexcept : FCell(other.FCell) { other.FCell = nullptr; }
+  TXAtom& operator=(TXAtom other) noexcept {
+    std::swap(FCell, other.FCell);
+    return *this;
+  }
+  ~TXAtom() {
+    if (FCell && FCell->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete FCell;
+  }
+
+  const UnicodeString& str() const { return FCell ? FCell->Text : Empty(); }
+  operator UnicodeStringView() const { return str(); }  // NOLINT
+  std::size_t size() const { return str().size(); }
+  bool empty() const { return !FCell; }
+  friend bool operator==(const TXAtom& a, UnicodeStringView b) { return a.str() == b; }
+
+ private:
+  struct TCell {
+    std::atomic<std::int32_t> Refs;
+    const UnicodeString Text;
+  };
+  static const UnicodeString& Empty() {
+    static const UnicodeString empty;
+    return empty;
+  }
+  TCell* FCell = nullptr;
+};
+
 // The data and tree links every node has, apart from its interfaces.
 class TXNode {
  public:
@@ -44,7 +83,7 @@ class TXNode {
   std::int32_t Release();
 
   // Sets the qualified name; prefix and local name are split at its colon.
-  void SetName(UnicodeString qualifiedName);
+  void SetName(TXAtom qualifiedName);
   UnicodeStringView Prefix() const;
   UnicodeStringView LocalName() const;
   bool IsElement() const { return FType == ELEMENT_NODE; }
@@ -57,9 +96,9 @@ class TXNode {
   TXNode* AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView localName) const;
 
   std::uint16_t FType;
-  UnicodeString FName;               // qualified name; "#text" and kin for unnamed nodes
+  TXAtom FName;                      // qualified name; "#text" and kin for unnamed nodes
   std::size_t FColon = npos;         // first colon of FName
-  UnicodeString FNamespaceURI;       // empty: no namespace
+  TXAtom FNamespaceURI;              // empty: no namespace
   UnicodeString FValue;              // character data, attribute value, PI data
   TXNode* FParent = nullptr;         // parent; owner element for an attribute
   std::vector<TXNode*> FChildren;    // owned
@@ -79,9 +118,8 @@ void FreeTree(TXNode* root);
 void Orphan(TXNode* node);
 
 // Node factory of a document: every node is made through these.
-TXNode* NewElement(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI);
-TXNode* NewAttribute(TXNode* doc, UnicodeString qualifiedName, UnicodeString namespaceURI,
-                     UnicodeString value);
+TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI);
+TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI, UnicodeString value);
 TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data);
 TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data);
 TXNode* NewEntityReference(TXNode* doc, UnicodeString name);

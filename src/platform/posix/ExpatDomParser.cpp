@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 
 #include "platform/CodePage.h"
 #include "platform/posix/ExpatDom.h"
@@ -146,8 +147,22 @@ class TTreeBuilder {
  private:
   struct TBinding {
     UnicodeString Prefix;
-    UnicodeString URI;
+    TXAtom URI;
   };
+
+  struct THash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  using TAtoms = std::unordered_map<std::string, TXAtom, THash, std::equal_to<>>;
+
+  // The one atom of a name or URI for the whole parse: the elements of a
+  // long list share their names and namespace instead of each holding a copy.
+  static const TXAtom& Intern(TAtoms& atoms, std::string_view utf8) {
+    auto it = atoms.find(utf8);
+    if (it == atoms.end()) it = atoms.emplace(std::string(utf8), TXAtom(Widen(utf8))).first;
+    return it->second;
+  }
 
   void Fail(std::int32_t code, UnicodeString reason) {
     if (FFailed) return;
@@ -251,7 +266,7 @@ class TTreeBuilder {
 
   // The URI bound to prefix in scope; null when unbound (the default
   // namespace, prefix empty, is never unbound: it may be empty).
-  const UnicodeString* Lookup(UnicodeStringView prefix) const {
+  const TXAtom* Lookup(UnicodeStringView prefix) const {
     for (auto it = FBindings.rbegin(); it != FBindings.rend(); ++it)
       if (it->Prefix == prefix) return &it->URI;
     return prefix.empty() ? &kNoNamespace : nullptr;
@@ -273,23 +288,23 @@ class TTreeBuilder {
       }
     } discard{attrs};
     for (const XML_Char** a = atts; a && *a; a += 2) {
-      UnicodeString aname = Widen(a[0]);
+      const TXAtom& aname = Intern(FNames, a[0]);
       UnicodeString value = Widen(a[1]);
       if (!NamespaceWellFormed(aname))
-        return Fail(kErrNamespace, u"The name '" + aname + u"' is not valid with namespaces");
-      if (aname == u"xmlns" || aname.starts_with(u"xmlns:")) {
-        UnicodeString prefix = aname.size() > 5 ? aname.substr(6) : UnicodeString();
+        return Fail(kErrNamespace, u"The name '" + aname.str() + u"' is not valid with namespaces");
+      if (aname == u"xmlns" || aname.str().starts_with(u"xmlns:")) {
+        UnicodeString prefix = aname.size() > 5 ? aname.str().substr(6) : UnicodeString();
         if (prefix == u"xmlns" || (prefix == u"xml") != (value == kXMLNamespaceURI) ||
             value == kXMLNSNamespaceURI || (!prefix.empty() && value.empty()))
-          return Fail(kErrNamespace, u"Invalid namespace declaration '" + aname + u"'");
-        FBindings.push_back({prefix, value});
+          return Fail(kErrNamespace, u"Invalid namespace declaration '" + aname.str() + u"'");
+        FBindings.push_back({prefix, Intern(FURIs, a[1])});
       }
-      attrs.push_back(NewAttribute(&FDoc, std::move(aname), {}, std::move(value)));
+      attrs.push_back(NewAttribute(&FDoc, aname, {}, std::move(value)));
     }
-    UnicodeString ename = Widen(name);
+    const TXAtom& ename = Intern(FNames, name);
     if (!NamespaceWellFormed(ename))
-      return Fail(kErrNamespace, u"The name '" + ename + u"' is not valid with namespaces");
-    TXNode* element = NewElement(&FDoc, std::move(ename), {});
+      return Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
+    TXNode* element = NewElement(&FDoc, ename, {});
     struct Guard {
       TXNode* n;
       ~Guard() {
@@ -323,10 +338,11 @@ class TTreeBuilder {
   bool Resolve(TXNode* node) {
     UnicodeStringView prefix = node->Prefix();
     if (prefix == u"xml") {
-      node->FNamespaceURI = kXMLNamespaceURI;
+      static const TXAtom xml{UnicodeString(kXMLNamespaceURI)};
+      node->FNamespaceURI = xml;
       return true;
     }
-    const UnicodeString* uri = Lookup(prefix);
+    const TXAtom* uri = Lookup(prefix);
     if (!uri) {
       Fail(kErrNamespace,
            u"Reference to undeclared namespace prefix: '" + UnicodeString(prefix) + u"'");
@@ -344,7 +360,7 @@ class TTreeBuilder {
     FScopes.pop_back();
   }
 
-  static inline const UnicodeString kNoNamespace;
+  static inline const TXAtom kNoNamespace;
 
   TXNode& FDoc;
   bool FPreserveWhiteSpace;
@@ -352,6 +368,8 @@ class TTreeBuilder {
   XML_Parser FParser = nullptr;
   std::vector<TXNode*> FOpen;  // the document, then the open elements
   std::vector<TBinding> FBindings;
+  TAtoms FNames;  // element and attribute names, by their UTF-8 bytes
+  TAtoms FURIs;   // namespace URIs, likewise
   std::vector<std::size_t> FScopes;  // FBindings size at each open element
   std::string FText;                 // pending character data, UTF-8
   std::string FEncoding;             // as the declaration names it
