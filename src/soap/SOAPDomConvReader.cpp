@@ -714,6 +714,9 @@ void TSOAPDomConv::ReadArrayEntry(void* Entry, const rtl::TTypeInfo* ElType, IXM
       TObject* result = ConvertSOAPToObject(RootNode, Item, ElType->Class(), {}, {}, slot);
       *slot = result;
       if (old && old != result) delete old;
+      // The entry is read: drop the node wrappers built below it, so that a
+      // long list holds one entry's wrappers at a time, not all of them.
+      Item->Resync();
       break;
     }
     case rtl::tkVariant:

@@ -79,7 +79,7 @@ std::int32_t TXNode::Release() {
 void TXNode::SetName(TXAtom qualifiedName) {
   FName = std::move(qualifiedName);
   std::size_t c = FName.str().find(u':');
-  FColon = c == UnicodeString::npos ? npos : c;
+  FColon = c == UnicodeString::npos ? npos : static_cast<std::uint32_t>(c);
 }
 
 UnicodeStringView TXNode::Prefix() const {
@@ -96,7 +96,7 @@ std::size_t TXNode::IndexInParent() {
   std::vector<TXNode*>& list = FType == ATTRIBUTE_NODE ? FParent->FAttributes : FParent->FChildren;
   if (FIndexHint < list.size() && list[FIndexHint] == this) return FIndexHint;
   auto it = std::find(list.begin(), list.end(), this);
-  FIndexHint = static_cast<std::size_t>(it - list.begin());
+  FIndexHint = static_cast<std::uint32_t>(it - list.begin());
   return FIndexHint;
 }
 

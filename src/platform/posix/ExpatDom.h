@@ -71,7 +71,7 @@ class TXAtom {
 // The data and tree links every node has, apart from its interfaces.
 class TXNode {
  public:
-  TXNode(TXNode* doc, std::uint16_t type) : FType(type), FDoc(doc) {}
+  TXNode(TXNode* doc, std::uint16_t type) : FDoc(doc), FColon(npos), FType(type) {}
   TXNode(const TXNode&) = delete;
   TXNode& operator=(const TXNode&) = delete;
   virtual ~TXNode() = default;  // children are freed by FreeTree, never here
@@ -95,9 +95,8 @@ class TXNode {
   TXNode* AttributeByName(UnicodeStringView name) const;
   TXNode* AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView localName) const;
 
-  std::uint16_t FType;
+  // Laid out widest first: a parsed message holds many of these.
   TXAtom FName;                      // qualified name; "#text" and kin for unnamed nodes
-  std::size_t FColon = npos;         // first colon of FName
   TXAtom FNamespaceURI;              // empty: no namespace
   UnicodeString FValue;              // character data, attribute value, PI data
   TXNode* FParent = nullptr;         // parent; owner element for an attribute
@@ -105,9 +104,11 @@ class TXNode {
   std::vector<TXNode*> FAttributes;  // owned, in the order set or parsed
   TXNode* FDoc;                      // the owner document node (itself for a document)
   std::atomic<std::int32_t> FRefs{0};
-  std::size_t FIndexHint = 0;
+  std::uint32_t FColon;              // first colon of FName, npos when none
+  std::uint32_t FIndexHint = 0;
+  std::uint16_t FType;
 
-  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+  static constexpr std::uint32_t npos = static_cast<std::uint32_t>(-1);
 };
 
 // Frees root and its subtree; nodes inside it that are still referenced
