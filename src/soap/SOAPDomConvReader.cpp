@@ -6,6 +6,7 @@
 // entry, or drops from a shortened array, is freed; an object made for a
 // value that then fails to read is freed before the exception leaves.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <unordered_map>
 
@@ -55,9 +56,16 @@ bool Attr(IXMLNode* n, UnicodeStringView fullName, UnicodeString& value) {
 }
 
 bool HasTrueXsiAttr(IXMLNode* n, UnicodeStringView local) {
-  UnicodeString v;
-  for (UnicodeStringView ns : XMLSchemaInstNamespaces)
-    if (AttrNS(n, local, ns, v) && IsTrueText(v)) return true;
+  // Asked of every element read: the namespace texts are made once, not per call.
+  static const std::array<UnicodeString, XMLSchemaInstNamespaces.size()> uris = [] {
+    std::array<UnicodeString, XMLSchemaInstNamespaces.size()> a;
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] = UnicodeString(XMLSchemaInstNamespaces[i]);
+    return a;
+  }();
+  const UnicodeString name(local);
+  for (const UnicodeString& uri : uris)
+    if (n->HasAttribute(name, uri) && IsTrueText(n->GetAttributeNS(name, uri).ToString()))
+      return true;
   return false;
 }
 

@@ -308,8 +308,9 @@ IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI)
     const std::int32_t count = attrs ? attrs->get_length() : 0;
     for (std::int32_t i = 0; i < count; ++i) {
       IntfPtr<IDOMNode> a = attrs->get_item(i);
-      if (SameNamespace(a->get_nodeValue(), namespaceURI) &&
-          (a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns"))
+      // The name first: it is short, the value is a URI copied out.
+      if ((a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns") &&
+          SameNamespace(a->get_nodeValue(), namespaceURI))
         return n->GetAttributeNodes()->Get(i);
     }
   }
