@@ -701,7 +701,12 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
       // The item class is the declared class: a derived item gets its xsi:type.
       TRootScope scope(FRootClass, FRootInstance, elType->Class(),
                        *static_cast<TObject* const*>(item));
+      IntfPtr<xml::IXMLNodeList> written = container->GetChildNodes();
+      const std::int32_t before = written->GetCount();
       ConvertObjectToSOAP(itemName, itemNS, UnicodeString(), item, RootNode, container.get());
+      // The entry is complete: drop the node wrappers built below it, so that
+      // a long list keeps one entry's wrappers at a time (the nodes stay).
+      if (written->GetCount() > before) written->Last()->Resync();
     } else if (isScalar) {
       CreateScalarNodeXS(RootNode, container.get(), itemName, itemNS, elURI, elName,
                          ScalarText(item, elType));
