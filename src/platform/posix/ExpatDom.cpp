@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <unordered_set>
 
 #include "platform/CodePage.h"
 #include "rtl/Stream.h"
@@ -170,6 +171,8 @@ void Adopt(TXNode* node, TXNode* doc) {
 namespace {
 
 TXNode* Core(IDOMNode* node);
+// The atom of doc for a name or namespace URI given through the API.
+TXAtom Intern(TXNode* doc, const UnicodeString& text);
 UnicodeString TextContent(TXNode* node);
 void SetTextContent(TXNode* node, const UnicodeString& text);
 TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc);
@@ -442,7 +445,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
       a->FValue = value;
       return;
     }
-    AppendAttribute(NewAttribute(FDoc, name, {}, value));
+    AppendAttribute(NewAttribute(FDoc, Intern(FDoc, name), {}, value));
   }
   void removeAttribute(const UnicodeString& name) override {
     if (TXNode* a = AttributeByName(name)) Orphan(a);
@@ -479,7 +482,8 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
       a->FValue = value;
       return;
     }
-    AppendAttribute(NewAttribute(FDoc, qualifiedName, namespaceURI, value));
+    AppendAttribute(
+        NewAttribute(FDoc, Intern(FDoc, qualifiedName), Intern(FDoc, namespaceURI), value));
   }
   void removeAttributeNS(const UnicodeString& namespaceURI,
                          const UnicodeString& localName) override {
@@ -646,7 +650,7 @@ class TXDocument final
     }
   }
   IntfPtr<IDOMElement> createElement(const UnicodeString& tagName) override {
-    return Counted<IDOMElement>(NewElement(this, tagName, {}));
+    return Counted<IDOMElement>(NewElement(this, Intern(tagName), {}));
   }
   IntfPtr<IDOMDocumentFragment> createDocumentFragment() override {
     return Counted<IDOMDocumentFragment>(NewFragment(this));
@@ -665,7 +669,7 @@ class TXDocument final
     return Counted<IDOMProcessingInstruction>(NewProcessingInstruction(this, target, data));
   }
   IntfPtr<IDOMAttr> createAttribute(const UnicodeString& name) override {
-    return Counted<IDOMAttr>(NewAttribute(this, name, {}, {}));
+    return Counted<IDOMAttr>(NewAttribute(this, Intern(name), {}, {}));
   }
   IntfPtr<IDOMEntityReference> createEntityReference(const UnicodeString& name) override {
     return Counted<IDOMEntityReference>(NewEntityReference(this, name));
@@ -681,11 +685,11 @@ class TXDocument final
   }
   IntfPtr<IDOMElement> createElementNS(const UnicodeString& namespaceURI,
                                        const UnicodeString& qualifiedName) override {
-    return Counted<IDOMElement>(NewElement(this, qualifiedName, namespaceURI));
+    return Counted<IDOMElement>(NewElement(this, Intern(qualifiedName), Intern(namespaceURI)));
   }
   IntfPtr<IDOMAttr> createAttributeNS(const UnicodeString& namespaceURI,
                                       const UnicodeString& qualifiedName) override {
-    return Counted<IDOMAttr>(NewAttribute(this, qualifiedName, namespaceURI, {}));
+    return Counted<IDOMAttr>(NewAttribute(this, Intern(qualifiedName), Intern(namespaceURI), {}));
   }
   IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString& namespaceURI,
                                                const UnicodeString& localName) override {
@@ -771,6 +775,15 @@ class TXDocument final
     return nullptr;
   }
 
+  // One atom per distinct name or namespace URI made through this document:
+  // a message built in code repeats a few names over many elements.
+  TXAtom Intern(const UnicodeString& text) {
+    if (text.empty()) return {};
+    auto it = FAtoms.find(UnicodeStringView(text));
+    if (it == FAtoms.end()) it = FAtoms.emplace(text).first;
+    return *it;
+  }
+
   bool FAsync = false;
   bool FPreserveWhiteSpace = false;
   bool FResolveExternals = false;
@@ -788,9 +801,23 @@ class TXDocument final
     return ok;
   }
 
+  struct TAtomHash {
+    using is_transparent = void;
+    std::size_t operator()(UnicodeStringView s) const { return std::hash<UnicodeStringView>{}(s); }
+  };
+  struct TAtomEqual {
+    using is_transparent = void;
+    bool operator()(UnicodeStringView a, UnicodeStringView b) const { return a == b; }
+  };
+
   TXParseError FError;
   TAsyncEventHandler FOnAsyncLoad;
+  std::unordered_set<TXAtom, TAtomHash, TAtomEqual> FAtoms;
 };
+
+TXAtom Intern(TXNode* doc, const UnicodeString& text) {
+  return static_cast<TXDocument*>(doc)->Intern(text);
+}
 
 TXNode* Core(IDOMNode* node) {
   TXNode* core = dynamic_cast<TXNode*>(node);
