@@ -73,6 +73,7 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
 
   {
     TMultiRefReset reset(*this);
+    TWriterCacheScope cache(*this);
     if (Headers && Headers->Count() > 0) {
       IntfPtr<IXMLNode> header = FEnvelope->MakeHeader(envelope.get(), FOptions);
       for (std::size_t i = 0; i < Headers->Count(); ++i)

@@ -245,6 +245,30 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   std::unique_ptr<TReaderState, void (*)(TReaderState*)> FReader{nullptr, &DeleteReaderState};
   TReaderState& Reader();
   // writer state
+  // What the registries say about each class written, asked once per class
+  // while one message is written (TWriterCacheScope); null outside.
+  struct TWriterCache;
+  static void DeleteWriterCache(TWriterCache* cache);
+  std::unique_ptr<TWriterCache, void (*)(TWriterCache*)> FWriterCache{nullptr,
+                                                                      &DeleteWriterCache};
+  bool ClassURI(const TClass* Cls, UnicodeString& URI, UnicodeString& Name);
+  TSerializationOptions ClassSerializeOptions(const TClass* Cls);
+
+ protected:
+  // Keeps the writer's registry answers for the lifetime of the scope.
+  class TWriterCacheScope {
+   public:
+    explicit TWriterCacheScope(TSOAPDomConv& conv);
+    ~TWriterCacheScope();
+    TWriterCacheScope(const TWriterCacheScope&) = delete;
+    TWriterCacheScope& operator=(const TWriterCacheScope&) = delete;
+
+   private:
+    TSOAPDomConv& FConv;
+    bool FOwns;
+  };
+
+ private:
   struct TWriterMultiRef;
   void WriteValue(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, const UnicodeString& Name,
                   const UnicodeString& URI, const UnicodeString& TypeName,

@@ -342,6 +342,65 @@ void TSOAPDomConv::WriteValue(IXMLNode* RootNode, IXMLNode* ParentNode, const Un
   }
 }
 
+// ---- Registry answers per message ------------------------------------------------------
+
+// Filled lazily, at the point where the writer would ask the registry, so a
+// message asks each question once per class instead of once per object.
+struct TSOAPDomConv::TWriterCache {
+  struct TProp {
+    bool Named = false;
+    UnicodeString ExtName, AttrList, ExplicitNS;
+    bool HasExplicitNS = false;
+    bool Typed = false;
+    bool TypeKnown = false;
+    UnicodeString TypeURI, TypeName;
+  };
+  struct TClassEntry {
+    bool HasURI = false;
+    bool URIKnown = false;
+    UnicodeString URI, Name;
+    bool HasOptions = false;
+    TSerializationOptions Options;
+    bool HasProps = false;
+    std::vector<const rtl::TPropInfo*> Props;
+    std::vector<TProp> PropInfo;
+  };
+  std::unordered_map<const TClass*, TClassEntry> Classes;
+};
+
+void TSOAPDomConv::DeleteWriterCache(TWriterCache* cache) { delete cache; }
+
+TSOAPDomConv::TWriterCacheScope::TWriterCacheScope(TSOAPDomConv& conv)
+    : FConv(conv), FOwns(!conv.FWriterCache) {
+  if (FOwns) FConv.FWriterCache.reset(new TWriterCache);
+}
+
+TSOAPDomConv::TWriterCacheScope::~TWriterCacheScope() {
+  if (FOwns) FConv.FWriterCache.reset();
+}
+
+bool TSOAPDomConv::ClassURI(const TClass* Cls, UnicodeString& URI, UnicodeString& Name) {
+  if (!FWriterCache) return RemTypeRegistry().ClassToURI(Cls, URI, Name);
+  TWriterCache::TClassEntry& e = FWriterCache->Classes[Cls];
+  if (!e.HasURI) {
+    e.URIKnown = RemTypeRegistry().ClassToURI(Cls, e.URI, e.Name);
+    e.HasURI = true;
+  }
+  URI = e.URI;
+  Name = e.Name;
+  return e.URIKnown;
+}
+
+TSerializationOptions TSOAPDomConv::ClassSerializeOptions(const TClass* Cls) {
+  if (!FWriterCache) return RemTypeRegistry().SerializeOptions(Cls);
+  TWriterCache::TClassEntry& e = FWriterCache->Classes[Cls];
+  if (!e.HasOptions) {
+    e.Options = RemTypeRegistry().SerializeOptions(Cls);
+    e.HasOptions = true;
+  }
+  return e.Options;
+}
+
 // ---- Objects --------------------------------------------------------------------------
 
 bool TSOAPDomConv::IsMultiRefCandidate(const TClass* Cls) const {
@@ -399,8 +458,7 @@ void TSOAPDomConv::ConvertObjectToSOAP(const UnicodeString& Name, const UnicodeS
         u"TRemotable",
         {obj->ClassName()});
   UnicodeString childNS, typeName;
-  if (!RemTypeRegistry().ClassToURI(obj->ClassType(), childNS, typeName))
-    RaiseNotRegistered(obj->ClassName());
+  if (!ClassURI(obj->ClassType(), childNS, typeName)) RaiseNotRegistered(obj->ClassName());
   if (IsMultiRefCandidate(obj->ClassType())) {
     WriteHref(ParentNode, Name, obj, childNS, typeName);
     return;
@@ -429,7 +487,7 @@ IntfPtr<IXMLNode> TSOAPDomConv::ObjInstanceToSOAP(
     TObjectConvertOptions ObjConvOpts, UnicodeString& RefID) {
   RefID = IntToStr(FIDs++);
   const TClass* cls = Instance->ClassType();
-  TSerializationOptions serialOpts = RemTypeRegistry().SerializeOptions(cls);
+  TSerializationOptions serialOpts = ClassSerializeOptions(cls);
   if (auto* rem = rtl::ObjectAs<TRemotable>(Instance))
     serialOpts = serialOpts | rem->SerializationOptions();
   const bool usePrefix = !ObjConvOpts.Contains(ocoDontPrefixNode);
@@ -449,7 +507,7 @@ IntfPtr<IXMLNode> TSOAPDomConv::ObjInstanceToSOAP(
   // A holder's parent is not the object's own element: it gets no type.
   if (canHaveType && !holder) {
     UnicodeString typeURI, typeName;
-    if (RemTypeRegistry().ClassToURI(cls, typeURI, typeName)) {
+    if (ClassURI(cls, typeURI, typeName)) {
       const bool forced = Instance == FRootInstance && FRootClass && cls != FRootClass &&
                           cls->InheritsFrom(FRootClass);
       SetNodeTypeEx(RootNode, node.get(), typeURI, typeName, forced);
@@ -463,7 +521,15 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
                                     const UnicodeString& ChildNamespace,
                                     TSerializationOptions SerialOpts) {
   const TClass* cls = Instance->ClassType();
-  const std::vector<const rtl::TPropInfo*> props = rtl::GetPropList(cls);
+  TWriterCache::TClassEntry* cached = FWriterCache ? &FWriterCache->Classes[cls] : nullptr;
+  if (cached && !cached->HasProps) {
+    cached->Props = rtl::GetPropList(cls);
+    cached->PropInfo.resize(cached->Props.size());
+    cached->HasProps = true;
+  }
+  std::vector<const rtl::TPropInfo*> uncachedProps;
+  if (!cached) uncachedProps = rtl::GetPropList(cls);
+  const std::vector<const rtl::TPropInfo*>& props = cached ? cached->Props : uncachedProps;
   if (props.empty()) return;
   if (SerialOpts.Contains(xoSimpleTypeWrapper) && props.size() == 1) {
     Node->SetText(GetObjectPropAsText(Instance, props[0]));
@@ -474,7 +540,9 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
   const bool dontSendEmpty = FOptions.Contains(soDontSendEmptyNodes);
   std::optional<TClassNamespaces> classNamespaces;
 
-  for (const rtl::TPropInfo* prop : props) {
+  for (std::size_t propIndex = 0; propIndex < props.size(); ++propIndex) {
+    const rtl::TPropInfo* prop = props[propIndex];
+    TWriterCache::TProp* answers = cached ? &cached->PropInfo[propIndex] : nullptr;
     const std::int32_t flags = prop->Flags();
     // Optional: the stored-test decides; a constant stored False marks an
     // attribute instead (below).
@@ -484,20 +552,46 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
       continue;
     }
 
-    UnicodeString extName = reg.GetExternalPropName(&cls->Info, prop->Name);
-    const UnicodeString attrList =
-        !extName.empty() && extName[0] == u'[' ? extName : UnicodeString();
-    UnicodeString explicitNS;
+    UnicodeString extName, attrList, explicitNS;
     bool hasExplicitNS = false;
-    if (!attrList.empty()) {
-      if (!GetRegInfo(attrList, iaExternalName, extName)) extName = UnicodeString(prop->Name);
-      hasExplicitNS = GetRegInfo(attrList, iaNamespace, explicitNS);
+    if (answers && answers->Named) {
+      extName = answers->ExtName;
+      attrList = answers->AttrList;
+      explicitNS = answers->ExplicitNS;
+      hasExplicitNS = answers->HasExplicitNS;
+    } else {
+      extName = reg.GetExternalPropName(&cls->Info, prop->Name);
+      if (!extName.empty() && extName[0] == u'[') attrList = extName;
+      if (!attrList.empty()) {
+        if (!GetRegInfo(attrList, iaExternalName, extName)) extName = UnicodeString(prop->Name);
+        hasExplicitNS = GetRegInfo(attrList, iaNamespace, explicitNS);
+      }
+      if (answers) {
+        answers->ExtName = extName;
+        answers->AttrList = attrList;
+        answers->ExplicitNS = explicitNS;
+        answers->HasExplicitNS = hasExplicitNS;
+        answers->Named = true;
+      }
     }
 
     const rtl::TTypeInfo* type = prop->PropType;
     UnicodeString typeURI, typeName;
     if (!type) RaiseNotRegistered(prop->Name);
-    if (!reg.TypeInfoToXSD(type, typeURI, typeName)) RaiseNotRegistered(type->Name);
+    if (answers && answers->Typed) {
+      if (!answers->TypeKnown) RaiseNotRegistered(type->Name);
+      typeURI = answers->TypeURI;
+      typeName = answers->TypeName;
+    } else {
+      const bool known = reg.TypeInfoToXSD(type, typeURI, typeName);
+      if (answers) {
+        answers->Typed = true;
+        answers->TypeKnown = known;
+        answers->TypeURI = typeURI;
+        answers->TypeName = typeName;
+      }
+      if (!known) RaiseNotRegistered(type->Name);
+    }
 
     UnicodeString elemURI;
     if (hasExplicitNS)

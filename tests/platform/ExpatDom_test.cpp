@@ -428,6 +428,37 @@ TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {
   doc.reset();
 }
 
+// Parsed and built nodes of one name share its text; a memory stream is
+// parsed where it lies, from its position on.
+TEST_F(ExpatDom, SharedNamesAndInPlaceStreams) {
+  TMemoryStream in(std::string_view("junk<p:r xmlns:p=\"urn:p\"><p:i a=\"1\"/><p:i a=\"2\"/></p:r>"));
+  in.SetPosition(4);
+  IntfPtr<IDOMDocument> doc = NewDoc();
+  ASSERT_TRUE(QueryIntf<IDOMPersist>(doc)->loadFromStream(in));
+  EXPECT_EQ(in.Position(), in.Size());
+  IntfPtr<IDOMNode> first = doc->get_documentElement()->get_firstChild();
+  IntfPtr<IDOMNode> second = first->get_nextSibling();
+  // Renaming one attribute of a shared name leaves the other as it was.
+  QueryIntf<IDOMElement>(first)->setAttributeNS(u"", u"b", u"3");
+  QueryIntf<IDOMElement>(second)->setAttributeNS(u"urn:q", u"q:a", u"4");
+  EXPECT_EQ(Save(doc.get()),
+            "<p:r xmlns:p=\"urn:p\"><p:i a=\"1\" b=\"3\"/><p:i a=\"2\" q:a=\"4\" "
+            "xmlns:q=\"urn:q\"/></p:r>");
+
+  // Names and namespaces taken into another document outlive the first.
+  IntfPtr<IDOMDocument> other = NewDoc();
+  IntfPtr<IDOMNode> copy = other->importNode(doc->get_documentElement().get(), true);
+  other->appendChild(copy.get());
+  for (int i = 0; i < 3; ++i)
+    copy->appendChild(IntfPtr<IDOMNode>(other->createElementNS(u"urn:p", u"p:i")).get());
+  first.reset();
+  second.reset();
+  doc.reset();
+  EXPECT_EQ(Save(other.get()),
+            "<p:r xmlns:p=\"urn:p\"><p:i a=\"1\" b=\"3\"/><p:i a=\"2\" q:a=\"4\" "
+            "xmlns:q=\"urn:q\"/><p:i/><p:i/><p:i/></p:r>");
+}
+
 TEST_F(ExpatDom, RefusedOperationsNameThemselvesAndTheVendor) {
   IntfPtr<IDOMDocument> doc = NewDoc();
   try {

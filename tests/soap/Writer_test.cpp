@@ -258,6 +258,16 @@ constexpr TPropInfo kBlindProps[] = {BlindProp(MakeProp<&TBlindProp::X>(u"x"))};
 constinit const TClass TBlindProp::StaticClass =
     DefineClass<TBlindProp, TRemotable>(TBlindProp::StaticClass, u"TBlindProp", kUnit, kBlindProps);
 
+// Registered late, by the test of the writer's per-message registry answers.
+class TLate : public TRemotable {
+  DELVAN_CLASS()
+ public:
+  UnicodeString P = u"x";
+};
+constexpr TPropInfo kLateProps[] = {MakeProp<&TLate::P>(u"p")};
+constinit const TClass TLate::StaticClass =
+    DefineClass<TLate, TRemotable>(TLate::StaticClass, u"TLate", kUnit, kLateProps);
+
 class TPlain : public TObject {
   DELVAN_CLASS()
 };
@@ -597,6 +607,43 @@ TEST(Writer, OneReferenceIdPerObject) {
                              u"", u"", {}, ref);
   EXPECT_EQ(ref, u"4");
   for (TBase* b : items) delete b;
+}
+
+// The registry answers a message keeps per class: objects of different
+// classes in one message keep their own, and a registration made after a
+// message reaches the next one.
+class TCachingConvert : public TOPToSoapDomConvert {
+ public:
+  using TSOAPDomConv::TWriterCacheScope;
+};
+
+TEST(Writer, RegistryAnswersPerClassAndPerMessage) {
+  {
+    Writer w;
+    TCachingConvert::TWriterCacheScope message(w.Conv());
+    TBaseArray items{new TBase(), new TDerived(), new TBase(), new TDerived()};
+    const std::string out = w.Write(&TypeInfo_TBaseArray, &items, 0,
+                                    u"[Namespace=\"urn:items\", ArrayItemName=\"it\"]", u"");
+    const std::string base = "<it xmlns=\"urn:items\"><tag xmlns=\"urn:writer\"></tag></it>";
+    // Each derived item declares the prefix of its type for itself.
+    auto derived = [](const std::string& prefix) {
+      return "<it xmlns=\"urn:items\" xsi:type=\"" + prefix +
+             ":TDerived\"><tag xmlns=\"urn:writer\"></tag><extra xmlns=\"urn:writer\">7</extra></it>";
+    };
+    EXPECT_EQ(out, "<v xmlns=\"\">" + base + derived("NS1") + base + derived("NS2") + "</v>");
+    for (TBase* b : items) delete b;
+  }
+  RemTypeRegistry().RegisterXSClass(&TLate::StaticClass, kNs, u"TLate");
+  TLate late;
+  {
+    Writer w;
+    TCachingConvert::TWriterCacheScope message(w.Conv());
+    EXPECT_EQ(w.WriteObj(&late), "<v><p>x</p></v>");
+  }
+  RemTypeRegistry().RegisterExternalPropName(&TLate::StaticClass.Info, u"p", u"q");
+  Writer w;
+  TCachingConvert::TWriterCacheScope message(w.Conv());
+  EXPECT_EQ(w.WriteObj(&late), "<v><q>x</q></v>");
 }
 
 // ---- Failures -------------------------------------------------------------------------
