@@ -466,7 +466,10 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   bool FIsDocElement = false;
   bool FReadOnly = false;
   std::atomic<std::int32_t> FRefCount{0};
+  // The cell back-references to this node go through; made when the first
+  // is taken (most leaves never are), emptied when the node dies.
   std::shared_ptr<TXMLNode*> FSelf;
+  const std::shared_ptr<TXMLNode*>& SelfCell();
 };
 
 // A new DOM node of nodeType made by domDocument (the node model's node

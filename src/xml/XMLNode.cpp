@@ -73,15 +73,22 @@ IntfPtr<IDOMNode> CreateDOMNode(IDOMDocument* doc, const UnicodeString& nameOrDa
 // ---- Life -----------------------------------------------------------------------
 
 TXMLNode::TXMLNode(IDOMNode* domNode, TXMLNode* parent, TXMLDocument* document)
-    : FDOMNode(domNode), FSelf(std::make_shared<TXMLNode*>(this)) {
+    : FDOMNode(domNode) {
   if (!domNode) throw EXMLDocError(u"IDOMNode required");
   if (document) FDocument = TBackRef<TXMLDocument>(document->SelfRef());
-  if (parent) FParentNode = TBackRef<TXMLNode>(parent->FSelf);
+  if (parent) FParentNode = TBackRef<TXMLNode>(parent->SelfCell());
   FIsDocElement =
       parent && parent->GetNodeType() == ntDocument && domNode->get_nodeType() == ELEMENT_NODE;
 }
 
-TXMLNode::~TXMLNode() { *FSelf = nullptr; }
+TXMLNode::~TXMLNode() {
+  if (FSelf) *FSelf = nullptr;
+}
+
+const std::shared_ptr<TXMLNode*>& TXMLNode::SelfCell() {
+  if (!FSelf) FSelf = std::make_shared<TXMLNode*>(this);
+  return FSelf;
+}
 
 HRESULT TXMLNode::QueryInterface(const TGUID& iid, void** obj) {
   if (!obj) return E_POINTER;
@@ -127,7 +134,7 @@ IntfPtr<IXMLDocument> TXMLNode::GetOwnerDocument() { return IntfPtr<IXMLDocument
 
 void TXMLNode::SetParentNode(TXMLNode* parent) {
   if (parent && parent->Document() != Document()) MoveToDocument(parent->Document());
-  FParentNode = parent ? TBackRef<TXMLNode>(parent->FSelf) : TBackRef<TXMLNode>();
+  FParentNode = parent ? TBackRef<TXMLNode>(parent->SelfCell()) : TBackRef<TXMLNode>();
 }
 
 void TXMLNode::MoveToDocument(TXMLDocument* document) {

@@ -26,7 +26,7 @@ bool Matches(IXMLNode* node, const UnicodeString& name, const UnicodeString& nam
 TXMLNodeList::TXMLNodeList(TXMLNode* owner, UnicodeString defaultNamespaceURI,
                            TNotification notification)
     : FNotificationProc(notification),
-      FOwner(owner->FSelf),
+      FOwner(owner->SelfCell()),
       FDefaultNamespaceURI(std::move(defaultNamespaceURI)) {}
 
 TXMLNodeList::~TXMLNodeList() {
