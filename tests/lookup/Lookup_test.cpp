@@ -47,11 +47,13 @@ std::string Call(const char* a, const char* b, const char* u, const char* p) {
 
 TEST(RunWSOrvDLL, EveryFailureBecomesTheFailureText) {
   ScopedACP acp(platform::CP_GREEK);
-  // Until a remote-interface implementation is linked in, binding fails.
-  std::string expected = std::string(FailureSentence) + "Interface not supported";
-  EXPECT_EQ(Call("012345678", "094019245", "user", "secret"), expected);
-  EXPECT_EQ(Call(nullptr, nullptr, nullptr, nullptr), expected);
-  EXPECT_EQ(Call("\xE1\xE2", "", "", ""), expected);
+  // The default endpoint is not reachable from the tests: every call ends in
+  // the same failure, whatever its arguments.
+  const std::string first = Call("012345678", "094019245", "user", "secret");
+  EXPECT_TRUE(first.starts_with(FailureSentence)) << first;
+  EXPECT_GT(first.size(), FailureSentence.size());
+  EXPECT_EQ(Call(nullptr, nullptr, nullptr, nullptr), first);
+  EXPECT_EQ(Call("\xE1\xE2", "", "", ""), first);
 }
 
 TEST(RunWSOrvDLL, StoresTheCredentialsAsUtf8Bytes) {
@@ -95,7 +97,7 @@ TEST(SharedLibrary, LoadsAndAnswersThroughTheExport) {
   std::string text;
   std::thread([&] { text = run("012345678", "094019245", "user", "secret"); }).join();
   EXPECT_TRUE(text.starts_with(FailureSentence)) << text;
-  EXPECT_TRUE(text.ends_with("Interface not supported"));
+  EXPECT_GT(text.size(), FailureSentence.size());
   EXPECT_EQ(dlsym(lib, "_ZN6delvan17InitializeLibraryEv"), nullptr);  // nothing else is exported
   dlclose(lib);
 }
