@@ -2,6 +2,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 
 #include "soap/InvokeRegistry.h"
 #include "soap/SOAPAttachment.h"
@@ -217,6 +218,15 @@ void TRIO::DoDispatch(TInvContext& Context, int MethNum, const TIntfMethEntry& M
 
   std::unique_ptr<TStream> request =
       converter->InvContextToMsg(FIntfMD, MethNum, &Context, FHeadersOutBound.get());
+  // From here on the outgoing headers have been written into a call: the list
+  // is emptied when the exchange ends, also when the transport fails before
+  // or while sending. It does not own its headers: each travels with one
+  // call only.
+  struct OutBoundCleared {
+    THeaderList& list;
+    ~OutBoundCleared() { list.Clear(); }
+  };
+  std::optional<OutBoundCleared> clearOutBound(std::in_place, *FHeadersOutBound);
 
   const IntfPtr<TMimeAttachmentHandler> handler(new TMimeAttachmentHandler());
   handler->OnSendAttachment = OnSendAttachment;
@@ -236,14 +246,8 @@ void TRIO::DoDispatch(TInvContext& Context, int MethNum, const TIntfMethEntry& M
   DoBeforeExecute(MethMD.Name, *toSend);
 
   std::unique_ptr<TStream> response = GetResponseStream(GetBindingType(MethMD, false));
-  try {
-    webNode->Execute(*toSend, *response);
-  } catch (...) {
-    FHeadersOutBound->Clear();
-    throw;
-  }
-  // The list does not own its headers: each travels with one call only.
-  FHeadersOutBound->Clear();
+  webNode->Execute(*toSend, *response);
+  clearOutBound.reset();
   DoAfterExecute(MethMD.Name, *response);
 
   std::unique_ptr<TStream> soapPart;

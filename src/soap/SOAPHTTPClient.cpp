@@ -59,9 +59,11 @@ void THTTPRIO::ReleaseWebNode(bool destroyed) {
     return;
   }
   if (FWSDLView && old->WSDLView() == FWSDLView.get()) old->SetWSDLView(nullptr);
-  if (old->Owner() != this) old->RemoveFreeNotification(this);
+  const bool owned = old->Owner() == this;
+  if (!owned) old->RemoveFreeNotification(this);
+  // A node without owner may go with this last reference.
   FWebNode.reset();
-  if (old->Owner() == this && old != FDefaultWebNode) delete old;
+  if (owned && old != FDefaultWebNode) delete old;
 }
 
 void THTTPRIO::ReleaseConverter(bool destroyed) {
@@ -71,9 +73,10 @@ void THTTPRIO::ReleaseConverter(bool destroyed) {
     FConverter.Detach();
     return;
   }
-  if (old->Owner() != this) old->RemoveFreeNotification(this);
+  const bool owned = old->Owner() == this;
+  if (!owned) old->RemoveFreeNotification(this);
   FConverter.reset();
-  if (old->Owner() == this && old != FDefaultConverter) delete old;
+  if (owned && old != FDefaultConverter) delete old;
 }
 
 void THTTPRIO::SetHTTPWebNode(THTTPReqResp* value) {

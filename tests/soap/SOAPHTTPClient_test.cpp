@@ -1,0 +1,162 @@
+// The HTTP remote-interface object: its URL and service-description
+// settings, and the rules for replacing, owning and forgetting its web node
+// and converter.
+#include "soap/SOAPHTTPClient.h"
+
+#include <gtest/gtest.h>
+
+#include "RioFakes.h"
+#include "service/RgWsPublic.h"
+
+namespace delvan::soap {
+namespace {
+
+using service::RgWsPublic;
+using test::AfmCall;
+using test::TFakeConverter;
+using test::TGoneSpy;
+using transport::ESOAPHTTPException;
+using transport::THTTPReqResp;
+
+UnicodeString CallFailure(THTTPRIO* rio) {
+  IntfPtr<RgWsPublic> port = QueryIntf<RgWsPublic>(rio);
+  AfmCall call;
+  try {
+    call.Run(*port);
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return u"(no failure)";
+}
+
+TEST(THTTPRIO, URLAndServiceDescriptionReplaceEachOther) {
+  TComponent owner;
+  auto* rio = new THTTPRIO(&owner);
+  rio->SetConverter(new TFakeConverter(rio));
+  THTTPReqResp* web = rio->HTTPWebNode();
+
+  EXPECT_EQ(CallFailure(rio),
+            u"No WSDL or URL property was set in the THTTPRIO component. You must set the WSDL or "
+            u"URL property before invoking the Web Service");
+
+  rio->SetURL(u"https://svc.test:8443/port");
+  EXPECT_EQ(rio->URL(), u"https://svc.test:8443/port");
+  EXPECT_EQ(web->URL(), rio->URL());
+  EXPECT_TRUE(web->UserSetURL());
+
+  // Binding by description empties the URL; the call then asks the
+  // description, which yields no endpoint.
+  rio->SetWSDLLocation(u"https://svc.test/port?WSDL");
+  rio->SetService(u"Svc");
+  rio->SetPort(u"SvcPort");
+  EXPECT_EQ(rio->URL(), u"");
+  ASSERT_NE(web->WSDLView(), nullptr);
+  EXPECT_EQ(web->WSDLView()->WSDLFileName, u"https://svc.test/port?WSDL");
+  EXPECT_EQ(CallFailure(rio),
+            u"Unable to retrieve the URL endpoint for Service/Port 'Svc'/'SvcPort' from WSDL "
+            u"'https://svc.test/port?WSDL'");
+
+  // An invalid URL is refused and leaves the description binding in place.
+  EXPECT_THROW(rio->SetURL(u"ftp://svc.test/"), ESOAPHTTPException);
+  EXPECT_EQ(rio->WSDLLocation(), u"https://svc.test/port?WSDL");
+  EXPECT_NE(web->WSDLView(), nullptr);
+
+  // A URL detaches the description.
+  rio->SetURL(u"http://svc.test/port");
+  EXPECT_EQ(rio->WSDLLocation(), u"");
+  EXPECT_EQ(web->WSDLView(), nullptr);
+  EXPECT_EQ(rio->Service(), u"Svc");  // kept, but no longer consulted
+}
+
+TEST(THTTPRIO, ReplacingTheWebNodeKeepsOwnershipApart) {
+  TComponent owner;
+  TGoneSpy spy;
+  auto* rio = new THTTPRIO(&owner);
+  THTTPReqResp* def = rio->DefaultWebNode();
+  def->SetUDDIOperator(u"http://uddi.test/");
+  rio->SetURL(u"https://svc.test/port");
+  spy.Watch(def);
+
+  // The caller's node takes over the URL and directory settings it lacks.
+  auto* mine = new THTTPReqResp(&owner);
+  spy.Watch(mine);
+  rio->SetHTTPWebNode(mine);
+  EXPECT_EQ(rio->HTTPWebNode(), mine);
+  EXPECT_EQ(mine->URL(), u"https://svc.test/port");
+  EXPECT_EQ(mine->UDDIOperator(), u"http://uddi.test/");
+  EXPECT_FALSE(spy.Saw(def));  // the default stays, owned
+
+  // A node with a URL of its own keeps it.
+  auto* other = new THTTPReqResp(&owner);
+  other->SetURL(u"https://other.test/");
+  rio->SetHTTPWebNode(other);
+  EXPECT_EQ(rio->URL(), u"https://other.test/");
+  EXPECT_FALSE(spy.Saw(mine));  // the caller's node is not destroyed
+
+  // No node falls back to the default one.
+  rio->SetHTTPWebNode(nullptr);
+  EXPECT_EQ(rio->HTTPWebNode(), def);
+
+  // A replaced node that the object owns, other than its default, is destroyed.
+  auto* owned = new THTTPReqResp(rio);
+  spy.Watch(owned);
+  rio->SetHTTPWebNode(owned);
+  rio->SetHTTPWebNode(nullptr);
+  EXPECT_TRUE(spy.Saw(owned));
+  EXPECT_FALSE(spy.Saw(def));
+
+  // The caller's node destroyed elsewhere is forgotten.
+  rio->SetHTTPWebNode(mine);
+  delete mine;
+  EXPECT_EQ(rio->HTTPWebNode(), nullptr);
+  EXPECT_EQ(rio->WebNode(), nullptr);
+  rio->SetConverter(new TFakeConverter(rio));
+  EXPECT_EQ(CallFailure(rio), u"No Message processing node set");
+}
+
+TEST(THTTPRIO, ANodeWithoutOwnerLivesAsLongAsTheObjectUsesIt) {
+  TGoneSpy spy;
+  auto* rio = new THTTPRIO();
+  auto* loose = new THTTPReqResp();
+  spy.Watch(loose);
+  rio->SetHTTPWebNode(loose);
+  IntfPtr<RgWsPublic> port = QueryIntf<RgWsPublic>(rio);
+  EXPECT_FALSE(spy.Saw(loose));
+  port.reset();  // the object goes, and with it the last reference to the node
+  EXPECT_TRUE(spy.Saw(loose));
+}
+
+TEST(THTTPRIO, ReplacingTheConverterKeepsOwnershipApart) {
+  TComponent owner;
+  TGoneSpy spy;
+  auto* rio = new THTTPRIO(&owner);
+  TOPToSoapDomConvert* def = rio->DefaultConverter();
+  spy.Watch(def);
+  auto* mine = new TFakeConverter(&owner);
+  spy.Watch(mine);
+  rio->SetConverter(mine);
+  EXPECT_EQ(rio->Converter(), mine);
+  EXPECT_EQ(static_cast<TRIO*>(rio)->Converter(), static_cast<IOPConvert*>(mine));
+
+  // Options of a bind go to the converter in use.
+  IntfPtr<RgWsPublic> port = QueryIntf<RgWsPublic>(rio);
+  EXPECT_TRUE(mine->GetOptions().Contains(soLiteralParams));
+
+  rio->SetConverter(nullptr);
+  EXPECT_EQ(rio->Converter(), def);
+  EXPECT_FALSE(spy.Saw(mine));
+
+  auto* owned = new TFakeConverter(rio);
+  spy.Watch(owned);
+  rio->SetConverter(owned);
+  rio->SetConverter(mine);
+  EXPECT_TRUE(spy.Saw(owned));
+
+  delete mine;
+  EXPECT_EQ(rio->Converter(), nullptr);
+  EXPECT_EQ(CallFailure(rio), u"No Native to Message converter set");
+  EXPECT_FALSE(spy.Saw(def));
+}
+
+}  // namespace
+}  // namespace delvan::soap
