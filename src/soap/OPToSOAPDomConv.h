@@ -43,6 +43,10 @@ class TOPToSoapDomConvert : public TSOAPDomConv, public IOPConvert {
   // ======== Request envelope writer
   // Declarations of the request writer's operations go in this section.
 
+  // Writes one header object under ParentNode (the Header element), with
+  // soXXXXHdr in the options for the duration of the call.
+  void WriteHeader(TSOAPHeader* Header, xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode);
+
   // ======== Response envelope reader
   // Declarations of the response reader's operations go in this section.
 

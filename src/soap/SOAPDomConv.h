@@ -113,6 +113,67 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   // ======== Writing values (literal value writer)
   // Declarations of the writer's operations and state go in this section.
 
+  // The value P points at (storage laid out as NativeData.h says), written
+  // under ParentNode as Name in URI; RootNode takes generated namespace
+  // declarations. TypeName is the parameter's registered namespace text
+  // (read by the array writer), Flags its registered option flags.
+  void ConvertNativeDataToSoap2(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                                const UnicodeString& Name, const UnicodeString& URI,
+                                const UnicodeString& TypeName, const rtl::TTypeInfo* Info, void* P,
+                                std::int32_t Flags);
+  // The same dispatch for header objects; Index is not read.
+  void ConvertNativeDataToSoap(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                               const UnicodeString& Name, const UnicodeString& URI,
+                               const rtl::TTypeInfo* Info, void* P, int Index);
+  // One object reference; ObjP points at the TObject* (null writes a nil
+  // element). TypeName is not read.
+  void ConvertObjectToSOAP(const UnicodeString& Name, const UnicodeString& URI,
+                           const UnicodeString& TypeName, void* ObjP, xml::IXMLNode* RootNode,
+                           xml::IXMLNode* ParentNode);
+  // Has Instance write itself (its ObjectToSOAP, or ObjInstanceToSOAP for a
+  // class that is not remotable); the reference id handed out.
+  UnicodeString CreateObjectNode(TObject* Instance, xml::IXMLNode* RootNode,
+                                 xml::IXMLNode* ParentNode, const UnicodeString& Name,
+                                 const UnicodeString& URI, const UnicodeString& ChildNamespace,
+                                 TObjectConvertOptions ObjConvOpts);
+  // One dynamic array (P points at its std::vector): a wrapper element with
+  // one child per item, or the items directly under ParentNode when Inline.
+  void ConvertNativeArrayToSoap(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                                const UnicodeString& Name, const UnicodeString& URI,
+                                const UnicodeString& TypeName, const rtl::TTypeInfo* Info, void* P,
+                                bool Inline);
+  // The text of a scalar property of Instance (a TRemotableXS object gives
+  // its NativeToXS, a byte array its base64 form).
+  UnicodeString GetObjectPropAsText(TObject* Instance, const rtl::TPropInfo* PropInfo);
+
+  // Node makers. TypeURI and TypeName name the value's XML type for the
+  // xsi:type attribute that the encoded style writes.
+  IntfPtr<xml::IXMLNode> CreateScalarNodeXS(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                                            const UnicodeString& Name, const UnicodeString& URI,
+                                            const UnicodeString& TypeURI,
+                                            const UnicodeString& TypeName,
+                                            const UnicodeString& Value, bool GenPrefix = false);
+  IntfPtr<xml::IXMLNode> CreateTypedNode(xml::IXMLNode* ParentNode, const UnicodeString& Name,
+                                         const UnicodeString& URI, bool GenPrefix = false);
+  // xsi:type in the encoded style only (unless soSendUntyped).
+  void SetNodeType(xml::IXMLNode* RootNode, xml::IXMLNode* InstNode, const UnicodeString& TypeURI,
+                   const UnicodeString& TypeName);
+  // xsi:type when Forced in the literal style; as SetNodeType otherwise.
+  void SetNodeTypeEx(xml::IXMLNode* RootNode, xml::IXMLNode* InstNode, const UnicodeString& TypeURI,
+                     const UnicodeString& TypeName, bool Forced);
+  // Name in URI with xsi:nil="true".
+  IntfPtr<xml::IXMLNode> CreateNilNode(xml::IXMLNode* ParentNode, const UnicodeString& Name,
+                                       const UnicodeString& URI);
+  // Name without namespace with xsi:nil="true"; with UseParent the
+  // attribute goes on ParentNode itself and no element is added.
+  IntfPtr<xml::IXMLNode> CreateNULLNode(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,
+                                        const UnicodeString& Name, bool UseParent = false);
+  // Writes the objects that were referred to by href under RootNode, each
+  // with its id (encoded style); objects they refer to follow in turn.
+  void FinalizeMultiRefNodes(xml::IXMLNode* RootNode);
+  // rpc/literal or document style: soLiteralParams or soDocument set.
+  bool IsLiteralStyle() const;
+
   // ======== Reading values (literal value reader)
   // Declarations of the reader's operations and state go in this section.
 
@@ -126,6 +187,23 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
  private:
   std::atomic<std::int32_t> FRefCount{0};
   bool FOwnerIsComponent = false;
+
+  // writer state
+  struct TWriterMultiRef;
+  void WriteValue(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, const UnicodeString& Name,
+                  const UnicodeString& URI, const UnicodeString& TypeName,
+                  const rtl::TTypeInfo* Info, void* P, std::int32_t Flags);
+  void WriteObjectProps(TObject* Instance, xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                        const UnicodeString& ChildNamespace, TSerializationOptions SerialOpts);
+  void WriteVariant(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, const UnicodeString& Name,
+                    const UnicodeString& URI, const Variant& Value);
+  bool IsMultiRefCandidate(const TClass* Cls) const;
+  void WriteHref(xml::IXMLNode* ParentNode, const UnicodeString& Name, TObject* Instance,
+                 const UnicodeString& TypeURI, const UnicodeString& TypeName);
+  std::vector<const TObject*> FObjsWriting;    // objects whose properties are being written
+  const TClass* FRootClass = nullptr;          // declared class of the value being written
+  TObject* FRootInstance = nullptr;            // and its instance
+  std::shared_ptr<TWriterMultiRef> FMultiRef;  // encoded style: objects written by reference
 };
 
 }  // namespace delvan::soap
