@@ -5,8 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "HttpTestSupport.h"
+#include "RegistryMock.h"
 #include "RioFakes.h"
+#include "TestSupport.h"
+#include "platform/HttpClientTestSeam.h"
+#include "service/ProxyFactory.h"
 #include "service/RgWsPublic.h"
+#include "service/ServiceConstants.h"
 
 namespace delvan::soap {
 namespace {
@@ -156,6 +162,50 @@ TEST(THTTPRIO, ReplacingTheConverterKeepsOwnershipApart) {
   EXPECT_EQ(rio->Converter(), nullptr);
   EXPECT_EQ(CallFailure(rio), u"No Native to Message converter set");
   EXPECT_FALSE(spy.Saw(def));
+}
+
+// The driver over the real web node, at the fixed endpoint routed to the
+// mock: the request the converter wrote goes out whole with the operation's
+// action, the answer reaches the reader, and a status error reaches the
+// caller with the outgoing headers emptied.
+TEST(THTTPRIO, DrivesTheRealWebNodeToTheService) {
+  platform::testing::ScopedHttpClientTestSeam seam;
+  registrymock::RegistryMock mock;
+  platform::testing::TrustAuthorityFile(mock.AuthorityFile());
+  platform::testing::RouteToLoopback(registrymock::RegistryMock::ServiceHost(), 443, mock.Port());
+
+  TComponent owner;
+  auto* rio = new THTTPRIO(&owner);
+  auto* conv = new TFakeConverter(rio);
+  conv->request = test::Envelope("094019245");
+  rio->SetConverter(conv);
+  IntfPtr<RgWsPublic> port = service::GetRgWsPublic(false, u"", rio);
+  AfmCall call;
+  call.Run(*port);
+  ASSERT_EQ(conv->responses.size(), 1u);
+  EXPECT_NE(conv->responses[0].find("<srvc:afm>094019245</srvc:afm>"), std::string::npos);
+  const auto sent = mock.Requests();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].target, "/webtax2/wsgsis/RgWsPublic/RgWsPublicPort");
+  EXPECT_EQ(sent[0].Header("SOAPAction"),
+            "\"" + test::Utf8(service::ServiceNamespace) + "/rgWsPublicAfmMethod\"");
+  EXPECT_EQ(sent[0].body, conv->request);
+
+  mock.SetBehaviour(registrymock::Behaviour::NotFound);
+  port = service::GetRgWsPublic(false, u"", rio);
+  EXPECT_EQ(rio->HeadersOutBound().Count(), 1u);
+  try {
+    call.Run(*port);
+    ADD_FAILURE() << "no exception";
+  } catch (const ESOAPHTTPException& e) {
+    UnicodeString expected = u"Not Found (404) - '";
+    expected += service::defURL;
+    expected += u"'";
+    EXPECT_EQ(e.Message(), expected);
+    EXPECT_EQ(e.StatusCode(), 404);
+  }
+  EXPECT_EQ(rio->HeadersOutBound().Count(), 0u);
+  EXPECT_EQ(conv->responses.size(), 1u);
 }
 
 }  // namespace
