@@ -49,9 +49,9 @@ class TRgWsPublicProxy final : public RgWsPublic, public TRioVirtualInterface {
         callSeqIdVar = static_cast<TXSDecimal*>(callSeqId);
         errorVar = static_cast<GenWsErrorRtUser*>(error);
       }
-    } s{RgWsPublicInputRt_in, RgWsPublicBasicRt_out, arrayOfRgWsPublicFirmActRt_out,
-        pCallSeqId_out, pErrorRec_out, RgWsPublicBasicRt_out, arrayOfRgWsPublicFirmActRt_out,
-        pCallSeqId_out, pErrorRec_out};
+    } s{RgWsPublicInputRt_in, RgWsPublicBasicRt_out, arrayOfRgWsPublicFirmActRt_out, pCallSeqId_out,
+        pErrorRec_out,        RgWsPublicBasicRt_out, arrayOfRgWsPublicFirmActRt_out, pCallSeqId_out,
+        pErrorRec_out};
     void* const args[] = {Interface(), &s.input, &s.basic, &s.activities, &s.callSeqId, &s.error};
     Call(3, args, nullptr);
   }
@@ -68,7 +68,9 @@ TRioVirtualInterface* MakeRgWsPublicProxy(TRIO& rio) { return new TRgWsPublicPro
 
 }  // namespace
 
-void RegisterRgWsPublicProxy() { soap::RegisterRioInterface(&TypeInfo_RgWsPublic, MakeRgWsPublicProxy); }
+void RegisterRgWsPublicProxy() {
+  soap::RegisterRioInterface(&TypeInfo_RgWsPublic, MakeRgWsPublicProxy);
+}
 
 IntfPtr<RgWsPublic> GetRgWsPublic(bool UseWSDL, UnicodeStringView Addr, soap::THTTPRIO* HTTPRIO) {
   IntfPtr<RgWsPublic> result;

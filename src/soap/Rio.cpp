@@ -105,7 +105,8 @@ HRESULT TRIO::QueryInterface(const TGUID& iid, void** obj) {
     if (const rtl::TTypeInfo* info = InvRegistry().GetInterfaceTypeInfo(iid)) {
       try {
         TRioInterfaceMaker maker = FindRioInterface(info);
-        if (!maker) throw Exception(u"No implementation of interface %s", {UnicodeString(info->Name)});
+        if (!maker)
+          throw Exception(u"No implementation of interface %s", {UnicodeString(info->Name)});
         FInterface.reset(maker(*this));
         GetIntfMetaData(info, FIntfMD, true);
         FBoundIID = iid;
@@ -179,7 +180,8 @@ TWebServiceBindingType TRIO::GetBindingType(const TIntfMethEntry& MethMD, bool I
            info->Class()->InheritsFrom(&TSOAPAttachment::StaticClass);
   };
   for (const TIntfParamEntry& p : MethMD.Params) {
-    const bool travels = Input ? (p.Flags & rtl::pfOut) == 0 : (p.Flags & (rtl::pfVar | rtl::pfOut)) != 0;
+    const bool travels =
+        Input ? (p.Flags & rtl::pfOut) == 0 : (p.Flags & (rtl::pfVar | rtl::pfOut)) != 0;
     if (travels && isAttachment(p.Info)) return transport::btMime;
   }
   if (!Input && isAttachment(MethMD.ResultInfo)) return transport::btMime;

@@ -87,8 +87,10 @@ class TSOAPAttachment;
 
 using TBeforeExecuteEvent = std::function<void(const UnicodeString& MethodName, TStream& Request)>;
 using TAfterExecuteEvent = std::function<void(const UnicodeString& MethodName, TStream& Response)>;
-using TOnSendAttachmentEvent = std::function<void(TStream& AttachmentStream, TSOAPAttachment* Attachment)>;
-using TOnGetAttachmentEvent = std::function<void(TStream& AttachmentStream, TSOAPAttachment* Attachment)>;
+using TOnSendAttachmentEvent =
+    std::function<void(TStream& AttachmentStream, TSOAPAttachment* Attachment)>;
+using TOnGetAttachmentEvent =
+    std::function<void(TStream& AttachmentStream, TSOAPAttachment* Attachment)>;
 
 // The attachment handler of one call. The registry service has no
 // attachments, so multipart packing and splitting are not built: the handler
@@ -175,8 +177,7 @@ class TRIO : public TComponent, public IRIOAccess {
   // MIME when a parameter that travels in that direction (input: any but a
   // pure output; output: by-reference and output ones, and the result) is of
   // an attachment class; SOAP otherwise.
-  static transport::TWebServiceBindingType GetBindingType(const TIntfMethEntry& MethMD,
-                                                          bool Input);
+  static transport::TWebServiceBindingType GetBindingType(const TIntfMethEntry& MethMD, bool Input);
 
   std::atomic<std::int32_t> FRefCount{1};  // 1 while constructing
   std::unique_ptr<TRioVirtualInterface> FInterface;

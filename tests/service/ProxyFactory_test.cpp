@@ -60,7 +60,7 @@ TEST(GetRgWsPublic, ConfiguresAGivenObjectWithoutTakingIt) {
     IntfPtr<RgWsPublic> first = GetRgWsPublic(false, u"https://other.test:8443/svc", rio);
     IntfPtr<RgWsPublic> second = GetRgWsPublic(false, u"https://other.test:8443/svc", rio);
     EXPECT_EQ(first.get(), second.get());
-    EXPECT_EQ(rio->URL(), u"https://other.test:8443/svc");  // no default applied
+    EXPECT_EQ(rio->URL(), u"https://other.test:8443/svc");                // no default applied
     EXPECT_EQ(Outgoing(rio), std::vector<soap::TSOAPHeader*>{crheader});  // held once
   }
   EXPECT_EQ(rio->Owner(), &owner);  // still the caller's

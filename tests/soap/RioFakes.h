@@ -42,7 +42,8 @@ class TFakeConverter : public soap::TOPToSoapDomConvert {
     w.methNum = MethNum;
     for (std::size_t i = 0; Headers && i < Headers->Count(); ++i)
       w.headers.push_back(Headers->GetHeader(i));
-    const auto count = static_cast<std::size_t>(IntfMD.MDA.at(static_cast<std::size_t>(MethNum)).ParamCount);
+    const auto count =
+        static_cast<std::size_t>(IntfMD.MDA.at(static_cast<std::size_t>(MethNum)).ParamCount);
     for (std::size_t i = 0; Context && i < count; ++i)
       w.params.push_back(Context->GetParamPointer(i));
     if (Context) w.result = Context->GetResultPointer();
@@ -172,10 +173,9 @@ inline void RegisterTestInterfaces() {
     inv.RegisterDefaultSOAPAction(&TypeInfo_ITestPing, u"urn:ping#%operationName%");
     inv.RegisterInvokeOptions(&TypeInfo_ITestPing, soap::ioSOAP12);
     inv.RegisterUDDIInfo(&TypeInfo_ITestPing, u"http://uddi.test/op", u"key-1");
-    soap::RegisterRioInterface(&TypeInfo_ITestPing,
-                               [](soap::TRIO& rio) -> soap::TRioVirtualInterface* {
-                                 return new TPingProxy(rio);
-                               });
+    soap::RegisterRioInterface(
+        &TypeInfo_ITestPing,
+        [](soap::TRIO& rio) -> soap::TRioVirtualInterface* { return new TPingProxy(rio); });
     inv.RegisterInterface(&TypeInfo_IBare, u"urn:bare", u"", u"", u"");
     soap::RegisterRioInterface(&TypeInfo_IBare, [](soap::TRIO& rio) -> soap::TRioVirtualInterface* {
       return new TPingProxy(rio);

@@ -265,8 +265,9 @@ TEST(TRIO, FailuresReachTheCallerUnchangedAndTheOutgoingHeadersGoAllTheSame) {
       EXPECT_EQ(call.basic, stored);
     } catch (const Exception& e) {
       EXPECT_EQ(f, Fault::Multipart);
-      EXPECT_EQ(e.Message(),
-                u"The response is a multipart message (boundary 'b0undary'), which is not supported");
+      EXPECT_EQ(
+          e.Message(),
+          u"The response is a multipart message (boundary 'b0undary'), which is not supported");
       EXPECT_TRUE(rig.conv->responses.empty());
     }
     EXPECT_EQ(rig.rio->HeadersOutBound().Count(), 0u);

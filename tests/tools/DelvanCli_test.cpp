@@ -44,7 +44,8 @@ TEST(DelvanCli, RefusesBadUsageWithItsOwnExitCode) {
       {{"lookup", "1", "2"}, "--user is required"},
       {{"lookup", "1", "--user", "u"}, "two tax registration numbers"},
       {{"lookup", "1", "2", "3", "--user", "u"}, "two tax registration numbers"},
-      {{"lookup", "1", "2", "--user", "u", "--password", "secret"}, "not taken from the command line"},
+      {{"lookup", "1", "2", "--user", "u", "--password", "secret"},
+       "not taken from the command line"},
       {{"lookup", "1", "2", "--user", "u", "--password=secret"}, "not taken from the command line"},
       {{"lookup", "1", "2", "--user", "u", "--format", "xml"}, "--format takes table, json or raw"},
       {{"lookup", "1", "2", "--user"}, "--user needs a name"},
@@ -72,8 +73,8 @@ TEST(DelvanCli, RefusesBadUsageWithItsOwnExitCode) {
 }
 
 TEST(DelvanCli, TakesThePasswordFromAFileStandardInputOrThePrompt) {
-  const std::string endpoint =
-      "https://127.0.0.1:" + std::to_string(test::ClosedPort()) + "/webtax2/wsgsis/RgWsPublic/RgWsPublicPort";
+  const std::string endpoint = "https://127.0.0.1:" + std::to_string(test::ClosedPort()) +
+                               "/webtax2/wsgsis/RgWsPublic/RgWsPublicPort";
   const std::filesystem::path file = std::filesystem::temp_directory_path() / "delvan_cli_pw.txt";
   std::ofstream(file) << "from-file\r\nsecond line\n";
 
@@ -96,8 +97,8 @@ TEST(DelvanCli, TakesThePasswordFromAFileStandardInputOrThePrompt) {
       run.prompts.push_back(prompt);
       return std::string("typed");
     };
-    std::vector<std::string> args{"lookup", "012345678", "094019245", "--user", "someone",
-                                  "--endpoint", endpoint};
+    std::vector<std::string> args{"lookup",  "012345678",  "094019245", "--user",
+                                  "someone", "--endpoint", endpoint};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     run(args);
     // Nothing listens there: the lookup fails, after storing the credentials.
@@ -140,8 +141,8 @@ TEST(DelvanCli, DecodesTheFailureSentenceAndTheMessageEachInItsCodePage) {
 
 TEST(DelvanCli, ParsesResultItemsBackByTheQuotingRules) {
   const std::vector<ResultItem> items = {
-      {u"onomasia", u"A\"B"},      {u"doyDescr", u"ATHENS A"}, {u"x", u"semi;colon"},
-      {u"commerTitle", u""},       {u"tab", u"a\tb"},          {u"eq", u"a=b"},
+      {u"onomasia", u"A\"B"}, {u"doyDescr", u"ATHENS A"}, {u"x", u"semi;colon"},
+      {u"commerTitle", u""},  {u"tab", u"a\tb"},          {u"eq", u"a=b"},
       {u"greek", U("ΑΘΗΝΑ")},
   };
   std::vector<UnicodeString> joined;
@@ -169,20 +170,22 @@ TEST(DelvanCli, ShowsTheWorkedExampleAsJsonAndAsATable) {
   EXPECT_NE(json.find("  \"error\": {\n    \"errorDescr\": \"\",\n    \"errorCode\": \"\"\n  },\n"),
             std::string::npos)
       << json;
-  EXPECT_TRUE(json.ends_with(
-      "  \"activities\": [\n    {\n      \"firmActDescr\": \"RETAIL SALE\",\n"
-      "      \"firmActKind\": \"1\",\n      \"firmActKindDescr\": \"MAIN\",\n"
-      "      \"firmActCode\": \"471\"\n    }\n  ]\n}\n"))
+  EXPECT_TRUE(
+      json.ends_with("  \"activities\": [\n    {\n      \"firmActDescr\": \"RETAIL SALE\",\n"
+                     "      \"firmActKind\": \"1\",\n      \"firmActKindDescr\": \"MAIN\",\n"
+                     "      \"firmActCode\": \"471\"\n    }\n  ]\n}\n"))
       << json;
   EXPECT_EQ(json.find("DataContext"), std::string::npos);
 
   const UnicodeString table = ItemsToTable(items);
-  EXPECT_TRUE(table.starts_with(u"afm                    012345678\n"
-                                u"stopDate               (empty)\n"))
+  EXPECT_TRUE(
+      table.starts_with(u"afm                    012345678\n"
+                        u"stopDate               (empty)\n"))
       << test::Utf8(table);
   EXPECT_NE(table.find(u"\ncommerTitle\n"), UnicodeString::npos);  // empty value, no padding
-  EXPECT_TRUE(table.ends_with(u"\n#  firmActDescr  firmActKind  firmActKindDescr  firmActCode\n"
-                              u"0  RETAIL SALE   1            MAIN              471\n"))
+  EXPECT_TRUE(
+      table.ends_with(u"\n#  firmActDescr  firmActKind  firmActKindDescr  firmActCode\n"
+                      u"0  RETAIL SALE   1            MAIN              471\n"))
       << test::Utf8(table);
 }
 

@@ -48,7 +48,8 @@ struct Options {
 };
 
 int Usage(CliIo& io, const std::string& message) {
-  io.err << "delvan: " << message << "\n" << "Try 'delvan --help'.\n";
+  io.err << "delvan: " << message << "\n"
+         << "Try 'delvan --help'.\n";
   return ExitUsage;
 }
 
@@ -63,8 +64,8 @@ std::string FirstLine(std::istream& in) {
 // Text typed or stored in the terminal's encoding, as the UTF-8 bytes the
 // library takes the user name and password in.
 std::string TerminalToUtf8(const std::string& bytes) {
-  return platform::WideCharToMultiByte(
-      platform::CP_UTF8, 0, platform::MultiByteToWideChar(platform::CP_ACP, 0, bytes));
+  return platform::WideCharToMultiByte(platform::CP_UTF8, 0,
+                                       platform::MultiByteToWideChar(platform::CP_ACP, 0, bytes));
 }
 
 std::string ToTerminal(UnicodeStringView text) {
@@ -76,11 +77,21 @@ std::string JsonString(UnicodeStringView text) {
   std::string out = "\"";
   for (unsigned char c : utf8) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           static constexpr char kHex[] = "0123456789abcdef";
@@ -190,9 +201,10 @@ int RunLookup(const Options& o, CliIo& io) {
 UnicodeString DecodeLookupText(const std::string& bytes, bool& failed) {
   failed = bytes.starts_with(lookup::FailureSentence);
   if (!failed) return platform::MultiByteToWideChar(platform::CP_ACP, 0, bytes);
-  UnicodeString text = platform::MultiByteToWideChar(platform::CP_GREEK, 0, lookup::FailureSentence);
-  text += platform::MultiByteToWideChar(platform::CP_ACP, 0,
-                                        std::string_view(bytes).substr(lookup::FailureSentence.size()));
+  UnicodeString text =
+      platform::MultiByteToWideChar(platform::CP_GREEK, 0, lookup::FailureSentence);
+  text += platform::MultiByteToWideChar(
+      platform::CP_ACP, 0, std::string_view(bytes).substr(lookup::FailureSentence.size()));
   return text;
 }
 
@@ -253,8 +265,8 @@ std::string ItemsToJson(const std::vector<ResultItem>& items) {
     }
     return out + "}";
   };
-  std::string out = "{\n  \"record\": " + object(s.record, "  ") + ",\n  \"error\": " +
-                    object(s.error, "  ") + ",\n  \"activities\": [";
+  std::string out = "{\n  \"record\": " + object(s.record, "  ") +
+                    ",\n  \"error\": " + object(s.error, "  ") + ",\n  \"activities\": [";
   for (std::size_t i = 0; i < s.activities.size(); ++i) {
     out += i ? ",\n    " : "\n    ";
     out += object(s.activities[i], "    ");
@@ -364,8 +376,9 @@ int RunCli(const std::vector<std::string>& args, CliIo& io) {
       if (!value(o.format) || (o.format != "table" && o.format != "json" && o.format != "raw"))
         return Usage(io, "--format takes table, json or raw");
     } else if (a == "--password" || a.starts_with("--password=")) {
-      return Usage(io, "the password is not taken from the command line; use --password-file, "
-                       "--password-stdin or the prompt");
+      return Usage(io,
+                   "the password is not taken from the command line; use --password-file, "
+                   "--password-stdin or the prompt");
     } else if (a.starts_with("--")) {
       return Usage(io, "unknown option '" + a + "'");
     } else {

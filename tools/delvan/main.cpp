@@ -46,10 +46,13 @@ int main(int argc, char** argv) {
   delvan::InitializeLibrary();
   // --ca-file adds trust for this process only, through the HTTP client's
   // hook for extra authorities; the tool never reroutes a host.
-  delvan::cli::CliIo io{std::cin, std::cout, std::cerr, isatty(STDIN_FILENO) == 1, ReadSecret,
-                        [](const std::string& path) {
-                          return delvan::platform::testing::TrustAuthorityFile(path);
-                        }};
+  delvan::cli::CliIo io{
+      std::cin,
+      std::cout,
+      std::cerr,
+      isatty(STDIN_FILENO) == 1,
+      ReadSecret,
+      [](const std::string& path) { return delvan::platform::testing::TrustAuthorityFile(path); }};
   const int status = delvan::cli::RunCli(std::vector<std::string>(argv + 1, argv + argc), io);
   std::cout.flush();
   delvan::FinalizeLibrary();
