@@ -50,6 +50,22 @@ class TOPToSoapDomConvert : public TSOAPDomConv, public IOPConvert {
   // ======== Response envelope reader
   // Declarations of the response reader's operations go in this section.
 
+  // ProcessResponse on a loaded document (the stream form loads one).
+  void ProcessResponse(xml::IXMLDocument* Doc, const TIntfMetaData& IntfMD,
+                       const TIntfMethEntry& MethMD, TInvContext* Context, THeaderList* Headers);
+  // One child of the response's Header. A header object read from it goes
+  // into Headers, which owns it (it is freed when Headers is null).
+  void ReadHeader(xml::IXMLNode* EnvNode, xml::IXMLNode* HeaderNode, THeaderList* Headers);
+  // Raises ERemotableException "Soap header %s with attribute
+  // 'mustUnderstand' set to true was not handled" for a header whose
+  // unprefixed mustUnderstand attribute is "1" or "true"; drops any other.
+  void DefaultProcessHeader(xml::IXMLNode* HeaderNode, bool& Handled, bool& AbortRequest);
+  // Raises the fault as ERemotableException or a registered subclass.
+  [[noreturn]] void ProcessFault(xml::IXMLNode* FaultNode);
+  // Stores the children of the response element in the matching arguments.
+  void ProcessSuccess(xml::IXMLNode* RespNode, const TIntfMetaData& IntfMD,
+                      const TIntfMethEntry& MethMD, TInvContext* Context);
+
  private:
   UnicodeString FTempDir;
 };

@@ -29,6 +29,11 @@ class ERemotableException : public Exception, public TObject {
   void SetFaultNode(UnicodeString value) { FFaultNode = std::move(value); }
   const UnicodeString& FaultRole() const { return FFaultRole; }
   void SetFaultRole(UnicodeString value) { FFaultRole = std::move(value); }
+  // Throws a copy of this exception as the class it is, so that a fault read
+  // into a registered subclass leaves as that subclass. A subclass overrides
+  // it with `throw *this;`.
+  [[noreturn]] virtual void RaiseCopy() const { throw *this; }
+
   // The fault reason is the exception's message.
   const UnicodeString& FaultReason() const { return Message(); }
   void SetFaultReason(UnicodeString value) { SetMessage(std::move(value)); }

@@ -13,6 +13,7 @@
 #include "rtl/Component.h"
 #include "rtl/Exception.h"
 #include "rtl/TypInfo.h"
+#include "rtl/Variant.h"
 #include "soap/OPConvert.h"
 
 namespace delvan::xml {
@@ -177,6 +178,47 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   // ======== Reading values (literal value reader)
   // Declarations of the reader's operations and state go in this section.
 
+  // Reads Node into the storage at DataP of type TypeInfo (NativeData.h).
+  // RootNode is the element references resolve against. Scalars are read
+  // only when Translate holds. A class variable always receives the result;
+  // the object it held before is freed when the result is another object
+  // (or nil), since the variable owned it.
+  void ConvertSoapToNativeData(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
+                               xml::IXMLNode* Node, bool Translate);
+  // Reads one object of declared class AClass. ObjP, when given, points at
+  // the variable holding the current object, which is filled in place when
+  // it stays. The result is that object, a new one or nil; a new one is the
+  // caller's. The variable itself is not changed. URI and TypeName are not
+  // read. On failure a new object is freed before the exception leaves.
+  TObject* ConvertSOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node, const TClass* AClass,
+                               const UnicodeString& URI, const UnicodeString& TypeName,
+                               TObject** ObjP);
+  // Fills an existing object: a remotable one reads itself.
+  void LoadObject(TObject* Instance, xml::IXMLNode* RootNode, xml::IXMLNode* Node);
+  // Sets one scalar (or TRemotableXS, or byte-array) property from text.
+  void SetObjectPropFromText(TObject* Instance, const rtl::TPropInfo* PropInfo,
+                             const UnicodeString& Text);
+  // Reads the dynamic array at DataP, resizing it in place: entries beyond
+  // the new length are freed (class items) before they are dropped. Name,
+  // when not empty, restricts the items to children of that local name.
+  void ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* TypeInfo,
+                                xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                                const UnicodeString& Name);
+  UnicodeString GetNodeAsText(xml::IXMLNode* Node);
+  // Node itself, or in encoded style the element its href/ref names (ID
+  // then reports the reference); an unknown reference raises
+  // ESOAPDomConvertError. Without a reference, ID reports Node's id.
+  IntfPtr<xml::IXMLNode> GetDataNode(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                                     UnicodeString& ID);
+  IntfPtr<xml::IXMLNode> GetDataNode(xml::IXMLNode* RootNode, xml::IXMLNode* Node);
+  bool GetElementType(xml::IXMLNode* Node, UnicodeString& TypeURI, UnicodeString& TypeName);
+  // Node absent, or carrying xsi:nil of "1"/"true".
+  bool IsNilNode(xml::IXMLNode* Node);
+  // IsNilNode, or an xsi:NULL of "1"/"true".
+  bool NodeIsNULL(xml::IXMLNode* Node);
+  // Forgets the multi-reference table and the ids of the last response.
+  void ResetReadingState();
+
  protected:
   TSOAPConvertOptions FOptions;
   UnicodeString FEncoding;
@@ -188,6 +230,20 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   std::atomic<std::int32_t> FRefCount{0};
   bool FOwnerIsComponent = false;
 
+  // reader state
+  struct TReaderState;
+  void ReadArrayItems(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
+                      const std::vector<IntfPtr<xml::IXMLNode>>& Items);
+  void ReadArrayEntry(void* Entry, const rtl::TTypeInfo* ElType, xml::IXMLNode* RootNode,
+                      xml::IXMLNode* Item);
+  void ReadRectangular(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
+                       const std::vector<std::size_t>& Dims, std::size_t Level,
+                       const std::vector<IntfPtr<xml::IXMLNode>>& Items, std::size_t First);
+  void ReadVariant(Variant& Value, xml::IXMLNode* Node);
+  static void DeleteReaderState(TReaderState* state);
+  // The multi-reference table and the nesting depth, made on first use.
+  std::unique_ptr<TReaderState, void (*)(TReaderState*)> FReader{nullptr, &DeleteReaderState};
+  TReaderState& Reader();
   // writer state
   struct TWriterMultiRef;
   void WriteValue(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, const UnicodeString& Name,

@@ -1,11 +1,747 @@
-// The literal value reader of TSOAPDomConv.
+// The literal value reader of TSOAPDomConv: XML elements of a response into
+// native values, objects and arrays.
+//
+// Ownership: the variable, property or array entry that receives an object
+// owns it. An object that the reader replaces in a variable, property or
+// entry, or drops from a shortened array, is freed; an object made for a
+// value that then fails to read is freed before the exception leaves.
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "rtl/AnsiString.h"
+#include "soap/InvokeRegistry.h"
+#include "soap/NativeData.h"
+#include "soap/SOAPAttachment.h"
+#include "soap/SOAPConst.h"
 #include "soap/SOAPDomConv.h"
+#include "soap/TypeRegistry.h"
+#include "soap/TypeTrans.h"
+#include "soap/XSBuiltIns.h"
 #include "xml/XMLDoc.h"
 
 namespace delvan::soap {
 
-void TSOAPDomConv::InitObjectFromSOAP(TObject*, xml::IXMLNode*, xml::IXMLNode*) {
-  throw ESOAPDomConvertError(u"Not implemented");
+using xml::IXMLNode;
+using xml::IXMLNodeList;
+
+namespace {
+
+// Objects and arrays nest through the reader's own recursion; a type that
+// contains itself could otherwise be driven as deep as the document goes.
+constexpr int kMaxReadDepth = 200;
+
+constexpr UnicodeStringView kNoTextForm =
+    u"Internal error: data type kind %s cannot be converted to and from text";
+
+bool IsTrueText(const UnicodeString& v) { return v == u"1" || rtl::SameTextAscii(v, u"true"); }
+
+bool IsElement(IXMLNode* n) { return n && n->GetNodeType() == xml::ntElement; }
+
+// The value of the attribute local in ns, when the element has it.
+bool AttrNS(IXMLNode* n, UnicodeStringView local, UnicodeStringView ns, UnicodeString& value) {
+  const UnicodeString name(local), uri(ns);
+  if (!n->HasAttribute(name, uri)) return false;
+  value = n->GetAttributeNS(name, uri).ToString();
+  return true;
+}
+
+// The value of the attribute of that full name, when the element has it.
+bool Attr(IXMLNode* n, UnicodeStringView fullName, UnicodeString& value) {
+  const UnicodeString name(fullName);
+  if (!n->HasAttribute(name)) return false;
+  value = n->GetAttribute(name).ToString();
+  return true;
+}
+
+bool HasTrueXsiAttr(IXMLNode* n, UnicodeStringView local) {
+  UnicodeString v;
+  for (UnicodeStringView ns : XMLSchemaInstNamespaces)
+    if (AttrNS(n, local, ns, v) && IsTrueText(v)) return true;
+  return false;
+}
+
+bool IsByteType(const rtl::TTypeInfo* info) {
+  return info && info->Kind == rtl::tkInteger && info->Ordinal()->OrdType == rtl::otUByte;
+}
+
+bool IsScalarKind(rtl::TTypeKind kind) {
+  switch (kind) {
+    case rtl::tkInteger:
+    case rtl::tkChar:
+    case rtl::tkEnumeration:
+    case rtl::tkFloat:
+    case rtl::tkString:
+    case rtl::tkWChar:
+    case rtl::tkLString:
+    case rtl::tkWString:
+    case rtl::tkInt64:
+    case rtl::tkUString:
+      return true;
+    default:
+      return false;
+  }
+}
+
+const rtl::TDynArrayTypeData* DynData(const rtl::TTypeInfo* info) {
+  return info && info->Kind == rtl::tkDynArray ? info->DynArray() : nullptr;
+}
+
+// Frees the objects held by entries From .. end of the array at DataP (and
+// by the arrays nested in them); the entries themselves stay.
+void FreeArrayTail(void* DataP, const rtl::TTypeInfo* info, std::size_t From) {
+  const rtl::TDynArrayTypeData* dyn = DynData(info);
+  if (!dyn || !dyn->ElType) return;
+  const std::size_t len = dyn->Length(DataP);
+  for (std::size_t i = From; i < len; ++i) {
+    void* entry = dyn->Element(DataP, i);
+    if (dyn->ElType->Kind == rtl::tkClass) {
+      TObject*& obj = *static_cast<TObject**>(entry);
+      delete obj;
+      obj = nullptr;
+    } else if (dyn->ElType->Kind == rtl::tkDynArray) {
+      FreeArrayTail(entry, dyn->ElType, 0);
+    }
+  }
+}
+
+// Resizes the array to n, freeing what the dropped entries held.
+void ResizeArray(void* DataP, const rtl::TTypeInfo* info, std::size_t n) {
+  const rtl::TDynArrayTypeData* dyn = info->DynArray();
+  if (n < dyn->Length(DataP)) FreeArrayTail(DataP, info, n);
+  dyn->SetLength(DataP, n);
+}
+
+void StoreBytes(void* DataP, const rtl::TTypeInfo* info, const std::vector<std::uint8_t>& bytes) {
+  const rtl::TDynArrayTypeData* dyn = info->DynArray();
+  dyn->SetLength(DataP, bytes.size());
+  if (!bytes.empty()) std::memcpy(dyn->Element(DataP, 0), bytes.data(), bytes.size());
+}
+
+// Stores obj in a class property; the object it held before is freed.
+void ReplacePropObject(TObject* Instance, const rtl::TPropInfo* prop, TObject* obj) {
+  TObject* old = prop->GetObj ? prop->GetObj(Instance) : nullptr;
+  if (prop->SetObj)
+    prop->SetObj(Instance, obj);
+  else
+    *static_cast<TObject**>(prop->FieldAddress(Instance)) = obj;
+  if (old && old != obj) delete old;
+}
+
+TObject* PropObject(TObject* Instance, const rtl::TPropInfo* prop) {
+  if (prop->GetObj) return prop->GetObj(Instance);
+  return *static_cast<TObject**>(prop->FieldAddress(Instance));
+}
+
+// The dimensions of an arrayType value such as "xsd:int[2,3]"; empty when
+// the value carries none. Raises for dimensions that are not numbers.
+std::vector<std::size_t> ParseArrayDims(const UnicodeString& arrayType) {
+  std::vector<std::size_t> dims;
+  const std::size_t open = arrayType.rfind(u'[');
+  const std::size_t close = arrayType.rfind(u']');
+  if (open == UnicodeString::npos || close == UnicodeString::npos || close < open) return dims;
+  std::size_t value = 0;
+  bool digits = false;
+  for (std::size_t i = open + 1; i <= close; ++i) {
+    const char16_t c = arrayType[i];
+    if (c >= u'0' && c <= u'9') {
+      if (value > (SIZE_MAX - 9) / 10)
+        throw ESOAPDomConvertError(u"Invalid array dimensions %s", {arrayType});
+      value = value * 10 + static_cast<std::size_t>(c - u'0');
+      digits = true;
+    } else if (c == u',' || c == u']') {
+      if (!digits) throw ESOAPDomConvertError(u"Invalid array dimensions %s", {arrayType});
+      dims.push_back(value);
+      value = 0;
+      digits = false;
+    } else if (c != u' ') {
+      throw ESOAPDomConvertError(u"Invalid array dimensions %s", {arrayType});
+    }
+  }
+  return dims;
+}
+
+}  // namespace
+
+// ---- Reading state ------------------------------------------------------------
+
+struct TSOAPDomConv::TReaderState {
+  // The elements of the current document by id, collected on the first
+  // reference that needs them.
+  IntfPtr<xml::IXMLDocument> IdDocument;
+  std::unordered_map<UnicodeString, IntfPtr<IXMLNode>> Ids;
+  // The multi-reference table: ids already read to the objects read for them.
+  std::unordered_map<UnicodeString, TObject*> MultiRef;
+  int Depth = 0;
+  // What the registries say about each class read in this response, asked
+  // once per class rather than once per object.
+  struct TClassInfo {
+    TSerializationOptions Options;
+    std::vector<const rtl::TPropInfo*> Props;
+    std::vector<UnicodeString> ExtNames, AttrNamespaces;
+  };
+  std::unordered_map<const TClass*, TClassInfo> Classes;
+
+  const TClassInfo& ClassInfo(const TClass* cls) {
+    auto it = Classes.find(cls);
+    if (it != Classes.end()) return it->second;
+    TClassInfo info;
+    TRemotableTypeRegistry& types = RemTypeRegistry();
+    info.Options = types.SerializeOptions(cls);
+    info.Props = rtl::GetPropList(cls);
+    for (const rtl::TPropInfo* prop : info.Props) {
+      UnicodeString extName = types.GetExternalPropName(&cls->Info, prop->Name);
+      UnicodeString attrNs;
+      if (!extName.empty() && extName[0] == u'[') {
+        const UnicodeString text = extName;
+        if (!GetRegInfo(text, iaExternalName, extName)) extName = UnicodeString(prop->Name);
+        GetRegInfo(text, iaNamespace, attrNs);
+      }
+      info.ExtNames.push_back(std::move(extName));
+      info.AttrNamespaces.push_back(std::move(attrNs));
+    }
+    return Classes.emplace(cls, std::move(info)).first->second;
+  }
+};
+
+void TSOAPDomConv::DeleteReaderState(TReaderState* state) { delete state; }
+
+TSOAPDomConv::TReaderState& TSOAPDomConv::Reader() {
+  if (!FReader) FReader.reset(new TReaderState());
+  return *FReader;
+}
+
+void TSOAPDomConv::ResetReadingState() {
+  if (!FReader) return;
+  FReader->Ids.clear();
+  FReader->IdDocument.reset();
+  FReader->MultiRef.clear();
+  FReader->Classes.clear();
+  FReader->Depth = 0;
+}
+
+namespace {
+
+class TDepthGuard {
+ public:
+  explicit TDepthGuard(int& depth) : FDepth(depth) {
+    if (FDepth >= kMaxReadDepth)
+      throw ESOAPDomConvertError(u"Value nested deeper than %d levels", {kMaxReadDepth});
+    ++FDepth;
+  }
+  ~TDepthGuard() { --FDepth; }
+  TDepthGuard(const TDepthGuard&) = delete;
+  TDepthGuard& operator=(const TDepthGuard&) = delete;
+
+ private:
+  int& FDepth;
+};
+
+}  // namespace
+
+// ---- Node operations ------------------------------------------------------------
+
+bool TSOAPDomConv::IsNilNode(IXMLNode* Node) {
+  if (!Node) return true;
+  if (!IsElement(Node)) return false;
+  return HasTrueXsiAttr(Node, u"nil");
+}
+
+bool TSOAPDomConv::NodeIsNULL(IXMLNode* Node) {
+  if (IsNilNode(Node)) return true;
+  return IsElement(Node) && HasTrueXsiAttr(Node, u"NULL");
+}
+
+UnicodeString TSOAPDomConv::GetNodeAsText(IXMLNode* Node) {
+  IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
+  const std::int32_t n = kids->GetCount();
+  if (n == 1) {
+    IntfPtr<IXMLNode> only = kids->Get(0);
+    if (only->GetNodeType() == xml::ntText) return only->GetText();
+  }
+  UnicodeString text;
+  for (std::int32_t i = 0; i < n; ++i) text += kids->Get(i)->GetXML();
+  return text;
+}
+
+IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node) {
+  UnicodeString id;
+  return GetDataNode(RootNode, Node, id);
+}
+
+IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node, UnicodeString& ID) {
+  ID.clear();
+  // References belong to the encoded style; in a literal message an href or
+  // id attribute is data like any other.
+  if (!IsElement(Node) || IsLiteralStyle()) return IntfPtr<IXMLNode>(Node);
+  UnicodeString ref;
+  bool isRef = false;
+  if (Attr(Node, u"href", ref)) {
+    if (!ref.empty() && ref[0] == u'#') ref.erase(0, 1);
+    isRef = true;
+  } else if (AttrNS(Node, u"ref", SOAPEncodingNamespaces[1], ref)) {
+    isRef = true;
+  }
+  if (!isRef) {
+    if (!Attr(Node, u"id", ID)) AttrNS(Node, u"id", SOAPEncodingNamespaces[1], ID);
+    return IntfPtr<IXMLNode>(Node);
+  }
+  TReaderState& st = Reader();
+  IntfPtr<xml::IXMLDocument> doc = (RootNode ? RootNode : Node)->GetOwnerDocument();
+  if (st.IdDocument.get() != doc.get()) {
+    st.Ids.clear();
+    st.IdDocument = doc;
+    // One pass over the document, without recursion.
+    std::vector<IntfPtr<IXMLNode>> stack;
+    if (doc) stack.push_back(doc->GetDocumentElement());
+    while (!stack.empty()) {
+      IntfPtr<IXMLNode> n = std::move(stack.back());
+      stack.pop_back();
+      if (!IsElement(n.get())) continue;
+      UnicodeString id;
+      if (Attr(n.get(), u"id", id) || AttrNS(n.get(), u"id", SOAPEncodingNamespaces[1], id))
+        st.Ids.emplace(id, n);
+      IntfPtr<IXMLNodeList> kids = n->GetChildNodes();
+      for (std::int32_t i = kids->GetCount() - 1; i >= 0; --i) {
+        IntfPtr<IXMLNode> k = kids->Get(i);
+        if (IsElement(k.get())) stack.push_back(std::move(k));
+      }
+    }
+  }
+  auto it = st.Ids.find(ref);
+  if (it == st.Ids.end())
+    throw ESOAPDomConvertError(u"No element with id \"%s\" for the reference", {ref});
+  ID = ref;
+  return it->second;
+}
+
+bool TSOAPDomConv::GetElementType(IXMLNode* Node, UnicodeString& TypeURI, UnicodeString& TypeName) {
+  TypeURI.clear();
+  TypeName.clear();
+  if (!IsElement(Node)) return false;
+  if (Node->GetLocalName() == u"Array") {
+    const UnicodeString ns = Node->GetNamespaceURI();
+    for (UnicodeStringView enc : SOAPEncodingNamespaces)
+      if (xml::SameNamespace(ns, enc)) {
+        TypeURI = ns;
+        TypeName = u"Array";
+        return true;
+      }
+  }
+  UnicodeString value;
+  bool found = AttrNS(Node, u"type", XMLSchemaInstNameSpace, value);
+  if (!found && FOptions.Contains(soTryAllSchema))
+    for (UnicodeStringView ns : XMLSchemaInstNamespaces)
+      if ((found = AttrNS(Node, u"type", ns, value))) break;
+  if (!found) found = Attr(Node, u"type", value);
+  if (!found) return false;
+  if (xml::IsPrefixed(value)) {
+    TypeURI = Node->FindNamespaceURI(xml::ExtractPrefix(value));
+    TypeName = xml::ExtractLocalName(value);
+  } else {
+    TypeURI = Node->GetNamespaceURI();
+    TypeName = value;
+  }
+  return true;
+}
+
+// ---- Values -----------------------------------------------------------------------
+
+void TSOAPDomConv::ReadVariant(Variant& Value, IXMLNode* Node) {
+  // No type of the service uses variants: a variant takes the element's
+  // text as a string, or null for a nil element.
+  Value = NodeIsNULL(Node) ? Variant::Null() : Variant(GetNodeAsText(Node));
+}
+
+void TSOAPDomConv::ConvertSoapToNativeData(void* DataP, const rtl::TTypeInfo* TypeInfo,
+                                           IXMLNode* RootNode, IXMLNode* Node, bool Translate) {
+  IntfPtr<IXMLNode> data = GetDataNode(RootNode, Node);
+  switch (TypeInfo->Kind) {
+    case rtl::tkClass: {
+      TObject** slot = static_cast<TObject**>(DataP);
+      TObject* old = *slot;
+      TObject* result = ConvertSOAPToObject(RootNode, data.get(), TypeInfo->Class(), {}, {}, slot);
+      *slot = result;
+      // The variable owned what it held; nobody else frees a replaced object.
+      if (old && old != result) delete old;
+      break;
+    }
+    case rtl::tkDynArray:
+      ConvertSoapToNativeArray(DataP, TypeInfo, RootNode, data.get(), {});
+      break;
+    case rtl::tkVariant:
+      ReadVariant(*static_cast<Variant*>(DataP), data.get());
+      break;
+    default:
+      if (Translate)
+        TTypeTranslator().CastSoapToNative(TypeInfo, GetNodeAsText(data.get()), DataP,
+                                           NodeIsNULL(data.get()));
+      break;
+  }
+}
+
+TObject* TSOAPDomConv::ConvertSOAPToObject(IXMLNode* RootNode, IXMLNode* Node, const TClass* AClass,
+                                           const UnicodeString&, const UnicodeString&,
+                                           TObject** ObjP) {
+  if (IsLiteralStyle() ? IsNilNode(Node) : NodeIsNULL(Node)) return nullptr;
+  TReaderState& st = Reader();
+  TDepthGuard depth(st.Depth);
+  TObject* current = ObjP ? *ObjP : nullptr;
+
+  UnicodeString id;
+  IntfPtr<IXMLNode> data = GetDataNode(RootNode, Node, id);
+  const bool multiRef = !id.empty() && AClass != &TSOAPAttachment::StaticClass;
+  if (multiRef && st.MultiRef.count(id))
+    // Each object has exactly one owner here, so an object cannot be shared
+    // by two references, nor contain itself.
+    throw ESOAPDomConvertError(u"Element with id \"%s\" is referenced more than once", {id});
+
+  UnicodeString typeURI, typeName;
+  const TClass* registered = nullptr;
+  if (GetElementType(data.get(), typeURI, typeName))
+    registered = RemTypeRegistry().URIToClass(typeURI, typeName);
+  if (registered && !registered->InheritsFrom(AClass)) registered = nullptr;
+
+  std::unique_ptr<TObject> made;
+  TObject* obj = current;
+  if (!current || (registered && registered != current->ClassType())) {
+    const TClass* cls = registered ? registered : AClass;
+    made.reset(cls->NewInstance());
+    if (!made)
+      throw ESOAPDomConvertError(u"Cannot create an instance of class %s", {cls->ClassName()});
+    // A replacement starts with the empty instance options, as an object
+    // made without its class's constructor would.
+    if (current)
+      if (auto* r = rtl::ObjectAs<TRemotable>(made.get())) r->SetSerializationOptions({});
+    obj = made.get();
+  }
+  if (multiRef) st.MultiRef[id] = obj;
+  try {
+    LoadObject(obj, RootNode, data.get());
+  } catch (...) {
+    if (multiRef) st.MultiRef.erase(id);
+    throw;
+  }
+  made.release();
+  return obj;
+}
+
+void TSOAPDomConv::LoadObject(TObject* Instance, IXMLNode* RootNode, IXMLNode* Node) {
+  if (auto* r = rtl::ObjectAs<TRemotable>(Instance))
+    r->SOAPToObject(RootNode, Node, this);
+  else
+    InitObjectFromSOAP(Instance, RootNode, Node);
+}
+
+void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXMLNode* Node) {
+  const TClass* cls = Instance->ClassType();
+  const TReaderState::TClassInfo& info = Reader().ClassInfo(cls);
+  TSerializationOptions options = info.Options;
+  if (auto* r = rtl::ObjectAs<TRemotable>(Instance)) options = options | r->SerializationOptions();
+
+  IntfPtr<IXMLNode> node(Node);
+  if (options.Contains(xoHolderClass) &&
+      !(options.Contains(xoInlineArrays) && !options.Contains(xoLiteralParam))) {
+    node = Node->GetParentNode();
+    if (!node) return;
+  }
+  const std::vector<const rtl::TPropInfo*>& props = info.Props;
+  if (props.empty()) return;
+  if (options.Contains(xoSimpleTypeWrapper) && props.size() == 1) {
+    SetObjectPropFromText(Instance, props[0], GetNodeAsText(node.get()));
+    return;
+  }
+
+  IntfPtr<IXMLNodeList> kids = node->GetChildNodes();
+  const std::size_t n = static_cast<std::size_t>(kids->GetCount());
+  std::vector<IntfPtr<IXMLNode>> children(n);
+  std::vector<UnicodeString> names(n);
+  std::vector<bool> isElem(n), used(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    children[i] = kids->Get(static_cast<std::int32_t>(i));
+    isElem[i] = IsElement(children[i].get());
+    if (isElem[i]) names[i] = children[i]->GetLocalName();
+  }
+  const UnicodeString className(cls->ClassName());
+  auto notReceived = [&](const rtl::TPropInfo* prop) {
+    if (!(prop->Flags() & rtl::IS_OPTN) && OnMemberDataNotReceived)
+      OnMemberDataNotReceived(className, UnicodeString(prop->Name));
+  };
+
+  for (std::size_t p = 0; p < props.size(); ++p) {
+    const rtl::TPropInfo* prop = props[p];
+    const std::int32_t flags = prop->Flags();
+    const rtl::TTypeInfo* type = prop->PropType;
+    if (!type) continue;
+    if (flags & rtl::IS_TEXT) {
+      SetObjectPropFromText(Instance, prop, GetNodeAsText(node.get()));
+      if (n == 1) used[0] = true;
+      continue;
+    }
+    const UnicodeString& extName = info.ExtNames[p];
+    const UnicodeString& attrNs = info.AttrNamespaces[p];
+
+    const bool xsClass =
+        type->Kind == rtl::tkClass && type->Class()->InheritsFrom(&TRemotableXS::StaticClass);
+    if (((flags & rtl::IS_ATTR) || prop->StoredConstFalse) &&
+        (IsScalarKind(type->Kind) || xsClass)) {
+      UnicodeString value;
+      bool found = Attr(node.get(), extName, value);
+      if (!found && !attrNs.empty()) found = AttrNS(node.get(), extName, attrNs, value);
+      if (!found && (flags & rtl::IS_QUAL)) {
+        IntfPtr<IXMLNodeList> attrs = node->GetAttributeNodes();
+        for (std::int32_t i = 0; i < attrs->GetCount() && !found; ++i) {
+          IntfPtr<IXMLNode> a = attrs->Get(i);
+          if (xml::IsPrefixed(a->GetNodeName()) && a->GetLocalName() == extName) {
+            value = a->GetNodeValue().ToString();
+            found = true;
+          }
+        }
+      }
+      if (!found) {
+        notReceived(prop);
+      } else if (xsClass) {
+        auto* held = rtl::ObjectAs<TRemotableXS>(PropObject(Instance, prop));
+        if (!held) {
+          held = rtl::ObjectAs<TRemotableXS>(type->Class()->NewInstance());
+          if (!held) continue;
+          ReplacePropObject(Instance, prop, held);
+        }
+        held->XSToNative(value);
+      } else {
+        SetObjectPropFromText(Instance, prop, value);
+      }
+      continue;
+    }
+
+    std::size_t at = n;
+    for (std::size_t i = 0; i < n; ++i)
+      if (isElem[i] && !used[i] && names[i] == extName) {
+        at = i;
+        break;
+      }
+    if (at == n) {
+      notReceived(prop);
+      continue;
+    }
+    used[at] = true;
+    IXMLNode* child = children[at].get();
+    switch (type->Kind) {
+      case rtl::tkClass: {
+        TObject* obj = ConvertSOAPToObject(RootNode, child, type->Class(), {}, {}, nullptr);
+        if (obj) ReplacePropObject(Instance, prop, obj);
+        break;
+      }
+      case rtl::tkDynArray: {
+        if (!IsLiteralStyle() && NodeIsNULL(child)) break;
+        void* field = prop->FieldAddress(Instance);
+        if (options.Contains(xoInlineArrays) || (flags & rtl::IS_UNBD)) {
+          std::vector<IntfPtr<IXMLNode>> items;
+          for (std::size_t j = at; j < n; ++j) {
+            if (!isElem[j]) continue;
+            if (names[j] != extName) break;
+            if (j != at && used[j]) continue;
+            used[j] = true;
+            items.push_back(children[j]);
+          }
+          if (!DynData(type) || !DynData(type)->ElType)
+            throw ESOAPDomConvertError(u"Element of Array type %s has no RTTI", {type->Name});
+          TDepthGuard depth(Reader().Depth);
+          ReadArrayItems(field, type, RootNode, items);
+        } else {
+          ConvertSoapToNativeArray(field, type, RootNode, GetDataNode(RootNode, child).get(), {});
+        }
+        break;
+      }
+      case rtl::tkVariant:
+        ReadVariant(*static_cast<Variant*>(prop->FieldAddress(Instance)), child);
+        break;
+      default: {
+        IntfPtr<IXMLNode> data = GetDataNode(RootNode, child);
+        const UnicodeString text =
+            NodeIsNULL(data.get()) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data.get());
+        SetObjectPropFromText(Instance, prop, text);
+        break;
+      }
+    }
+  }
+
+  if (OnUnhandledNode)
+    for (std::size_t i = 0; i < n; ++i)
+      if (!used[i]) OnUnhandledNode(className, children[i]->GetXML());
+}
+
+void TSOAPDomConv::SetObjectPropFromText(TObject* Instance, const rtl::TPropInfo* PropInfo,
+                                         const UnicodeString& Text) {
+  const rtl::TTypeInfo* type = PropInfo->PropType;
+  auto setOrd = [&](std::int64_t v) {
+    if (PropInfo->SetOrd)
+      PropInfo->SetOrd(Instance, v);
+    else
+      WriteOrdinal(PropInfo->FieldAddress(Instance), type, v);
+  };
+  switch (type->Kind) {
+    case rtl::tkInteger:
+      setOrd(SoapTextToOrdinal(type, Text));
+      break;
+    case rtl::tkChar:
+      if (!Text.empty()) setOrd(Text[0] & 0xFF);
+      break;
+    case rtl::tkWChar:
+      if (!Text.empty()) setOrd(Text[0]);
+      break;
+    case rtl::tkEnumeration:
+      setOrd(SoapTextToEnum(type, Text));
+      break;
+    case rtl::tkFloat: {
+      const long double v = SoapTextToFloat(type, rtl::Trim(Text));
+      if (PropInfo->FieldAddress)
+        WriteFloat(PropInfo->FieldAddress(Instance), type, v);
+      else if (PropInfo->SetFloat)
+        PropInfo->SetFloat(Instance, static_cast<double>(v));
+      break;
+    }
+    case rtl::tkString:
+    case rtl::tkLString:
+      TTypeTranslator().CastSoapToNative(type, Text, PropInfo->FieldAddress(Instance), false);
+      break;
+    case rtl::tkWString:
+    case rtl::tkUString:
+      if (PropInfo->SetStr)
+        PropInfo->SetStr(Instance, Text);
+      else
+        *static_cast<UnicodeString*>(PropInfo->FieldAddress(Instance)) = Text;
+      break;
+    case rtl::tkInt64: {
+      const std::int64_t v = SoapTextToInt64(type, Text);
+      if (PropInfo->SetOrd)
+        PropInfo->SetOrd(Instance, v);
+      else
+        *static_cast<std::int64_t*>(PropInfo->FieldAddress(Instance)) = v;
+      break;
+    }
+    case rtl::tkClass: {
+      if (!type->Class()->InheritsFrom(&TRemotableXS::StaticClass)) break;
+      auto* held = rtl::ObjectAs<TRemotableXS>(PropObject(Instance, PropInfo));
+      if (!held) {
+        held = rtl::ObjectAs<TRemotableXS>(type->Class()->NewInstance());
+        if (!held) break;
+        ReplacePropObject(Instance, PropInfo, held);
+      }
+      held->XSToNative(Text);
+      break;
+    }
+    case rtl::tkDynArray: {
+      const rtl::TDynArrayTypeData* dyn = DynData(type);
+      if (dyn && IsByteType(dyn->ElType)) {
+        StoreBytes(PropInfo->FieldAddress(Instance), type, DecodeBase64(Text));
+        break;
+      }
+      throw ESOAPDomConvertError(
+          kNoTextForm, {Format(u"%s:(%s) ", {soap::TypeKindName(type->Kind), type->Name})});
+    }
+    default:
+      throw ESOAPDomConvertError(kNoTextForm, {soap::TypeKindName(type->Kind)});
+  }
+}
+
+// ---- Arrays -------------------------------------------------------------------------
+
+void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* TypeInfo,
+                                            IXMLNode* RootNode, IXMLNode* Node,
+                                            const UnicodeString& Name) {
+  const rtl::TDynArrayTypeData* dyn = DynData(TypeInfo);
+  if (!dyn || !dyn->ElType)
+    throw ESOAPDomConvertError(u"Element of Array type %s has no RTTI", {TypeInfo->Name});
+  TDepthGuard depth(Reader().Depth);
+  if (IsByteType(dyn->ElType)) {
+    StoreBytes(DataP, TypeInfo, DecodeBase64(Node->GetText()));
+    return;
+  }
+  std::vector<IntfPtr<IXMLNode>> items;
+  IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
+  const std::int32_t n = kids->GetCount();
+  for (std::int32_t i = 0; i < n; ++i) {
+    IntfPtr<IXMLNode> k = kids->Get(i);
+    if (IsElement(k.get()) && (Name.empty() || k->GetLocalName() == Name))
+      items.push_back(std::move(k));
+  }
+  if (!IsLiteralStyle() && DynData(dyn->ElType)) {
+    std::size_t levels = 1;
+    for (const rtl::TTypeInfo* t = dyn->ElType; DynData(t) && DynData(t)->ElType;
+         t = DynData(t)->ElType)
+      ++levels;
+    UnicodeString arrayType;
+    if (AttrNS(Node, u"arrayType", SOAPEncodingNamespaces[0], arrayType) ||
+        AttrNS(Node, u"arrayType", SOAPEncodingNamespaces[1], arrayType)) {
+      const std::vector<std::size_t> dims = ParseArrayDims(arrayType);
+      if (dims.size() > 1 && dims.size() <= levels) {
+        std::size_t total = 1;
+        for (std::size_t d : dims) {
+          if (d > items.size() || (d != 0 && total > items.size() / d)) {
+            total = items.size() + 1;  // more than there are items
+            break;
+          }
+          total *= d;
+        }
+        // Announcing more items than there are is refused, not read short.
+        if (total > items.size())
+          throw ESOAPDomConvertError(
+              u"Array dimensions %s announce more items than the element holds (%d)",
+              {arrayType, static_cast<long long>(items.size())});
+        ReadRectangular(DataP, TypeInfo, RootNode, dims, 0, items, 0);
+        return;
+      }
+    }
+  }
+  ReadArrayItems(DataP, TypeInfo, RootNode, items);
+}
+
+void TSOAPDomConv::ReadArrayItems(void* DataP, const rtl::TTypeInfo* TypeInfo, IXMLNode* RootNode,
+                                  const std::vector<IntfPtr<IXMLNode>>& Items) {
+  const rtl::TDynArrayTypeData* dyn = TypeInfo->DynArray();
+  ResizeArray(DataP, TypeInfo, Items.size());
+  for (std::size_t i = 0; i < Items.size(); ++i)
+    ReadArrayEntry(dyn->Element(DataP, i), dyn->ElType, RootNode, Items[i].get());
+}
+
+void TSOAPDomConv::ReadArrayEntry(void* Entry, const rtl::TTypeInfo* ElType, IXMLNode* RootNode,
+                                  IXMLNode* Item) {
+  switch (ElType->Kind) {
+    case rtl::tkClass: {
+      TObject** slot = static_cast<TObject**>(Entry);
+      TObject* old = *slot;
+      TObject* result = ConvertSOAPToObject(RootNode, Item, ElType->Class(), {}, {}, slot);
+      *slot = result;
+      if (old && old != result) delete old;
+      break;
+    }
+    case rtl::tkVariant:
+      ReadVariant(*static_cast<Variant*>(Entry), Item);
+      break;
+    case rtl::tkDynArray:
+      ConvertSoapToNativeArray(Entry, ElType, RootNode, GetDataNode(RootNode, Item).get(), {});
+      break;
+    default:
+      TTypeTranslator().CastSoapToNative(ElType, Item->GetText(), Entry, false);
+      break;
+  }
+}
+
+void TSOAPDomConv::ReadRectangular(void* DataP, const rtl::TTypeInfo* TypeInfo, IXMLNode* RootNode,
+                                   const std::vector<std::size_t>& Dims, std::size_t Level,
+                                   const std::vector<IntfPtr<IXMLNode>>& Items, std::size_t First) {
+  const rtl::TDynArrayTypeData* dyn = TypeInfo->DynArray();
+  ResizeArray(DataP, TypeInfo, Dims[Level]);
+  std::size_t stride = 1;
+  for (std::size_t l = Level + 1; l < Dims.size(); ++l) stride *= Dims[l];
+  for (std::size_t i = 0; i < Dims[Level]; ++i) {
+    void* entry = dyn->Element(DataP, i);
+    if (Level + 1 < Dims.size())
+      ReadRectangular(entry, dyn->ElType, RootNode, Dims, Level + 1, Items, First + i * stride);
+    else
+      ReadArrayEntry(entry, dyn->ElType, RootNode, Items[First + i].get());
+  }
 }
 
 }  // namespace delvan::soap

@@ -1,0 +1,184 @@
+// Reading the lookup's response, bytes to records: the typical answer, and
+// answers of N = 10, 1 000 and 100 000 activities. Reading is linear in N:
+// the time per activity (items per second, and the O(N) fit) stays within a
+// small factor across the range. The counter peak_x_size is the peak of the
+// memory allocated while one response is read (document, node wrappers and
+// the records made), as a multiple of the response's size in bytes.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <stdexcept>
+
+#include "lookup/LibraryInit.h"
+#include "rtl/Stream.h"
+#include "service/RgWsPublic.h"
+#include "service/ServiceConstants.h"
+#include "soap/IntfInfo.h"
+#include "soap/OPToSOAPDomConv.h"
+
+// ---- Allocation accounting: current and peak bytes of operator new ----------------
+
+namespace {
+std::atomic<std::int64_t> gCurrent{0};
+std::atomic<std::int64_t> gPeak{0};
+
+void* Allocate(std::size_t n) {
+  void* p = std::malloc(n ? n : 1);
+  if (!p) throw std::bad_alloc();
+  const std::int64_t now = gCurrent.fetch_add(static_cast<std::int64_t>(malloc_usable_size(p))) +
+                           static_cast<std::int64_t>(malloc_usable_size(p));
+  std::int64_t peak = gPeak.load();
+  while (now > peak && !gPeak.compare_exchange_weak(peak, now)) {
+  }
+  return p;
+}
+
+void Release(void* p) noexcept {
+  if (!p) return;
+  gCurrent.fetch_sub(static_cast<std::int64_t>(malloc_usable_size(p)));
+  std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t n) { return Allocate(n); }
+void* operator new[](std::size_t n) { return Allocate(n); }
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete(void* p, std::size_t) noexcept { Release(p); }
+void operator delete[](void* p, std::size_t) noexcept { Release(p); }
+
+namespace {
+
+using namespace delvan;
+using namespace delvan::service;
+using namespace delvan::soap;
+
+std::string Utf8(UnicodeStringView text) {
+  std::string out;
+  for (char16_t c : text) out.push_back(static_cast<char>(c));  // the namespace is ASCII
+  return out;
+}
+
+std::string TypicalResponse() {
+  std::string dir = __FILE__;
+  dir.erase(dir.find_last_of('/') + 1);
+  std::ifstream in(dir + "../tests/fixtures/service/typical_response.xml", std::ios::binary);
+  if (!in) throw std::runtime_error("missing fixture typical_response.xml");
+  std::ostringstream s;
+  s << in.rdbuf();
+  std::string xml = s.str();
+  const std::string placeholder = "@SERVICE_NAMESPACE@";
+  if (auto at = xml.find(placeholder); at != std::string::npos)
+    xml.replace(at, placeholder.size(), Utf8(ServiceNamespace));
+  return xml;
+}
+
+// An answer like the typical one with n activities of four fields each.
+std::string ResponseWith(std::int64_t n) {
+  std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><env:Envelope "
+      "xmlns:env=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:srvc=\"" +
+      Utf8(ServiceNamespace) +
+      "\"><env:Body><srvc:rgWsPublicAfmMethodResponse><RgWsPublicBasicRt_out><srvc:afm>094019245"
+      "</srvc:afm></RgWsPublicBasicRt_out><arrayOfRgWsPublicFirmActRt_out>";
+  for (std::int64_t i = 0; i < n; ++i)
+    xml +=
+        "<srvc:RgWsPublicFirmActRtUser><srvc:firmActDescr>WHOLESALE TRADE</srvc:firmActDescr>"
+        "<srvc:firmActKind>1</srvc:firmActKind><srvc:firmActKindDescr>MAIN"
+        "</srvc:firmActKindDescr><srvc:firmActCode>46190000</srvc:firmActCode>"
+        "</srvc:RgWsPublicFirmActRtUser>";
+  xml +=
+      "</arrayOfRgWsPublicFirmActRt_out><pCallSeqId_out>123456789</pCallSeqId_out>"
+      "<pErrorRec_out><srvc:errorDescr/><srvc:errorCode/></pErrorRec_out>"
+      "</srvc:rgWsPublicAfmMethodResponse></env:Body></env:Envelope>";
+  return xml;
+}
+
+// One call's worth of reading: the caller's variables, filled and freed.
+std::size_t ReadOnce(TOPToSoapDomConvert& conv, const TIntfMetaData& md, const TIntfMethEntry& meth,
+                     const std::string& xml) {
+  auto* input = new RgWsPublicInputRtUser();
+  auto* basic = new RgWsPublicBasicRtUser();
+  RgWsPublicFirmActRtUserArray acts;
+  auto* seq = new TXSDecimal();
+  auto* err = new GenWsErrorRtUser();
+  TInvContext ctx;
+  ctx.SetMethodInfo(meth.Params.size());
+  ctx.SetParamPointer(0, &input);
+  ctx.SetParamPointer(1, &basic);
+  ctx.SetParamPointer(2, &acts);
+  ctx.SetParamPointer(3, &seq);
+  ctx.SetParamPointer(4, &err);
+  TMemoryStream stream(xml);
+  conv.ProcessResponse(stream, md, meth, &ctx, nullptr);
+  const std::size_t n = acts.size();
+  FreeActivities(acts);
+  delete input;
+  delete basic;
+  delete seq;
+  delete err;
+  return n;
+}
+
+struct Reader {
+  Reader() : conv(new TOPToSoapDomConvert()), keep(conv) {
+    conv->SetOptions(conv->Options() | TSOAPConvertOptions{soLiteralParams});
+    md = GetIntfMetaData(&TypeInfo_RgWsPublic);
+    for (const TIntfMethEntry& m : md.MDA)
+      if (m.Name == u"rgWsPublicAfmMethod") meth = m;
+  }
+  TOPToSoapDomConvert* conv;
+  IntfPtr<IOPConvert> keep;
+  TIntfMetaData md;
+  TIntfMethEntry meth;
+};
+
+void Run(benchmark::State& state, const std::string& xml, std::int64_t items) {
+  Reader reader;
+  double worst = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    const std::int64_t base = gCurrent.load();
+    gPeak.store(base);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(ReadOnce(*reader.conv, reader.md, reader.meth, xml));
+    state.PauseTiming();
+    worst =
+        std::max(worst, static_cast<double>(gPeak.load() - base) / static_cast<double>(xml.size()));
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * items);
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(xml.size()));
+  state.counters["response_bytes"] = static_cast<double>(xml.size());
+  state.counters["peak_x_size"] = worst;
+}
+
+void BM_TypicalResponse(benchmark::State& state) { Run(state, TypicalResponse(), 1); }
+BENCHMARK(BM_TypicalResponse)->Unit(benchmark::kMicrosecond);
+
+void BM_ResponseWithActivities(benchmark::State& state) {
+  Run(state, ResponseWith(state.range(0)), state.range(0));
+  state.SetComplexityN(state.range(0));
+}
+BENCHMARK(BM_ResponseWithActivities)
+    ->Arg(10)
+    ->Arg(1000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  delvan::InitializeLibrary();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  delvan::FinalizeLibrary();
+  return 0;
+}
