@@ -4,10 +4,13 @@
 
 #include <thread>
 
+#include "HttpTestSupport.h"
+#include "RegistryMock.h"
 #include "TestSupport.h"
 #include "delvan.h"
 #include "lookup/FailureText.h"
 #include "platform/CodePageTestSeam.h"
+#include "platform/HttpClientTestSeam.h"
 #include "service/CredentialsHeader.h"
 
 namespace delvan::lookup {
@@ -41,14 +44,24 @@ TEST(FailureText, SentenceThenMessageInTheAnsiCodePage) {
   }
 }
 
+// The service host goes to a closed loopback port: every lookup fails at
+// once, and no name is looked up outside the machine.
+struct EndpointClosed {
+  platform::testing::ScopedHttpClientTestSeam seam;
+  EndpointClosed() {
+    platform::testing::RouteToLoopback(registrymock::RegistryMock::ServiceHost(), 443,
+                                       test::ClosedPort());
+  }
+};
+
 std::string Call(const char* a, const char* b, const char* u, const char* p) {
   return RunWSOrvDLL(a, b, u, p);
 }
 
 TEST(RunWSOrvDLL, EveryFailureBecomesTheFailureText) {
+  EndpointClosed closed;
   ScopedACP acp(platform::CP_GREEK);
-  // The default endpoint is not reachable from the tests: every call ends in
-  // the same failure, whatever its arguments.
+  // Every call ends in the same failure, whatever its arguments.
   const std::string first = Call("012345678", "094019245", "user", "secret");
   EXPECT_TRUE(first.starts_with(FailureSentence)) << first;
   EXPECT_GT(first.size(), FailureSentence.size());
@@ -57,6 +70,7 @@ TEST(RunWSOrvDLL, EveryFailureBecomesTheFailureText) {
 }
 
 TEST(RunWSOrvDLL, StoresTheCredentialsAsUtf8Bytes) {
+  EndpointClosed closed;
   Call("1", "2", "us\xCE\xB1r", "p\xFF&<");
   ASSERT_NE(service::crheader, nullptr);
   EXPECT_EQ(service::crheader->FUsername, AnsiString("us\xCE\xB1r", platform::CP_UTF8));
@@ -68,6 +82,7 @@ TEST(RunWSOrvDLL, StoresTheCredentialsAsUtf8Bytes) {
 }
 
 TEST(RunWSOrvDLL, TextStaysValidPerThreadUntilItsNextCall) {
+  EndpointClosed closed;
   const char* first = RunWSOrvDLL("1", "2", "u", "p");
   std::string copy = first;
   std::string other;
