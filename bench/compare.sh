@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Side-by-side comparison of the in-process lookup: Delvan, a gSOAP client
-# generated from tests/interop/RgWsPublic.wsdl, Python zeep and PHP's
-# SoapClient, with a bare expat parse of the same response as the floor.
-# Every client builds the same request (same values, same Security block)
-# and reads the same canned responses (the typical answer and answers of N
-# activities). Prints one table: median time per lookup, the ratio to
-# Delvan, peak resident memory; then Delvan's scaling from 1 000 to
-# 100 000 activities.
+# Side-by-side comparison of the lookup: Delvan, a gSOAP client generated
+# from tests/interop/RgWsPublic.wsdl, Python zeep and PHP's SoapClient.
+# In process, every client builds the same request (same values, same
+# Security block) and reads the same canned responses (the typical answer
+# and answers of N activities), with a bare expat parse of the same response
+# as the floor. End to end, each calls the mock registry service over
+# loopback HTTPS with a new connection per lookup, trusting the system's
+# authorities and the mock's; the floor is a bare libcurl POST of the same
+# bytes under the library's connection policy (bench_lookup). Prints one
+# table: median time per lookup, the ratio to Delvan, peak resident memory;
+# then Delvan's scaling from 1 000 to 100 000 activities.
 #
 # Run by hand on a quiet machine, from the repository root, after
 # scripts/setup.sh:
@@ -26,10 +29,14 @@ ns=${ns:-http://rgws.registry.example/RgWsPublic}
 
 echo "== building (release preset, peers)" >&2
 cmake --preset release >/dev/null
-cmake --build --preset release --target peer_delvan bench_response >/dev/null
+cmake --build --preset release --target peer_delvan bench_response bench_lookup registry-mock \
+  >/dev/null
 tests/interop/generate_gsoap.sh "$work/gsoap" "$ns" >/dev/null
 g++ -O2 -std=c++17 -w -I"$work/gsoap" -o "$work/peer_gsoap" bench/peers/gsoap_peer.cpp \
   "$work/gsoap/soapC.cpp" "$work/gsoap/soapRgWsPublicPortBindingProxy.cpp" -lgsoap++
+g++ -O2 -std=c++17 -w -DWITH_OPENSSL -I"$work/gsoap" -o "$work/peer_gsoap_tls" \
+  bench/peers/gsoap_peer.cpp "$work/gsoap/soapC.cpp" \
+  "$work/gsoap/soapRgWsPublicPortBindingProxy.cpp" -lgsoapssl++ -lssl -lcrypto -lz
 gcc -O2 -o "$work/peer_expat" bench/peers/expat_peer.c -lexpat
 $py bench/peers/make_responses.py "$work/responses" "$ns" 100 1000 10000 100000
 
@@ -76,6 +83,65 @@ for size in "${sizes[@]}"; do
     fi
   done
 done
+
+# ---- End to end over loopback HTTPS ----------------------------------------------------
+echo "== end to end" >&2
+e2e_reps=$(((reps + 1) / 2))
+build/release/bench/bench_lookup --benchmark_repetitions=$e2e_reps \
+  --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/lookup.json" 2>/dev/null ||
+  true
+mkfifo "$work/mock.in"
+build/release/tools/registry-mock/registry-mock --until-eof <"$work/mock.in" >"$work/mock.out" 2>&1 &
+mock=$!
+exec 7>"$work/mock.in"
+for _ in $(seq 50); do grep -q '^authority=' "$work/mock.out" 2>/dev/null && break; sleep 0.1; done
+url=$(sed -n 's/^url=//p' "$work/mock.out")
+cat /etc/ssl/certs/ca-certificates.crt "$(sed -n 's/^authority=//p' "$work/mock.out")" \
+  >"$work/authorities.pem"
+run gsoap e2e "$work/peer_gsoap_tls" "$url" "$work/authorities.pem" "$reps"
+run zeep e2e $py bench/peers/zeep_peer.py "$work/gsoap/RgWsPublic.wsdl" "$url" \
+  "$work/authorities.pem" "$reps"
+run php e2e php bench/peers/php_peer.php "$work/gsoap/RgWsPublic.wsdl" "$url" \
+  "$work/authorities.pem" "$reps"
+exec 7>&-
+wait "$mock" || true
+$py - "$work/lookup.json" "$work" <<'PY'
+import json, sys
+work = sys.argv[2]
+try:
+    rows = {b['name']: b for b in json.load(open(sys.argv[1]))['benchmarks']
+            if b.get('aggregate_name') == 'median'}
+except (OSError, ValueError, KeyError):
+    rows = {}
+for name, key in (('delvan', 'BM_Lookup_median'), ('curl', 'BM_BareCurlPost_median')):
+    b = rows.get(key)
+    unit = {'ns': 1e-3, 'us': 1, 'ms': 1e3, 's': 1e6}[b['time_unit']] if b else 0
+    with open(f'{work}/{name}.e2e', 'w') as f:
+        f.write(f"{b['real_time'] * unit:.1f} - 2\n" if b else '- - failed\n')
+PY
+
+echo
+echo "End to end over loopback HTTPS: a new connection per lookup (median of runs)"
+printf '%-22s %-9s %12s %10s %12s %s\n' client size "time (us)" "x Delvan" "peak (MB)" check
+read -r dt _ _ <"$work/delvan.e2e"
+for name in delvan gsoap zeep php curl; do
+  read -r t kb n <"$work/$name.e2e"
+  label=$name
+  [[ $name == curl ]] && label="libcurl POST (floor)"
+  [[ $name == php ]] && label="PHP SoapClient"
+  [[ $name == zeep ]] && label="Python zeep"
+  check=ok
+  [[ $n != 2 ]] && check="read $n activities"
+  if [[ $t == - || $dt == - ]]; then
+    printf '%-22s %-9s %12s %10s %12s %s\n' "$label" typical "$t" - - "$check"
+  else
+    mb=-
+    [[ $kb != - ]] && mb=$(awk -v k="$kb" 'BEGIN { printf "%.1f", k / 1024 }')
+    printf '%-22s %-9s %12s %10s %12s %s\n' "$label" typical "$t" \
+      "$(awk -v a="$t" -v b="$dt" 'BEGIN { printf "%.2f", a / b }')" "$mb" "$check"
+  fi
+done
+echo "(Delvan and the libcurl floor: bench_lookup, one process with the mock; peak not taken)"
 
 echo
 echo "Delvan's response reader, 1 000 against 100 000 activities (bench_response):"

@@ -35,8 +35,8 @@ std::size_t Lookup(TOPToSoapDomConvert& conv, const TIntfMetaData& md, const TIn
   RgWsPublicFirmActRtUserArray acts;
   auto* seq = new TXSDecimal();
   auto* err = new GenWsErrorRtUser();
-  input->FafmCalledBy = u"094019245";
-  input->FafmCalledFor = u"998877665";
+  input->FafmCalledBy = u"012345678";
+  input->FafmCalledFor = u"094019245";
   seq->XSToNative(u"0");
   AFMCredentialsHeader cred;
   cred.usr(AnsiString("user", platform::CP_UTF8));

@@ -2,7 +2,10 @@
 // request serialised into a buffer and the response parsed from a buffer
 // into the generated records, as the Delvan peer does it. Built by
 // compare.sh against the code generated from tests/interop/RgWsPublic.wsdl.
+// With an https URL instead, one lookup is the whole call to that endpoint
+// (built with WITH_OPENSSL), a new connection each, trusting CA_FILE.
 //   peer_gsoap RESPONSE_FILE REPETITIONS
+//   peer_gsoap URL CA_FILE REPETITIONS
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -40,8 +43,35 @@ size_t Recv(soap* s, char* data, size_t n) {
 }
 int Close(soap*) { return SOAP_OK; }
 
+// The credentials block as the library writes it: user name upper-cased.
+char kSecurity[] =
+    "<SOAP-ENV:Security><SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
+    "<SOAP-ENV:Password>secret</SOAP-ENV:Password></SOAP-ENV:UsernameToken>"
+    "</SOAP-ENV:Security>";
+
+std::size_t Call(RgWsPublicPortBindingProxy& proxy, const char* url) {
+  std::string by = "012345678", forr = "094019245";
+  ns1__RgWsPublicInputRtUser in;
+  in.afmCalledBy = &by;
+  in.afmCalledFor = &forr;
+  ns1__RgWsPublicBasicRtUser basic;
+  ns1__RgWsPublicFirmActRtUserArray acts;
+  ns1__GenWsErrorRtUser err;
+  proxy.soap_header(kSecurity);
+  ns1__rgWsPublicAfmMethodResponse out;
+  if (proxy.rgWsPublicAfmMethod(url, nullptr, &in, &basic, &acts, "0", &err, out) != SOAP_OK) {
+    proxy.soap_stream_fault(std::cerr);
+    throw std::runtime_error("call failed");
+  }
+  std::size_t n = 0;
+  if (out._arrayOfRgWsPublicFirmActRt_USCOREout)
+    n = out._arrayOfRgWsPublicFirmActRt_USCOREout->RgWsPublicFirmActRtUser.size();
+  proxy.destroy();
+  return n;
+}
+
 std::size_t Lookup(RgWsPublicPortBindingProxy& proxy, const std::string& response) {
-  std::string by = "094019245", forr = "998877665";
+  std::string by = "012345678", forr = "094019245";
   ns1__RgWsPublicInputRtUser in;
   in.afmCalledBy = &by;
   in.afmCalledFor = &forr;
@@ -79,9 +109,42 @@ std::size_t Lookup(RgWsPublicPortBindingProxy& proxy, const std::string& respons
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s RESPONSE_FILE REPETITIONS\n", argv[0]);
+  if (argc < 3 || argc > 4) {
+    std::fprintf(stderr, "usage: %s RESPONSE_FILE REPETITIONS | URL CA_FILE REPETITIONS\n",
+                 argv[0]);
     return 2;
+  }
+  if (std::strncmp(argv[1], "https://", 8) == 0) {
+#ifdef WITH_OPENSSL
+    if (argc != 4) return 2;
+    RgWsPublicPortBindingProxy proxy(SOAP_C_UTFSTRING);
+    if (soap_ssl_client_context(proxy.soap, SOAP_SSL_DEFAULT, nullptr, nullptr, argv[2], nullptr,
+                                nullptr) != SOAP_OK) {
+      proxy.soap_stream_fault(std::cerr);
+      return 1;
+    }
+    std::vector<double> us;
+    std::size_t n = 0;
+    try {
+      for (int r = 0, reps = std::max(1, std::atoi(argv[3])); r < reps; ++r) {
+        auto t0 = std::chrono::steady_clock::now();
+        n = Call(proxy, argv[1]);
+        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
+                         .count());
+      }
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "lookup failed: %s\n", e.what());
+      return 1;
+    }
+    std::sort(us.begin(), us.end());
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    std::printf("%.1f %ld %zu\n", us[us.size() / 2], ru.ru_maxrss, n);
+    return 0;
+#else
+    std::fprintf(stderr, "built without WITH_OPENSSL\n");
+    return 2;
+#endif
   }
   std::ifstream file(argv[1], std::ios::binary);
   std::ostringstream s;
