@@ -94,7 +94,7 @@ UnicodeStringView TXNode::LocalName() const {
 }
 
 std::size_t TXNode::IndexInParent() {
-  std::vector<TXNode*>& list = FType == ATTRIBUTE_NODE ? FParent->FAttributes : FParent->FChildren;
+  TXNodeVector& list = FType == ATTRIBUTE_NODE ? FParent->FAttributes : FParent->FChildren;
   if (FIndexHint < list.size() && list[FIndexHint] == this) return FIndexHint;
   auto it = std::find(list.begin(), list.end(), this);
   FIndexHint = static_cast<std::uint32_t>(it - list.begin());
@@ -118,7 +118,7 @@ void FreeTree(TXNode* root) {
   while (!stack.empty()) {
     TXNode* n = stack.back();
     stack.pop_back();
-    for (std::vector<TXNode*>* list : {&n->FAttributes, &n->FChildren}) {
+    for (TXNodeVector* list : {&n->FAttributes, &n->FChildren}) {
       for (TXNode* c : *list) {
         if (c->FRefs.load(std::memory_order_acquire) > 0)
           c->FParent = nullptr;  // still referenced: lives on detached
@@ -132,7 +132,7 @@ void FreeTree(TXNode* root) {
 
 void Orphan(TXNode* node) {
   TXNode* parent = node->FParent;
-  std::vector<TXNode*>& list =
+  TXNodeVector& list =
       node->FType == ATTRIBUTE_NODE ? parent->FAttributes : parent->FChildren;
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(node->IndexInParent()));
   node->FParent = nullptr;
@@ -145,7 +145,7 @@ namespace {
 // again at once or holds a reference).
 void Detach(TXNode* node) {
   if (!node->FParent) return;
-  std::vector<TXNode*>& list =
+  TXNodeVector& list =
       node->FType == ATTRIBUTE_NODE ? node->FParent->FAttributes : node->FParent->FChildren;
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(node->IndexInParent()));
   node->FParent = nullptr;
@@ -847,7 +847,7 @@ void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
   if (pt != ELEMENT_NODE && pt != DOCUMENT_NODE && pt != DOCUMENT_FRAGMENT_NODE) HierarchyError();
   std::vector<TXNode*> moving;
   if (child->FType == DOCUMENT_FRAGMENT_NODE)
-    moving = child->FChildren;
+    moving.assign(child->FChildren.begin(), child->FChildren.end());
   else
     moving.push_back(child);
   std::size_t elements = 0;
@@ -975,7 +975,7 @@ void Normalize(TXNode* node) {
   while (!stack.empty()) {
     TXNode* n = stack.back();
     stack.pop_back();
-    std::vector<TXNode*>& kids = n->FChildren;
+    TXNodeVector& kids = n->FChildren;
     for (std::size_t i = 0; i < kids.size();) {
       TXNode* c = kids[i];
       if (c->FType == TEXT_NODE) {

@@ -9,8 +9,10 @@
 // parsed documents, not for trees built by hand.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,6 +70,79 @@ class TXAtom {
   TCell* FCell = nullptr;
 };
 
+class TXNode;
+
+// The child or attribute list of a node: one pointer while empty (most
+// nodes of a message are leaves), its size and capacity kept in its block.
+class TXNodeVector {
+ public:
+  using value_type = TXNode*;
+  using iterator = TXNode**;
+  using const_iterator = TXNode* const*;
+  using reverse_iterator = std::reverse_iterator<iterator>;
+  using const_reverse_iterator = std::reverse_iterator<const_iterator>;
+
+  TXNodeVector() = default;
+  TXNodeVector(const TXNodeVector&) = delete;
+  TXNodeVector& operator=(const TXNodeVector&) = delete;
+  ~TXNodeVector() { ::operator delete(FBlock); }
+
+  std::size_t size() const { return FBlock ? FBlock->Size : 0; }
+  bool empty() const { return size() == 0; }
+  iterator begin() { return data(); }
+  iterator end() { return data() + size(); }
+  const_iterator begin() const { return data(); }
+  const_iterator end() const { return data() + size(); }
+  reverse_iterator rbegin() { return reverse_iterator(end()); }
+  reverse_iterator rend() { return reverse_iterator(begin()); }
+  const_reverse_iterator rbegin() const { return const_reverse_iterator(end()); }
+  const_reverse_iterator rend() const { return const_reverse_iterator(begin()); }
+  TXNode*& operator[](std::size_t i) { return data()[i]; }
+  TXNode* operator[](std::size_t i) const { return data()[i]; }
+  TXNode* front() const { return data()[0]; }
+  TXNode* back() const { return data()[size() - 1]; }
+
+  void push_back(TXNode* node) { insert(end(), node); }
+  iterator insert(const_iterator pos, TXNode* node) {
+    const std::size_t at = static_cast<std::size_t>(pos - data());
+    const std::size_t n = size();
+    if (!FBlock || n == FBlock->Capacity) Grow(n ? 2 * n : 2);
+    TXNode** d = data();
+    for (std::size_t i = n; i > at; --i) d[i] = d[i - 1];
+    d[at] = node;
+    ++FBlock->Size;
+    return d + at;
+  }
+  iterator erase(const_iterator pos) {
+    const std::size_t at = static_cast<std::size_t>(pos - data());
+    TXNode** d = data();
+    const std::size_t n = size();
+    for (std::size_t i = at; i + 1 < n; ++i) d[i] = d[i + 1];
+    --FBlock->Size;
+    return d + at;
+  }
+
+ private:
+  struct THeader {
+    std::uint32_t Size;
+    std::uint32_t Capacity;
+  };
+  TXNode** data() const {
+    return FBlock ? reinterpret_cast<TXNode**>(FBlock + 1) : nullptr;
+  }
+  void Grow(std::size_t capacity) {
+    auto* block = static_cast<THeader*>(
+        ::operator new(sizeof(THeader) + capacity * sizeof(TXNode*)));
+    block->Size = FBlock ? FBlock->Size : 0;
+    block->Capacity = static_cast<std::uint32_t>(capacity);
+    if (FBlock)
+      std::copy(data(), data() + FBlock->Size, reinterpret_cast<TXNode**>(block + 1));
+    ::operator delete(FBlock);
+    FBlock = block;
+  }
+  THeader* FBlock = nullptr;
+};
+
 // The data and tree links every node has, apart from its interfaces.
 class TXNode {
  public:
@@ -100,8 +175,8 @@ class TXNode {
   TXAtom FNamespaceURI;              // empty: no namespace
   UnicodeString FValue;              // character data, attribute value, PI data
   TXNode* FParent = nullptr;         // parent; owner element for an attribute
-  std::vector<TXNode*> FChildren;    // owned
-  std::vector<TXNode*> FAttributes;  // owned, in the order set or parsed
+  TXNodeVector FChildren;            // owned
+  TXNodeVector FAttributes;          // owned, in the order set or parsed
   TXNode* FDoc;                      // the owner document node (itself for a document)
   std::atomic<std::int32_t> FRefs{0};
   std::uint32_t FColon;              // first colon of FName, npos when none
