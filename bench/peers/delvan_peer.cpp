@@ -95,8 +95,9 @@ int main(int argc, char** argv) {
       for (int r = 0; r < reps; ++r) {
         auto t0 = std::chrono::steady_clock::now();
         sink = Lookup(*conv, md, meth, index, response);
-        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
-                         .count());
+        us.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
+                .count());
       }
       std::sort(us.begin(), us.end());
       rusage ru{};

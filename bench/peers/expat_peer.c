@@ -43,7 +43,8 @@ int main(int argc, char** argv) {
     XML_SetUserData(p, &count);
     XML_SetElementHandler(p, Start, End);
     XML_SetCharacterDataHandler(p, Text);
-    if (XML_Parse(p, data, (int)size, 1) != XML_STATUS_OK) return fprintf(stderr, "parse error\n"), 1;
+    if (XML_Parse(p, data, (int)size, 1) != XML_STATUS_OK)
+      return fprintf(stderr, "parse error\n"), 1;
     XML_ParserFree(p);
     clock_gettime(CLOCK_MONOTONIC, &t1);
     us[r] = (double)(t1.tv_sec - t0.tv_sec) * 1e6 + (double)(t1.tv_nsec - t0.tv_nsec) / 1e3;

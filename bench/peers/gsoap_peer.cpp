@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -88,8 +88,8 @@ std::size_t Lookup(RgWsPublicPortBindingProxy& proxy, const std::string& respons
   auto* buffers = static_cast<TBuffers*>(proxy.soap->user);
   buffers->sent.clear();
   buffers->at = 0;
-  if (proxy.send_rgWsPublicAfmMethod("http://localhost/", nullptr, &in, &basic, &acts, "0", &err) != SOAP_OK)
-  {
+  if (proxy.send_rgWsPublicAfmMethod("http://localhost/", nullptr, &in, &basic, &acts, "0", &err) !=
+      SOAP_OK) {
     proxy.soap_stream_fault(std::cerr);
     throw std::runtime_error("send failed");
   }
@@ -129,8 +129,9 @@ int main(int argc, char** argv) {
       for (int r = 0, reps = std::max(1, std::atoi(argv[3])); r < reps; ++r) {
         auto t0 = std::chrono::steady_clock::now();
         n = Call(proxy, argv[1]);
-        us.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
-                         .count());
+        us.push_back(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
+                .count());
       }
     } catch (const std::exception& e) {
       std::fprintf(stderr, "lookup failed: %s\n", e.what());

@@ -431,7 +431,8 @@ TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {
 // Parsed and built nodes of one name share its text; a memory stream is
 // parsed where it lies, from its position on.
 TEST_F(ExpatDom, SharedNamesAndInPlaceStreams) {
-  TMemoryStream in(std::string_view("junk<p:r xmlns:p=\"urn:p\"><p:i a=\"1\"/><p:i a=\"2\"/></p:r>"));
+  TMemoryStream in(
+      std::string_view("junk<p:r xmlns:p=\"urn:p\"><p:i a=\"1\"/><p:i a=\"2\"/></p:r>"));
   in.SetPosition(4);
   IntfPtr<IDOMDocument> doc = NewDoc();
   ASSERT_TRUE(QueryIntf<IDOMPersist>(doc)->loadFromStream(in));

@@ -628,7 +628,8 @@ TEST(Writer, RegistryAnswersPerClassAndPerMessage) {
     // Each derived item declares the prefix of its type for itself.
     auto derived = [](const std::string& prefix) {
       return "<it xmlns=\"urn:items\" xsi:type=\"" + prefix +
-             ":TDerived\"><tag xmlns=\"urn:writer\"></tag><extra xmlns=\"urn:writer\">7</extra></it>";
+             ":TDerived\"><tag xmlns=\"urn:writer\"></tag><extra "
+             "xmlns=\"urn:writer\">7</extra></it>";
     };
     EXPECT_EQ(out, "<v xmlns=\"\">" + base + derived("NS1") + base + derived("NS2") + "</v>");
     for (TBase* b : items) delete b;

@@ -132,8 +132,7 @@ void FreeTree(TXNode* root) {
 
 void Orphan(TXNode* node) {
   TXNode* parent = node->FParent;
-  TXNodeVector& list =
-      node->FType == ATTRIBUTE_NODE ? parent->FAttributes : parent->FChildren;
+  TXNodeVector& list = node->FType == ATTRIBUTE_NODE ? parent->FAttributes : parent->FChildren;
   list.erase(list.begin() + static_cast<std::ptrdiff_t>(node->IndexInParent()));
   node->FParent = nullptr;
   if (node->FRefs.load(std::memory_order_acquire) == 0) FreeTree(node);
@@ -1018,8 +1017,7 @@ TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI) {
   return n;
 }
 
-TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI,
-                     UnicodeString value) {
+TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI, UnicodeString value) {
   auto* n = new TXAttr(doc);
   // A declaration made without namespace is still one, as a parsed one is.
   if (namespaceURI.empty() && IsDeclarationName(qualifiedName)) namespaceURI = XMLNSAtom();

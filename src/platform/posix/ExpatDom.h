@@ -127,16 +127,13 @@ class TXNodeVector {
     std::uint32_t Size;
     std::uint32_t Capacity;
   };
-  TXNode** data() const {
-    return FBlock ? reinterpret_cast<TXNode**>(FBlock + 1) : nullptr;
-  }
+  TXNode** data() const { return FBlock ? reinterpret_cast<TXNode**>(FBlock + 1) : nullptr; }
   void Grow(std::size_t capacity) {
-    auto* block = static_cast<THeader*>(
-        ::operator new(sizeof(THeader) + capacity * sizeof(TXNode*)));
+    auto* block =
+        static_cast<THeader*>(::operator new(sizeof(THeader) + capacity * sizeof(TXNode*)));
     block->Size = FBlock ? FBlock->Size : 0;
     block->Capacity = static_cast<std::uint32_t>(capacity);
-    if (FBlock)
-      std::copy(data(), data() + FBlock->Size, reinterpret_cast<TXNode**>(block + 1));
+    if (FBlock) std::copy(data(), data() + FBlock->Size, reinterpret_cast<TXNode**>(block + 1));
     ::operator delete(FBlock);
     FBlock = block;
   }
@@ -171,15 +168,15 @@ class TXNode {
   TXNode* AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView localName) const;
 
   // Laid out widest first: a parsed message holds many of these.
-  TXAtom FName;                      // qualified name; "#text" and kin for unnamed nodes
-  TXAtom FNamespaceURI;              // empty: no namespace
-  UnicodeString FValue;              // character data, attribute value, PI data
-  TXNode* FParent = nullptr;         // parent; owner element for an attribute
-  TXNodeVector FChildren;            // owned
-  TXNodeVector FAttributes;          // owned, in the order set or parsed
-  TXNode* FDoc;                      // the owner document node (itself for a document)
+  TXAtom FName;               // qualified name; "#text" and kin for unnamed nodes
+  TXAtom FNamespaceURI;       // empty: no namespace
+  UnicodeString FValue;       // character data, attribute value, PI data
+  TXNode* FParent = nullptr;  // parent; owner element for an attribute
+  TXNodeVector FChildren;     // owned
+  TXNodeVector FAttributes;   // owned, in the order set or parsed
+  TXNode* FDoc;               // the owner document node (itself for a document)
   std::atomic<std::int32_t> FRefs{0};
-  std::uint32_t FColon;              // first colon of FName, npos when none
+  std::uint32_t FColon;  // first colon of FName, npos when none
   std::uint32_t FIndexHint = 0;
   std::uint16_t FType;
 

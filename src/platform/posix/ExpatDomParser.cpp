@@ -368,8 +368,8 @@ class TTreeBuilder {
   XML_Parser FParser = nullptr;
   std::vector<TXNode*> FOpen;  // the document, then the open elements
   std::vector<TBinding> FBindings;
-  TAtoms FNames;  // element and attribute names, by their UTF-8 bytes
-  TAtoms FURIs;   // namespace URIs, likewise
+  TAtoms FNames;                     // element and attribute names, by their UTF-8 bytes
+  TAtoms FURIs;                      // namespace URIs, likewise
   std::vector<std::size_t> FScopes;  // FBindings size at each open element
   std::string FText;                 // pending character data, UTF-8
   std::string FEncoding;             // as the declaration names it
