@@ -8,6 +8,7 @@
 // lookup cannot reach the wire; the program then says so and runs nothing.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -119,7 +120,11 @@ int main(int argc, char** argv) {
       gSetup.request = sent.back();
       // The lookup verifies against the system's authorities with the mock's
       // added; the loop loads the same set for each connection.
-      gSetup.caBundle = (std::filesystem::temp_directory_path() / "lookup_bench_ca.pem").string();
+      // Named per process: runs side by side (CTest, the comparison) must not
+      // remove each other's bundle.
+      gSetup.caBundle = (std::filesystem::temp_directory_path() /
+                         ("lookup_bench_ca." + std::to_string(getpid()) + ".pem"))
+                            .string();
       {
         std::ofstream bundle(gSetup.caBundle, std::ios::binary);
         for (const std::string& file :
