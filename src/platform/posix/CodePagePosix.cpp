@@ -133,9 +133,22 @@ std::u16string DecodeUtf8(std::string_view bytes) {
   return out;
 }
 
+// The text narrowed unit by unit when it is all ASCII (the bulk of what is
+// encoded: message bodies, result texts); false, and out untouched, otherwise.
+bool NarrowAscii(std::u16string_view text, std::string& out) {
+  char16_t any = 0;
+  for (char16_t u : text) any |= u;  // one pass the compiler can widen
+  if (any >= 0x80) return false;
+  out.resize(text.size());
+  char* d = out.data();
+  for (char16_t u : text) *d++ = static_cast<char>(u);
+  return true;
+}
+
 // Two tight passes, size then bytes, written through a pointer: this
 // encodes every request body, so it must not cost more than a copy.
 std::string EncodeUtf8(std::u16string_view text) {
+  if (std::string ascii; NarrowAscii(text, ascii)) return ascii;
   const char16_t* const begin = text.data();
   const char16_t* const end = begin + text.size();
   std::size_t size = 0;
@@ -255,6 +268,7 @@ std::u16string DecodeSingleByte(const SingleByteCodePage& page, std::string_view
 }
 
 std::string EncodeSingleByte(const SingleByteCodePage& page, std::u16string_view text) {
+  if (std::string ascii; NarrowAscii(text, ascii)) return ascii;
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
