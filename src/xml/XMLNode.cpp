@@ -226,9 +226,10 @@ void TXMLNode::ChildListNotify(TNodeListOperation operation, IXMLNode* node, std
     DoNodeChange(ncInsertChild, beforeChange);
     if (!beforeChange) return;
     if (carry) {
-      IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
-      const std::int32_t count = children->get_length();
-      if (static_cast<std::uint32_t>(index) < static_cast<std::uint32_t>(count))
+      // An append (index -1, the common case) needs no child list.
+      IntfPtr<IDOMNodeList> children;
+      if (index >= 0) children = FDOMNode->get_childNodes();
+      if (children && index < children->get_length())
         FDOMNode->insertBefore(child->FDOMNode.get(), children->get_item(index).get());
       else
         FDOMNode->appendChild(child->FDOMNode.get());
@@ -401,23 +402,24 @@ void TXMLNode::Normalize() {
 
 // ---- Text and values ----------------------------------------------------------------
 
+// Both ask the first child and its sibling rather than a child list: asked
+// for every scalar element written or read, they should not build one.
 bool TXMLNode::GetIsTextElement() {
   if (GetNodeType() != ntElement) return false;
-  IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
-  return children->get_length() == 1 && children->get_item(0)->get_nodeType() == TEXT_NODE;
+  IntfPtr<IDOMNode> first = FDOMNode->get_firstChild();
+  return first && !first->get_nextSibling() && first->get_nodeType() == TEXT_NODE;
 }
 
 void TXMLNode::CheckTextNode() {
-  IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
-  const std::int32_t count = children->get_length();
-  if (count == 0) {
+  IntfPtr<IDOMNode> first = FDOMNode->get_firstChild();
+  if (!first) {
     IntfPtr<IDOMText> text = DOMDocument()->createTextNode(u"");
     FDOMNode->appendChild(text.get());
     SetChildNodes(nullptr);
     return;
   }
-  if (count == 1) {
-    std::uint16_t t = children->get_item(0)->get_nodeType();
+  if (!first->get_nextSibling()) {
+    std::uint16_t t = first->get_nodeType();
     if (t == TEXT_NODE || t == CDATA_SECTION_NODE) return;
   }
   throw EXMLDocError(u"Element \"%s\" does not contain a single text node", {GetNodeName()});
