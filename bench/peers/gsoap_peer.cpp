@@ -43,11 +43,11 @@ size_t Recv(soap* s, char* data, size_t n) {
 }
 int Close(soap*) { return SOAP_OK; }
 
-// The credentials block as the library writes it: user name upper-cased.
+// The content of the credentials block as the library writes it, user name
+// upper-cased; gSOAP writes the Security element around it.
 char kSecurity[] =
-    "<SOAP-ENV:Security><SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
-    "<SOAP-ENV:Password>secret</SOAP-ENV:Password></SOAP-ENV:UsernameToken>"
-    "</SOAP-ENV:Security>";
+    "<SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
+    "<SOAP-ENV:Password>secret</SOAP-ENV:Password></SOAP-ENV:UsernameToken>";
 
 std::size_t Call(RgWsPublicPortBindingProxy& proxy, const char* url) {
   std::string by = "012345678", forr = "094019245";
@@ -78,11 +78,10 @@ std::size_t Lookup(RgWsPublicPortBindingProxy& proxy, const std::string& respons
   ns1__RgWsPublicBasicRtUser basic;
   ns1__RgWsPublicFirmActRtUserArray acts;
   ns1__GenWsErrorRtUser err;
-  // The credentials block as the library writes it: user name upper-cased.
+  // The same content with the password of the in-process comparison.
   static char security[] =
-      "<SOAP-ENV:Security><SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
-      "<SOAP-ENV:Password>Pa&amp;ss&lt;word</SOAP-ENV:Password></SOAP-ENV:UsernameToken>"
-      "</SOAP-ENV:Security>";
+      "<SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
+      "<SOAP-ENV:Password>Pa&amp;ss&lt;word</SOAP-ENV:Password></SOAP-ENV:UsernameToken>";
   proxy.soap_header(security);
 
   auto* buffers = static_cast<TBuffers*>(proxy.soap->user);
