@@ -2,10 +2,16 @@
  * through a stdcall function pointer and writes the 8-bit text it returns,
  * as it is, to standard output (followed by a line break).
  *
- *   delvan-host [LIBRARY] AFM_CALLED_BY AFM_CALLED_FOR USERNAME PASSWORD
+ *   delvan-host [--without-com] [LIBRARY] AFM_CALLED_BY AFM_CALLED_FOR USERNAME PASSWORD
  *
- * LIBRARY defaults to Delvan.dll. The exit code is 0 for a result text, 1
- * for a failure text and 2 when the library cannot be used. */
+ * LIBRARY defaults to Delvan.dll. The library never initialises COM itself:
+ * like every host, this one does so on the calling thread before the call
+ * (--without-com leaves it out, to show the failure text the call then
+ * gives). The exit code is 0 for a result text, 1 for a failure text and 2
+ * when the library cannot be used. */
+#include <fcntl.h>
+#include <io.h>
+#include <objbase.h>
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -23,28 +29,40 @@ static const char kFailureSentence[] =
 
 int main(int argc, char** argv) {
   const char* library = "Delvan.dll";
-  int first = 1;
+  int first = 1, withCom = 1, failed;
   HMODULE module;
+  FARPROC address;
   RunWSOrvDLLFn run;
   const char* text;
   size_t len, sentence = sizeof kFailureSentence - 1;
-  if (argc == 6) {
-    library = argv[1];
+  if (argc > 1 && strcmp(argv[1], "--without-com") == 0) {
+    withCom = 0;
     first = 2;
-  } else if (argc != 5) {
-    fprintf(stderr, "usage: %s [LIBRARY] AFM_CALLED_BY AFM_CALLED_FOR USERNAME PASSWORD\n",
+  }
+  if (argc - first == 5) {
+    library = argv[first++];
+  } else if (argc - first != 4) {
+    fprintf(stderr,
+            "usage: %s [--without-com] [LIBRARY] AFM_CALLED_BY AFM_CALLED_FOR USERNAME PASSWORD\n",
             argv[0]);
     return 2;
   }
+  /* The text goes out byte for byte: no CR LF translation. */
+  _setmode(_fileno(stdout), _O_BINARY);
   module = LoadLibraryA(library);
   if (!module) {
     fprintf(stderr, "cannot load %s: error %lu\n", library, (unsigned long)GetLastError());
     return 2;
   }
-  run = (RunWSOrvDLLFn)(void*)GetProcAddress(module, "RunWSOrvDLL");
-  if (!run) {
+  address = GetProcAddress(module, "RunWSOrvDLL");
+  if (!address) {
     fprintf(stderr, "RunWSOrvDLL not found in %s\n", library);
     FreeLibrary(module);
+    return 2;
+  }
+  memcpy(&run, &address, sizeof run); /* a function pointer of the export's own type */
+  if (withCom && FAILED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED))) {
+    fprintf(stderr, "cannot initialise COM\n");
     return 2;
   }
   text = run(argv[first], argv[first + 1], argv[first + 2], argv[first + 3]);
@@ -52,6 +70,8 @@ int main(int argc, char** argv) {
   fwrite(text, 1, len, stdout);
   fputc('\n', stdout);
   fflush(stdout);
+  failed = len >= sentence && memcmp(text, kFailureSentence, sentence) == 0;
   FreeLibrary(module);
-  return len >= sentence && memcmp(text, kFailureSentence, sentence) == 0 ? 1 : 0;
+  if (withCom) CoUninitialize();
+  return failed ? 1 : 0;
 }

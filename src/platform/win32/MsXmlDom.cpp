@@ -1145,8 +1145,8 @@ class TMSDOMDocument final
       OleVariant v;
       ToOleVariant(source, v);
       VARIANT_BOOL ok = VARIANT_FALSE;
-      OleCheck(FMSDocument->load(v.get(), &ok));
-      return ok != VARIANT_FALSE;
+      const ::HRESULT code = FMSDocument->load(v.get(), &ok);
+      return Loaded(code, ok);
     });
   }
   bool loadFromStream(TStream& stream) override {
@@ -1163,8 +1163,8 @@ class TMSDOMDocument final
       p->vt = VT_UNKNOWN;
       p->punkVal = new TStreamAdapter(stream);  // the variant holds the one reference
       VARIANT_BOOL ok = VARIANT_FALSE;
-      OleCheck(FMSDocument->load(v.get(), &ok));
-      return ok != VARIANT_FALSE;
+      const ::HRESULT code = FMSDocument->load(v.get(), &ok);
+      return Loaded(code, ok);
     });
   }
   bool loadxml(const UnicodeString& value) override {
@@ -1174,8 +1174,8 @@ class TMSDOMDocument final
       if (!CheckHostile(value.data(), value.size(), error)) return Refused(std::move(error));
       Harden();
       VARIANT_BOOL ok = VARIANT_FALSE;
-      OleCheck(FMSDocument->loadXML(Bstr(value).get(), &ok));
-      return ok != VARIANT_FALSE;
+      const ::HRESULT code = FMSDocument->loadXML(Bstr(value).get(), &ok);
+      return Loaded(code, ok);
     });
   }
   void save(const Variant& destination) override {
@@ -1299,6 +1299,19 @@ class TMSDOMDocument final
     d->lVal = static_cast<LONG>(kMaxParseDepth);
     doc2->setProperty(Bstr(u"MaxElementDepth").get(), depth.get());
     ::SetErrorInfo(0, nullptr);
+  }
+  // A text that did not parse is a false result, not a failure, also from
+  // an MSXML that reports it with a failure code besides its parse error.
+  bool Loaded(::HRESULT code, VARIANT_BOOL ok) {
+    if (FAILED(code)) {
+      long error = 0;
+      ComPtr<IXMLDOMParseError> parseError;
+      if (SUCCEEDED(FMSDocument->get_parseError(parseError.put())) && parseError &&
+          SUCCEEDED(parseError->get_errorCode(&error)) && error != 0)
+        return false;
+      OleCheck(code);
+    }
+    return ok != VARIANT_FALSE;
   }
   bool Refused(TLocalParseError error) {
     FLocalError = std::make_unique<TLocalParseError>(std::move(error));

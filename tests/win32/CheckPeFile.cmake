@@ -1,0 +1,58 @@
+# Checks the shipped DLL: a PE32 image for i386 whose export table holds
+# exactly RunWSOrvDLL (undecorated) and whose imports are system DLLs only
+# (the C and C++ runtimes of the compiler are linked in).
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+if(NOT dump MATCHES "file format pei-i386" OR NOT dump MATCHES "Magic[ \t]+010b")
+  message(FATAL_ERROR "${DLL} is not a PE32 image for i386")
+endif()
+
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n" head "${dump}")
+string(FIND "${dump}" "${head}" from)
+string(LENGTH "${head}" headLength)
+math(EXPR from "${from} + ${headLength}")
+string(SUBSTRING "${dump}" ${from} -1 exports)
+string(FIND "${exports}" "\n\n" end)
+string(SUBSTRING "${exports}" 0 ${end} exports)
+string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" names "${exports}")
+set(exported)
+foreach(n IN LISTS names)
+  string(REGEX REPLACE "\\[ *[0-9]+\\] " "" n "${n}")
+  string(STRIP "${n}" n)
+  list(APPEND exported "${n}")
+endforeach()
+if(NOT exported STREQUAL "RunWSOrvDLL")
+  message(FATAL_ERROR "exports are '${exported}', want exactly RunWSOrvDLL")
+endif()
+
+# msvcrt.dll is the C runtime that is part of every Windows; what may not
+# appear is a runtime DLL of the compiler (libgcc_s, libstdc++, libwinpthread).
+set(allowed kernel32.dll msvcrt.dll user32.dll advapi32.dll ole32.dll oleaut32.dll wininet.dll
+    crypt32.dll ws2_32.dll shell32.dll)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+if(NOT imports)
+  message(FATAL_ERROR "no import table in ${DLL}")
+endif()
+foreach(i IN LISTS imports)
+  string(REPLACE "DLL Name: " "" i "${i}")
+  string(STRIP "${i}" i)
+  string(TOLOWER "${i}" lower)
+  if(NOT lower IN_LIST allowed)
+    message(FATAL_ERROR "${DLL} imports ${i}, which is not a system DLL")
+  endif()
+  message(STATUS "imports ${i}")
+endforeach()
+
+# The export removes its 16 bytes of arguments (stdcall).
+execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${DLL} OUTPUT_VARIABLE code)
+string(FIND "${code}" "<_RunWSOrvDLL@16>:" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "no stdcall RunWSOrvDLL with 16 bytes of arguments in ${DLL}")
+endif()
+string(SUBSTRING "${code}" ${at} 20000 body)
+string(REGEX MATCH "\n[^\n]*\tret[^\n]*" ret "${body}")
+if(NOT ret MATCHES "ret +\\$0x10")
+  message(FATAL_ERROR "RunWSOrvDLL returns with '${ret}', want ret $0x10")
+endif()

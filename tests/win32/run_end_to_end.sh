@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# End to end on Windows: the unmodified Delvan.dll, loaded by the example
+# host under Wine, calls its fixed HTTPS endpoint, which this test maps to
+# the mock registry service: inside a network and mount namespace of its own
+# the service host resolves to 127.0.0.1 (an /etc/hosts bind-mounted there),
+# port 443 forwards to the mock, and the mock's authority is trusted in the
+# test prefix. The wineserver runs inside the namespace too, since it is the
+# one that makes the sockets.
+#   run_end_to_end.sh WINE PREFIX MOCK HOST_EXE DELVAN_DLL TRUST_EXE SERVICE_HOST SOURCE_DIR
+set -euo pipefail
+
+if [ -z "${DELVAN_IN_NAMESPACE:-}" ]; then
+  command -v unshare >/dev/null || { echo "FAILED: unshare (util-linux) is missing" >&2; exit 1; }
+  command -v ip >/dev/null || { echo "FAILED: ip (iproute2) is missing" >&2; exit 1; }
+  # Any wineserver of the prefix outside the namespace would make the sockets there.
+  WINEPREFIX=$2 "$(dirname "$(command -v "$1" || echo /usr/bin/wine)")/wineserver" -k 2>/dev/null || true
+  flags=(--net --mount)
+  [ "$(id -u)" -eq 0 ] || flags+=(--map-root-user)
+  DELVAN_IN_NAMESPACE=1 exec unshare "${flags[@]}" "$0" "$@" ||
+    { echo "FAILED: cannot make a network namespace for the test" >&2; exit 1; }
+fi
+
+WINE=$1 WINEPREFIX=$2 MOCK=$3 HOST_EXE=$4 DLL=$5 TRUST_EXE=$6 SERVICE_HOST=$7 SOURCE=$8
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine_env.sh"
+wineserver="$(dirname "$(command -v "$WINE")")/wineserver"
+work=$(mktemp -d)
+cleanup() {
+  "$wineserver" -k 2>/dev/null || true
+  stop_servers
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+[ -x "$MOCK" ] || die "the mock registry service $MOCK is not built (build the release preset first)"
+ip link set lo up
+printf '127.0.0.1 localhost %s\n' "$SERVICE_HOST" >"$work/hosts"
+mount --bind "$work/hosts" /etc/hosts
+getent hosts "$SERVICE_HOST" | grep -q 127.0.0.1 || die "cannot map $SERVICE_HOST to loopback"
+
+start_server MOCK authority "$MOCK" --until-eof
+start_server FWD listening python3 "$here/forward.py" 443 "$SERVER_MOCK_port"
+"$WINE" "$TRUST_EXE" "$(winepath -w "$SERVER_MOCK_authority" 2>/dev/null)" ||
+  die "cannot trust the mock's authority in the prefix"
+
+export LC_ALL=el_GR.UTF-8  # ANSI code page 1253
+cp "$DLL" "$work/Delvan.dll"
+cp "$HOST_EXE" "$work/delvan-host.exe"
+cd "$work"
+sentence=$(printf '\xD0\xE1\xF1\xEF\xF5\xF3\xE9\xDC\xF3\xF4\xE7\xEA\xE5 \xF3\xF6\xDC\xEB\xEC\xE1 \xEA\xE1\xF4\xE1 \xF4\xE7\xED \xE1\xED\xDC\xEA\xF4\xE7\xF3\xE7 \xF3\xF4\xEF\xE9\xF7\xE5\xDF\xF9\xED \xE1\xF0\xEF \xF4\xEF TAXIS\r\n' | od -An -tx1 | tr -d ' \n')
+failures=0
+# call NAME EXPECTED_EXIT [host arguments]: runs the host, leaves its text
+# (without the host's closing line break) in $work/NAME.out.
+call() {
+  local name=$1 want=$2 rc=0
+  shift 2
+  "$WINE" ./delvan-host.exe "$@" >"$name.raw" 2>"$name.err" || rc=$?
+  head -c -1 "$name.raw" >"$name.out"
+  if [ "$rc" -ne "$want" ]; then
+    echo "FAIL $name: exit $rc, want $want; text: $(od -c "$name.out" | head -5)" >&2
+    cat "$name.err" >&2
+    failures=$((failures + 1))
+    return 1
+  fi
+}
+hex() { od -An -tx1 "$1" | tr -d ' \n'; }
+expect_failure_text() {  # NAME MESSAGE_PATTERN
+  local name=$1 pattern=$2
+  case "$(hex "$name.out")" in
+    "$sentence"*) ;;
+    *) echo "FAIL $name: no failure sentence" >&2; failures=$((failures + 1)); return ;;
+  esac
+  local message
+  message=$(tail -c +64 "$name.out" | iconv -f CP1253 -t UTF-8)
+  if ! grep -Eq -- "$pattern" <<<"$message"; then
+    echo "FAIL $name: message '$message' does not match '$pattern'" >&2
+    failures=$((failures + 1))
+  else
+    echo "ok   $name: $message"
+  fi
+}
+
+# A business that exists: the same text as the Linux end-to-end tests.
+if call found 0 Delvan.dll 123456789 094019245 user secret; then
+  if cmp -s found.out "$SOURCE/tests/fixtures/lookup/greek_record.cp1253"; then
+    echo "ok   found: the result text of tests/fixtures/lookup/greek_record.cp1253"
+  else
+    echo "FAIL found: the result text differs from greek_record.cp1253:" >&2
+    iconv -f CP1253 -t UTF-8 found.out >&2 || true
+    failures=$((failures + 1))
+  fi
+fi
+# A SOAP fault of the service.
+if call fault 1 Delvan.dll 123456789 000000000 user secret; then
+  expect_failure_text fault '.'
+  if grep -q "Interface not supported" fault.out; then
+    echo "FAIL fault: the call did not reach the service" >&2
+    failures=$((failures + 1))
+  fi
+fi
+# A thread without COM: the XML layer cannot make a document.
+call nocom 1 --without-com Delvan.dll 123456789 094019245 user secret &&
+  expect_failure_text nocom '^Microsoft MSXML is not installed$'
+# The endpoint unreachable: nothing listens on port 443 any more.
+kill "${SERVER_PIDS[1]}" 2>/dev/null || true
+wait "${SERVER_PIDS[1]}" 2>/dev/null || true
+call unreachable 1 Delvan.dll 123456789 094019245 user secret &&
+  expect_failure_text unreachable " - URL:https://$SERVICE_HOST:443/webtax2/wsgsis/RgWsPublic/RgWsPublicPort - SOAPAction:"
+
+[ "$failures" -eq 0 ] || die "$failures end-to-end case(s) failed"
+echo "end to end: all cases passed"
