@@ -1,3 +1,4 @@
+cmake_policy(SET CMP0057 NEW)
 # Checks the shipped DLL: a PE32 image for i386 whose export table holds
 # exactly RunWSOrvDLL (undecorated) and whose imports are system DLLs only
 # (the C and C++ runtimes of the compiler are linked in).

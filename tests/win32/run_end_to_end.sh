@@ -43,7 +43,6 @@ start_server FWD listening python3 "$here/forward.py" 443 "$SERVER_MOCK_port"
 "$WINE" "$TRUST_EXE" "$(winepath -w "$SERVER_MOCK_authority" 2>/dev/null)" ||
   die "cannot trust the mock's authority in the prefix"
 
-export LC_ALL=el_GR.UTF-8  # ANSI code page 1253
 cp "$DLL" "$work/Delvan.dll"
 cp "$HOST_EXE" "$work/delvan-host.exe"
 cd "$work"
@@ -54,7 +53,8 @@ failures=0
 call() {
   local name=$1 want=$2 rc=0
   shift 2
-  "$WINE" ./delvan-host.exe "$@" >"$name.raw" 2>"$name.err" || rc=$?
+  # Wine takes the ANSI code page from the locale's name: 1253.
+  LC_ALL=el_GR.UTF-8 "$WINE" ./delvan-host.exe "$@" >"$name.raw" 2>"$name.err" || rc=$?
   head -c -1 "$name.raw" >"$name.out"
   if [ "$rc" -ne "$want" ]; then
     echo "FAIL $name: exit $rc, want $want; text: $(od -c "$name.out" | head -5)" >&2
