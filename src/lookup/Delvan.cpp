@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lookup/FailureText.h"
+#include "lookup/Lookup.h"
 #include "lookup/ResultText.h"
 #include "rtl/Exception.h"
 #include "service/CredentialsHeader.h"
@@ -45,8 +46,11 @@ UnicodeString FromAnsi(const char* text) {
 
 AnsiString AsUtf8(const char* text) { return AnsiString(text ? text : "", platform::CP_UTF8); }
 
+}  // namespace
+
 AnsiString Lookup(const char* afmCalledBy, const char* afmCalledFor, const char* username,
-                  const char* password) {
+                  const char* password, UnicodeStringView Addr) {
+  std::lock_guard lock(gCallLock);
   CallObjects call;
   call.auser = new RgWsPublicBasicRtUser();
   call.aerror = new GenWsErrorRtUser();
@@ -59,7 +63,7 @@ AnsiString Lookup(const char* afmCalledBy, const char* afmCalledFor, const char*
     if (!crheader) throw Exception(u"The library is not initialised");
     crheader->FUsername = AsUtf8(username);
     crheader->FPassword = AsUtf8(password);
-    call.proxy = GetRgWsPublic(false, u"", nullptr);
+    call.proxy = GetRgWsPublic(false, Addr, nullptr);
     call.proxy->rgWsPublicAfmMethod(call.ainput, call.auser, call.activities, call.callSeqId,
                                     call.aerror);
     return OrganizeOutputData(call.auser, call.aerror, call.activities);
@@ -72,7 +76,6 @@ AnsiString Lookup(const char* afmCalledBy, const char* afmCalledFor, const char*
   }
 }
 
-}  // namespace
 }  // namespace delvan::lookup
 
 // The returned text lives in a buffer of the calling thread, valid until that
@@ -84,7 +87,6 @@ extern "C" DELVAN_API const char* DELVAN_CALL RunWSOrvDLL(const char* afmCalledB
   using namespace delvan;
   thread_local std::string result;
   try {
-    std::lock_guard lock(lookup::gCallLock);
     AnsiString text = lookup::Lookup(afmCalledBy, afmCalledFor, username, password);
     result = text.Bytes();
   } catch (...) {

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "service/CredentialsHeader.h"
+#include "service/ProxyFactory.h"
 #include "service/RgWsPublic.h"
 #include "service/ServiceConstants.h"
 #include "soap/InvokeRegistry.h"
@@ -54,6 +55,9 @@ void RegisterService() {
   rem.RegisterSerializeOptions(&RgWsPublicInputRtUser::StaticClass, {xoLiteralParam});
   cls(RgWsPublicBasicRtBase::StaticClass);
   cls(RgWsPublicBasicRtUser::StaticClass);
+
+  // The call driver's implementation of the port type.
+  RegisterRgWsPublicProxy();
 }
 }  // namespace
 
