@@ -149,6 +149,30 @@ TEST(MSXMLVendor, ParsingIsNamespaceAwareAndDropsWhiteSpace) {
   EXPECT_EQ(body->get_localName(), u"Body");
 }
 
+TEST(MSXMLVendor, DefaultNamespaceDeclarationsInAttributeMaps) {
+  IntfPtr<IDOMDocument> doc = NewDoc();
+  ASSERT_TRUE(QueryIntf<IDOMPersist>(doc)->loadxml(u"<a b=\"1\" xmlns=\"urn:x\"/>"));
+  IntfPtr<IDOMNamedNodeMap> attributes = doc->get_documentElement()->get_attributes();
+  ASSERT_EQ(attributes->get_length(), 2);
+  EXPECT_EQ(attributes->get_item(0)->get_nodeName(), u"b");
+  if (!UnderWine()) {
+    EXPECT_EQ(attributes->get_item(1)->get_nodeName(), u"xmlns");
+    EXPECT_EQ(attributes->get_item(1)->get_nodeValue(), u"urn:x");
+    return;
+  }
+  // Wine's MSXML (8.0) cannot hand out a default namespace declaration
+  // from an attribute map: item fails with E_OUTOFMEMORY. The failure
+  // reaches the caller as MSXML's own, through the bridge. Every SOAP
+  // request declares a default namespace, so under Wine the lookup ends
+  // while the request is written (see run_end_to_end.sh).
+  try {
+    attributes->get_item(1);
+    ADD_FAILURE() << "Wine's MSXML handed out the declaration: drop this difference";
+  } catch (const EOleException& x) {
+    EXPECT_EQ(x.ErrorCode(), static_cast<::HRESULT>(E_OUTOFMEMORY));
+  }
+}
+
 TEST(MSXMLVendor, ParseErrorsAndHostileInputAreFailedLoads) {
   std::string deep;
   for (int i = 0; i < 1001; ++i) deep += "<a>";
