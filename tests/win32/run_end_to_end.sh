@@ -108,8 +108,7 @@ elif ! wine_difference found; then
 fi
 # A SOAP fault of the service.
 call fault Delvan.dll 123456789 000000000 user secret
-expect_failure fault '.'
-grep -q "Interface not supported" fault.out && fail fault "the call did not reach the service"
+expect_failure fault '^The registry is not available at the moment$'
 # A thread without COM: the XML layer cannot make a document.
 call nocom --without-com Delvan.dll 123456789 094019245 user secret
 expect_failure nocom '^Microsoft MSXML is not installed$'

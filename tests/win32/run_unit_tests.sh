@@ -15,4 +15,7 @@ start_server WIRE port python3 "$here/wire_server.py"
 start_server MOCK authority "$MOCK" --until-eof
 export DELVAN_WIRE_URL="http://127.0.0.1:${SERVER_WIRE_port}"
 export DELVAN_MOCK_URL="$SERVER_MOCK_url"
+DELVAN_MOCK_AUTHORITY=$(winepath -w "$SERVER_MOCK_authority" 2>/dev/null) ||
+  die "winepath cannot name $SERVER_MOCK_authority"
+export DELVAN_MOCK_AUTHORITY
 "$WINE" "$EXE" "$@"
