@@ -13,10 +13,11 @@ packages=(
 # toolchain file under cmake/), GoogleTest's sources for a cross-built copy
 # (googletest, above), and Wine for 32-bit programs to run the result.
 # iproute2 and util-linux give the network namespace that maps the service
-# host to loopback for the Wine end-to-end run.
+# host to loopback for the Wine end-to-end run; python3 runs the small
+# servers of tests/win32.
 windows_packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
-  wine wine32:i386 iproute2 util-linux
+  wine wine32:i386 iproute2 util-linux python3
 )
 packages+=("${windows_packages[@]}")
 
