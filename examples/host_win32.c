@@ -11,15 +11,19 @@
  * when the library cannot be used. */
 #include <fcntl.h>
 #include <io.h>
+/* clang-format off */
 #include <objbase.h>
+/* clang-format on */
 #include <stdio.h>
 #include <string.h>
+/* clang-format off */
 #include <windows.h>
+/* clang-format on */
 
 /* The export: four NUL-terminated 8-bit strings in, one out; stdcall, so the
  * library removes the 16 bytes of arguments. */
 typedef const char*(__stdcall* RunWSOrvDLLFn)(const char* afmCalledBy, const char* afmCalledFor,
-                                               const char* username, const char* password);
+                                              const char* username, const char* password);
 
 /* The failure text starts with this sentence, in code page 1253, CR LF. */
 static const char kFailureSentence[] =

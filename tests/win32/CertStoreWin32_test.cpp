@@ -12,8 +12,10 @@
 #include "platform/CertStore.h"
 
 // After the platform layer's headers, whose constants its macros would hide.
+// clang-format off
 #include <windows.h>
 #include <wincrypt.h>
+// clang-format on
 
 namespace delvan::platform {
 namespace {
@@ -35,8 +37,8 @@ bool AddToPersonalStore(const char* path) {
   pem << in.rdbuf();
   const std::string text = pem.str();
   DWORD size = 0;
-  if (!::CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size,
-                              nullptr, nullptr))
+  if (!::CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size, nullptr,
+                              nullptr))
     return false;
   std::string der(size, '\0');
   if (!::CryptStringToBinaryA(text.c_str(), 0, CRYPT_STRING_BASE64HEADER,

@@ -66,8 +66,9 @@ TEST(FailureTextWin32, MessageInTheAnsiCodePageAfterTheSentence) {
   const std::string sentence(lookup::FailureSentence);
   ASSERT_EQ(text.Bytes().substr(0, sentence.size()), sentence);
   EXPECT_EQ(text.Bytes().substr(sentence.size()),
-            GetACP() == CP_GREEK ? "\xD3\xF6\xDC\xEB\xEC\xE1 404"
-                                 : WideCharToMultiByte(CP_LATIN1, 0, u"\u03A3\u03C6\u03AC\u03BB\u03BC\u03B1 404"));
+            GetACP() == CP_GREEK
+                ? "\xD3\xF6\xDC\xEB\xEC\xE1 404"
+                : WideCharToMultiByte(CP_LATIN1, 0, u"\u03A3\u03C6\u03AC\u03BB\u03BC\u03B1 404"));
 }
 
 }  // namespace

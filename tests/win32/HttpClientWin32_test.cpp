@@ -11,7 +11,9 @@
 #include "transport/SOAPHTTPTrans.h"
 
 // After the platform layer's headers, whose constants its macros would hide.
+// clang-format off
 #include <windows.h>
+// clang-format on
 
 namespace delvan::transport {
 namespace {
@@ -96,8 +98,9 @@ TEST(WinInetTransport, StatusAndContentTypeChecks) {
 
   const Exchange html = Post(node, base + u"/html");
   EXPECT_EQ(html.status, 0);
-  EXPECT_EQ(html.error,
-            u"Received content of invalid Content-Type setting: text/html - SOAP expects \"text/xml\"");
+  EXPECT_EQ(
+      html.error,
+      u"Received content of invalid Content-Type setting: text/html - SOAP expects \"text/xml\"");
   EXPECT_EQ(Post(node, base + u"/html-charset").error, u"");
 
   const Exchange none = Post(node, base + u"/no-content-type");

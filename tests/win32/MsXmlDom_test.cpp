@@ -38,8 +38,10 @@ IntfPtr<IDOMDocument> Parse(const std::string& bytes, bool* ok = nullptr) {
   options->set_validate(false);
   TMemoryStream stream(bytes);
   const bool loaded = QueryIntf<IDOMPersist>(doc)->loadFromStream(stream);
-  if (ok) *ok = loaded;
-  else EXPECT_TRUE(loaded) << bytes;
+  if (ok)
+    *ok = loaded;
+  else
+    EXPECT_TRUE(loaded) << bytes;
   return doc;
 }
 
@@ -79,8 +81,8 @@ TEST(MSXMLVendor, NamespacesAndLiveLists) {
 
   IntfPtr<IDOMNodeList> children = env->get_childNodes();
   EXPECT_EQ(children->get_length(), 0);
-  IntfPtr<IDOMElement> body = doc->createElementNS(u"http://schemas.xmlsoap.org/soap/envelope/",
-                                                   u"SOAP-ENV:Body");
+  IntfPtr<IDOMElement> body =
+      doc->createElementNS(u"http://schemas.xmlsoap.org/soap/envelope/", u"SOAP-ENV:Body");
   IntfPtr<IDOMNode> appended = env->appendChild(body.get());
   EXPECT_EQ(appended.get(), static_cast<IDOMNode*>(body.get())) << "the caller's own wrapper";
   EXPECT_EQ(children->get_length(), 1);

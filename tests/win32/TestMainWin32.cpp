@@ -5,7 +5,9 @@
 
 #include "lookup/LibraryInit.h"
 
+// clang-format off
 #include <objbase.h>
+// clang-format on
 
 namespace {
 class LibraryEnvironment : public ::testing::Environment {

@@ -4,8 +4,10 @@
  *   delvan_trust_authority FILE.pem */
 #include <stdio.h>
 #include <stdlib.h>
+/* clang-format off */
 #include <windows.h>
 #include <wincrypt.h>
+/* clang-format on */
 
 static int AddTo(DWORD location, const BYTE* der, DWORD size) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, location, "ROOT");

@@ -7,8 +7,10 @@
 
 // The system headers come after the platform headers: their macros would
 // otherwise replace the platform layer's constants of the same names.
+// clang-format off
 #include <windows.h>
 #include <wincrypt.h>
+// clang-format on
 
 namespace delvan::platform {
 namespace {
@@ -86,8 +88,7 @@ bool CertCloseStore(HCERTSTORE store, std::uint32_t flags) {
   // The CryptoAPI's forced close would free the certificates still held as
   // well; this layer promises that they stay valid until they are freed, so
   // the store closes without it and goes when its last certificate does.
-  return api->Close(Native(store), flags & ~std::uint32_t{CERT_CLOSE_STORE_FORCE_FLAG}) !=
-         FALSE;
+  return api->Close(Native(store), flags & ~std::uint32_t{CERT_CLOSE_STORE_FORCE_FLAG}) != FALSE;
 }
 
 std::span<const std::uint8_t> CertGetSerialNumber(PCCERT_CONTEXT context) {

@@ -10,7 +10,9 @@
 
 // The system headers come after the platform headers: their macros would
 // otherwise replace the platform layer's constants of the same names.
+// clang-format off
 #include <windows.h>
+// clang-format on
 
 namespace delvan::platform {
 namespace {

@@ -1,6 +1,8 @@
 #include "platform/win32/ComObj.h"
 
+// clang-format off
 #include <oleauto.h>
+// clang-format on
 
 #include "rtl/Format.h"
 

@@ -13,15 +13,18 @@
 #include "rtl/Exception.h"
 #include "rtl/UnicodeString.h"
 
+// clang-format off
 #include <windows.h>
 #include <oleauto.h>
+// clang-format on
 
 namespace delvan::platform::win32 {
 
 // A failure that carries a system (COM) error code.
 class EOleSysError : public Exception {
  public:
-  EOleSysError(UnicodeString message, ::HRESULT code) : Exception(std::move(message)), FErrorCode(code) {}
+  EOleSysError(UnicodeString message, ::HRESULT code)
+      : Exception(std::move(message)), FErrorCode(code) {}
   ::HRESULT ErrorCode() const { return FErrorCode; }
 
  private:

@@ -9,8 +9,10 @@
 
 // The system headers come after the platform headers: their macros would
 // otherwise replace the platform layer's constants of the same names.
+// clang-format off
 #include <windows.h>
 #include <wininet.h>
+// clang-format on
 
 namespace delvan::platform {
 
@@ -67,8 +69,8 @@ HINTERNET InternetConnectW(HINTERNET root, std::u16string_view serverName, INTER
                            std::u16string_view userName, std::u16string_view password,
                            std::uint32_t service, std::uint32_t flags, std::uintptr_t context) {
   const std::wstring host = Z(serverName), user = Z(userName), pass = Z(password);
-  return Wrap(::InternetConnectW(Native(root), host.c_str(), serverPort, user.c_str(),
-                                 pass.c_str(), service, flags, context));
+  return Wrap(::InternetConnectW(Native(root), host.c_str(), serverPort, user.c_str(), pass.c_str(),
+                                 service, flags, context));
 }
 
 HINTERNET HttpOpenRequestW(HINTERNET connect, std::u16string_view verb,
@@ -76,9 +78,9 @@ HINTERNET HttpOpenRequestW(HINTERNET connect, std::u16string_view verb,
                            std::u16string_view referrer, const char16_t* const* acceptTypes,
                            std::uint32_t flags, std::uintptr_t context) {
   const std::wstring v = Z(verb), object = Z(objectName), ver = Z(version), ref = Z(referrer);
-  return Wrap(::HttpOpenRequestW(Native(connect), v.c_str(), object.c_str(), OrNull(ver),
-                                 OrNull(ref), const_cast<LPCWSTR*>(reinterpret_cast<const LPCWSTR*>(acceptTypes)),
-                                 flags, context));
+  return Wrap(::HttpOpenRequestW(
+      Native(connect), v.c_str(), object.c_str(), OrNull(ver), OrNull(ref),
+      const_cast<LPCWSTR*>(reinterpret_cast<const LPCWSTR*>(acceptTypes)), flags, context));
 }
 
 bool InternetSetOptionW(HINTERNET handle, std::uint32_t option, const void* buffer,
@@ -101,8 +103,8 @@ bool HttpAddRequestHeadersW(HINTERNET request, std::u16string_view headers,
                             std::uint32_t modifiers) {
   if (headers.size() > INT_MAX) return Fail(ERROR_INVALID_PARAMETER);
   const std::wstring lines = Z(headers);
-  return ::HttpAddRequestHeadersW(Native(request), lines.c_str(),
-                                  static_cast<DWORD>(lines.size()), modifiers) != FALSE;
+  return ::HttpAddRequestHeadersW(Native(request), lines.c_str(), static_cast<DWORD>(lines.size()),
+                                  modifiers) != FALSE;
 }
 
 bool HttpSendRequestW(HINTERNET request, std::u16string_view headers, const void* optional,
@@ -206,8 +208,7 @@ bool InternetCrackUrlW(const char16_t* url, std::uint32_t urlLength, std::uint32
   parts.dwPasswordLength = components.dwPasswordLength;
   parts.dwUrlPathLength = components.dwUrlPathLength;
   parts.dwExtraInfoLength = components.dwExtraInfoLength;
-  const BOOL ok =
-      ::InternetCrackUrlW(reinterpret_cast<LPCWSTR>(url), urlLength, flags, &parts);
+  const BOOL ok = ::InternetCrackUrlW(reinterpret_cast<LPCWSTR>(url), urlLength, flags, &parts);
   const DWORD error = ::GetLastError();
   auto back = [](const wchar_t* p) { return reinterpret_cast<const char16_t*>(p); };
   components.nScheme = parts.nScheme;
@@ -260,8 +261,8 @@ UnicodeString FormatMessageW(std::uint32_t flags, std::u16string_view module,
     source = ::GetModuleHandleW(name.c_str());
   }
   std::wstring buffer(bufferChars, L'\0');
-  const DWORD n = ::FormatMessageW(flags, source, messageId, languageId, buffer.data(),
-                                   bufferChars, nullptr);
+  const DWORD n =
+      ::FormatMessageW(flags, source, messageId, languageId, buffer.data(), bufferChars, nullptr);
   return UnicodeString(reinterpret_cast<const char16_t*>(buffer.data()), n);
 }
 

@@ -7,7 +7,9 @@
 // yet) and creates the credentials header.
 #include "lookup/LibraryInit.h"
 
+// clang-format off
 #include <windows.h>
+// clang-format on
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {

@@ -17,8 +17,8 @@
 #include <cstring>
 #include <string>
 
-#include "rtl/Stream.h"
 #include "rtl/Format.h"
+#include "rtl/Stream.h"
 
 namespace delvan::platform::win32 {
 
@@ -191,8 +191,8 @@ bool CheckHostile(const C* p, std::size_t n, TLocalParseError& e) {
     }
     if (!(j < n && p[j - 1] == static_cast<C>('/')) && ++depth > kMaxParseDepth) {
       Locate(p, n, i, e);
-      e.Reason = Format(u"Elements are nested deeper than %d levels",
-                        {static_cast<int>(kMaxParseDepth)});
+      e.Reason =
+          Format(u"Elements are nested deeper than %d levels", {static_cast<int>(kMaxParseDepth)});
       return false;
     }
     i = j;
@@ -261,7 +261,7 @@ class TStreamAdapter final : public IStream {
     }
   }
   ::HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
-                                 ULARGE_INTEGER* position) override {
+                                   ULARGE_INTEGER* position) override {
     try {
       const TSeekOrigin o = origin == STREAM_SEEK_SET   ? TSeekOrigin::soBeginning
                             : origin == STREAM_SEEK_CUR ? TSeekOrigin::soCurrent
@@ -282,7 +282,7 @@ class TStreamAdapter final : public IStream {
     }
   }
   ::HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
-                                   ULARGE_INTEGER*) override {
+                                     ULARGE_INTEGER*) override {
     return E_NOTIMPL;
   }
   ::HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
@@ -398,8 +398,8 @@ class TMSDOMNamedNodeMap final : public TInterfacedImpl<IDOMNamedNodeMap> {
                                       const UnicodeString& localName) override {
     return Safe([&] {
       ComPtr<IXMLDOMNode> removed;
-      OleCheck(FMSNamedNodeMap->removeQualifiedItem(Bstr(localName).get(),
-                                                    Bstr(namespaceURI).get(), removed.put()));
+      OleCheck(FMSNamedNodeMap->removeQualifiedItem(Bstr(localName).get(), Bstr(namespaceURI).get(),
+                                                    removed.put()));
       return MakeNode(removed.get());
     });
   }
@@ -750,7 +750,8 @@ class TMSDOMElement final : public TMSDOMNode<IDOMElement> {
   }
   IntfPtr<IDOMAttr> getAttributeNodeNS(const UnicodeString& namespaceURI,
                                        const UnicodeString& localName) override {
-    return Safe([&] { return Wrapped<IDOMAttr>(QualifiedAttribute(namespaceURI, localName).get()); });
+    return Safe(
+        [&] { return Wrapped<IDOMAttr>(QualifiedAttribute(namespaceURI, localName).get()); });
   }
   IntfPtr<IDOMAttr> setAttributeNodeNS(IDOMAttr* attr) override { return setAttributeNode(attr); }
   IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString&,
@@ -1247,8 +1248,8 @@ class TMSDOMDocument final
       p->vt = VT_I4;
       p->lVal = type;
       ComPtr<IXMLDOMNode> node;
-      OleCheck(FMSDocument->createNode(t.get(), Bstr(qualifiedName).get(),
-                                       Bstr(namespaceURI).get(), node.put()));
+      OleCheck(FMSDocument->createNode(t.get(), Bstr(qualifiedName).get(), Bstr(namespaceURI).get(),
+                                       node.put()));
       return Wrapped<I>(node.get());
     });
   }
@@ -1353,29 +1354,44 @@ IntfPtr<IDOMNode> MakeNode(IXMLDOMNode* node) {
   OleCheck(node->get_nodeType(&type));
   IDOMNode* wrapper = nullptr;
   switch (type) {
-    case NODE_ELEMENT: wrapper = static_cast<IDOMElement*>(new TMSDOMElement(node)); break;
-    case NODE_ATTRIBUTE: wrapper = static_cast<IDOMAttr*>(new TMSDOMAttr(node)); break;
-    case NODE_TEXT: wrapper = static_cast<IDOMText*>(new TMSDOMText(node)); break;
+    case NODE_ELEMENT:
+      wrapper = static_cast<IDOMElement*>(new TMSDOMElement(node));
+      break;
+    case NODE_ATTRIBUTE:
+      wrapper = static_cast<IDOMAttr*>(new TMSDOMAttr(node));
+      break;
+    case NODE_TEXT:
+      wrapper = static_cast<IDOMText*>(new TMSDOMText(node));
+      break;
     case NODE_CDATA_SECTION:
       wrapper = static_cast<IDOMCDATASection*>(new TMSDOMCDATASection(node));
       break;
     case NODE_ENTITY_REFERENCE:
       wrapper = static_cast<IDOMEntityReference*>(new TMSDOMEntityReference(node));
       break;
-    case NODE_ENTITY: wrapper = static_cast<IDOMEntity*>(new TMSDOMEntity(node)); break;
+    case NODE_ENTITY:
+      wrapper = static_cast<IDOMEntity*>(new TMSDOMEntity(node));
+      break;
     case NODE_PROCESSING_INSTRUCTION:
       wrapper = static_cast<IDOMProcessingInstruction*>(new TMSDOMProcessingInstruction(node));
       break;
-    case NODE_COMMENT: wrapper = static_cast<IDOMComment*>(new TMSDOMComment(node)); break;
-    case NODE_DOCUMENT: wrapper = static_cast<IDOMDocument*>(new TMSDOMDocument(node)); break;
+    case NODE_COMMENT:
+      wrapper = static_cast<IDOMComment*>(new TMSDOMComment(node));
+      break;
+    case NODE_DOCUMENT:
+      wrapper = static_cast<IDOMDocument*>(new TMSDOMDocument(node));
+      break;
     case NODE_DOCUMENT_TYPE:
       wrapper = static_cast<IDOMDocumentType*>(new TMSDOMDocumentType(node));
       break;
     case NODE_DOCUMENT_FRAGMENT:
       wrapper = static_cast<IDOMDocumentFragment*>(new TMSDOMDocumentFragment(node));
       break;
-    case NODE_NOTATION: wrapper = static_cast<IDOMNotation*>(new TMSDOMNotation(node)); break;
-    default: throw DOMException(Format(u"Unknown MSXML node type %d", {static_cast<int>(type)}));
+    case NODE_NOTATION:
+      wrapper = static_cast<IDOMNotation*>(new TMSDOMNotation(node));
+      break;
+    default:
+      throw DOMException(Format(u"Unknown MSXML node type %d", {static_cast<int>(type)}));
   }
   return IntfPtr<IDOMNode>(wrapper);
 }

@@ -11,15 +11,21 @@
 #include "rtl/Variant.h"
 #include "xml/xmldom.h"
 
+// clang-format off: after the platform layer's headers, as the system's.
 #include "platform/win32/ComObj.h"
+// clang-format on
 
+// clang-format off
 #include <msxml2.h>
+// clang-format on
 
 // The SDK header declares the MSXML interface identifiers without binding
 // them to __uuidof; libuuid defines them.
-#define DELVAN_MSXML_UUIDOF(T) \
-  template <>                  \
-  inline const GUID& __mingw_uuidof<T>() { return IID_##T; }
+#define DELVAN_MSXML_UUIDOF(T)             \
+  template <>                              \
+  inline const GUID& __mingw_uuidof<T>() { \
+    return IID_##T;                        \
+  }
 DELVAN_MSXML_UUIDOF(IXMLDOMNode)
 DELVAN_MSXML_UUIDOF(IXMLDOMDocument)
 DELVAN_MSXML_UUIDOF(IXMLDOMElement)

@@ -2,7 +2,9 @@
 // information (the TZ variable plays no part on Windows).
 #include "platform/TimeZone.h"
 
+// clang-format off
 #include <windows.h>
+// clang-format on
 
 namespace delvan::platform {
 
