@@ -78,6 +78,13 @@ TEST(WinInetTransport, RequestOnTheWireAndConnectionReuse) {
   EXPECT_NE(wire.find("\r\nContent-Length: 15\r\n"), std::string::npos) << wire;
   EXPECT_EQ(wire.substr(wire.size() - 15), "<body>\xCE\xB1</body>");
 
+  // A body above MaxSinglePostSize goes in chunks (HttpSendRequestExW,
+  // InternetWriteFile, HttpEndRequestW), announced with its whole length.
+  const std::string big(32769, 'b');
+  const std::string chunked = Post(node, url, big).body;
+  EXPECT_NE(chunked.find("\r\nContent-Length: 32769\r\n"), std::string::npos);
+  EXPECT_EQ(chunked.substr(chunked.size() - big.size()), big);
+
   // The same object keeps its connection. (WinINet pools kept-alive
   // connections per process, so a new object may well get the same one.)
   const std::string firstConn = wire.substr(0, wire.find('\n'));
@@ -102,6 +109,14 @@ TEST(WinInetTransport, StatusAndContentTypeChecks) {
       html.error,
       u"Received content of invalid Content-Type setting: text/html - SOAP expects \"text/xml\"");
   EXPECT_EQ(Post(node, base + u"/html-charset").error, u"");
+
+  // An answer past the 16 MiB every backend reads is refused, not kept.
+  const Exchange huge = Post(node, base + u"/huge");
+  EXPECT_EQ(huge.status, static_cast<int>(platform::ERROR_HTTP_RESPONSE_TOO_LARGE));
+  EXPECT_EQ(
+      huge.error.rfind(u"The server's answer is larger than the 16 MiB this client accepts", 0), 0u)
+      << test::Utf8(huge.error);
+  EXPECT_LE(huge.body.size(), platform::kMaxResponseBodySize);
 
   const Exchange none = Post(node, base + u"/no-content-type");
   EXPECT_EQ(none.status, 12150);

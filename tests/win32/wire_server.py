@@ -10,6 +10,7 @@ closes. The path of a request chooses the answer:
   /html            200, text/html
   /html-charset    200, text/html; charset=utf-8
   /no-content-type 200 without a Content-Type header
+  /huge            200, text/xml, a body of 16 MiB and one byte
 Connections are kept alive and numbered from 1 in the order they come.
 """
 import socket
@@ -25,6 +26,7 @@ ANSWERS = {
     "/html": (200, "OK", "text/html", b"<html></html>"),
     "/html-charset": (200, "OK", "text/html; charset=utf-8", b"<ok/>"),
     "/no-content-type": (200, "OK", None, b"<ok/>"),
+    "/huge": (200, "OK", "text/xml", b"x" * (16 * 1024 * 1024 + 1)),
 }
 
 counter_lock = threading.Lock()
