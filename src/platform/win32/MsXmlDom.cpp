@@ -68,6 +68,7 @@ VARIANT_BOOL VBool(bool b) { return b ? VARIANT_TRUE : VARIANT_FALSE; }
 IXMLDOMNode* MSNodeOf(IDOMNode* node) {
   if (!node) DOMNodeRequired();
   IntfPtr<IXMLDOMNodeRef> ref = QueryIntf<IXMLDOMNodeRef>(node);
+  // Nodes of another vendor cannot be mixed in (the message is ours).
   if (!ref) throw DOMException(u"The node does not belong to the MSXML DOM vendor");
   return ref->GetXMLDOMNode();
 }
@@ -753,6 +754,7 @@ class TMSDOMElement final : public TMSDOMNode<IDOMElement> {
     return Safe(
         [&] { return Wrapped<IDOMAttr>(QualifiedAttribute(namespaceURI, localName).get()); });
   }
+  // MSXML has no namespace form: setAttributeNode keeps the node's own namespace.
   IntfPtr<IDOMAttr> setAttributeNodeNS(IDOMAttr* attr) override { return setAttributeNode(attr); }
   IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString&,
                                                const UnicodeString&) override {
@@ -1201,6 +1203,7 @@ class TMSDOMDocument final
 
   // IDOMParseError
   std::int32_t get_errorCode() override {
+    // Our refusals before the parse report E_FAIL: any non-zero code will do.
     if (FLocalError) return static_cast<std::int32_t>(E_FAIL);
     return Number(&IXMLDOMParseError::get_errorCode);
   }
