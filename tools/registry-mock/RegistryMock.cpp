@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <signal.h>
@@ -98,10 +99,14 @@ std::string Base64(std::string_view bytes) {
   return out;
 }
 
-void SetSocketTimeouts(int fd) {
+// Time-outs, and no Nagle delay: answers go out in several writes (head,
+// body pieces), and a delayed acknowledgement would hold each one back.
+void SetSocketOptions(int fd) {
   timeval tv{kSocketTimeoutSeconds, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 // One side of a connection, plain or TLS.
@@ -395,6 +400,7 @@ struct RegistryMock::Impl {
   }
 
   void StartBackend() {
+    backend.set_tcp_nodelay(true);
     backend.set_read_timeout(kSocketTimeoutSeconds, 0);
     backend.set_write_timeout(kSocketTimeoutSeconds, 0);
     backend.set_payload_max_length(kMaxRequestBody);
@@ -507,7 +513,7 @@ struct RegistryMock::Impl {
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
         continue;
       }
-      SetSocketTimeouts(fd);
+      SetSocketOptions(fd);
       auto connection = std::make_unique<Connection>();
       connection->fd = fd;
       Connection* c = connection.get();
@@ -603,7 +609,7 @@ struct RegistryMock::Impl {
   bool Forward(Channel& client, const RecordedRequest& request, Behaviour current) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    SetSocketTimeouts(fd);
+    SetSocketOptions(fd);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
