@@ -75,11 +75,14 @@ def show(raw, out=sys.stdout):
     return 0
 
 
-def lookup(dll_path, afm_called_by, afm_called_for, username, password):
+def check_python():
     if not hasattr(ctypes, "WinDLL"):
         sys.exit("lookup_win.py: calling Delvan.dll needs Python for Windows")
     if ctypes.sizeof(ctypes.c_void_p) != 4:
         sys.exit("lookup_win.py: Delvan.dll is 32-bit; run a 32-bit Python")
+
+
+def lookup(dll_path, afm_called_by, afm_called_for, username, password):
     # The library never initialises COM itself: the calling thread must.
     ctypes.windll.ole32.CoInitializeEx(None, 2)  # COINIT_APARTMENTTHREADED
     delvan = ctypes.WinDLL(dll_path)  # stdcall: the library pops its 16 bytes
@@ -103,6 +106,7 @@ def main(argv):
             return show(f.read())
     if len(options.args) != 3:
         parser.error("give AFM_CALLED_BY AFM_CALLED_FOR USERNAME")
+    check_python()
     password = os.environ.get("DELVAN_PASSWORD")
     if password is None:
         password = getpass.getpass("password: ")
