@@ -11,6 +11,17 @@ packages=(
   # peers of the hand-run comparison (bench/compare.sh) and the profiler
   gsoap libgsoap-dev python3-zeep php-cli php-soap valgrind
 )
+# The Windows flavour: the i686 mingw-w64 cross toolchain (with its CMake
+# toolchain file under cmake/), GoogleTest's sources for a cross-built copy
+# (googletest, above), and Wine for 32-bit programs to run the result.
+# iproute2 and util-linux give the network namespace that maps the service
+# host to loopback for the Wine end-to-end run; python3 runs the small
+# servers of tests/win32.
+windows_packages=(
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
+  wine wine32:i386 iproute2 util-linux python3
+)
+packages+=("${windows_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -23,6 +34,10 @@ if ((${#missing[@]})); then
     exec sudo "$0" "$@"
   fi
   export DEBIAN_FRONTEND=noninteractive
+  # wine32 is an i386 package.
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

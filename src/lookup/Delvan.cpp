@@ -19,7 +19,7 @@ using namespace service;
 
 // Calls are serialised so that two host threads never send each other's
 // credentials through the shared header.
-constinit std::mutex gCallLock;
+std::mutex gCallLock;
 
 // The objects one call owns; freed in this order whatever happens.
 struct CallObjects {

@@ -10,7 +10,7 @@
 namespace delvan {
 
 namespace {
-constinit std::mutex gInitLock;
+std::mutex gInitLock;
 constinit int gInitCount = 0;
 }  // namespace
 

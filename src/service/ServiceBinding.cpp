@@ -12,7 +12,7 @@
 namespace delvan::service {
 
 namespace {
-constinit std::mutex gInitLock;
+std::mutex gInitLock;
 constinit int gInitCount = 0;
 
 // "[Namespace="<service namespace>"]", with further attributes after it.

@@ -70,7 +70,7 @@ bool GetRegInfo(UnicodeStringView infoString, InfoAttribute attribute, UnicodeSt
 // ---- Default namespaces ------------------------------------------------------------
 
 namespace {
-constinit std::mutex gPrefixLock;
+std::mutex gPrefixLock;
 UnicodeString& PrefixStorage() {
   // Function-local so that no global constructor runs for it.
   static UnicodeString prefix;

@@ -18,7 +18,7 @@ constinit std::atomic<TRemotableTypeRegistry*> gRemRegistry{nullptr};
 // even though it normally happens once, at load. The built-ins are
 // registered on the new object before it is published, never through the
 // accessors, so creation never re-enters this lock.
-constinit std::mutex gCreateLock;
+std::mutex gCreateLock;
 
 void EnsureCreated() {
   if (gRemRegistry.load(std::memory_order_acquire)) return;

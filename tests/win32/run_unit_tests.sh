@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs the Windows backends' unit tests under Wine, with the servers they
+# talk to on the Linux side of loopback: the wire server of this directory
+# (plain HTTP) and the mock registry service (HTTPS).
+#   run_unit_tests.sh WINE PREFIX MOCK_PROGRAM TEST_EXE [gtest arguments]
+set -euo pipefail
+WINE=$1 WINEPREFIX=$2 MOCK=$3 EXE=$4
+shift 4
+here=$(cd "$(dirname "$0")" && pwd)
+source "$here/wine_env.sh"
+trap stop_servers EXIT
+
+[ -x "$MOCK" ] || die "the mock registry service $MOCK is not built (build the release preset first)"
+start_server WIRE port python3 "$here/wire_server.py"
+start_server MOCK authority "$MOCK" --until-eof
+export DELVAN_WIRE_URL="http://127.0.0.1:${SERVER_WIRE_port}"
+export DELVAN_MOCK_URL="$SERVER_MOCK_url"
+DELVAN_MOCK_AUTHORITY=$(winepath -w "$SERVER_MOCK_authority" 2>/dev/null) ||
+  die "winepath cannot name $SERVER_MOCK_authority"
+export DELVAN_MOCK_AUTHORITY
+"$WINE" "$EXE" "$@"
