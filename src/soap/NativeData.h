@@ -19,6 +19,26 @@
 
 namespace delvan::soap {
 
+// The kinds that travel as the text of one element: integers, chars,
+// enumerations, floats, Int64 and every string kind.
+inline bool IsScalarKind(rtl::TTypeKind kind) {
+  switch (kind) {
+    case rtl::tkInteger:
+    case rtl::tkChar:
+    case rtl::tkEnumeration:
+    case rtl::tkFloat:
+    case rtl::tkString:
+    case rtl::tkWChar:
+    case rtl::tkLString:
+    case rtl::tkWString:
+    case rtl::tkInt64:
+    case rtl::tkUString:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The ordinal at p, widened. info is an ordinal kind.
 inline std::int64_t ReadOrdinal(const void* p, const rtl::TTypeInfo* info) {
   switch (info->Ordinal()->OrdType) {

@@ -73,24 +73,6 @@ bool IsByteType(const rtl::TTypeInfo* info) {
   return info && info->Kind == rtl::tkInteger && info->Ordinal()->OrdType == rtl::otUByte;
 }
 
-bool IsScalarKind(rtl::TTypeKind kind) {
-  switch (kind) {
-    case rtl::tkInteger:
-    case rtl::tkChar:
-    case rtl::tkEnumeration:
-    case rtl::tkFloat:
-    case rtl::tkString:
-    case rtl::tkWChar:
-    case rtl::tkLString:
-    case rtl::tkWString:
-    case rtl::tkInt64:
-    case rtl::tkUString:
-      return true;
-    default:
-      return false;
-  }
-}
-
 const rtl::TDynArrayTypeData* DynData(const rtl::TTypeInfo* info) {
   return info && info->Kind == rtl::tkDynArray ? info->DynArray() : nullptr;
 }

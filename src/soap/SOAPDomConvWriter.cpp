@@ -195,24 +195,6 @@ UnicodeString ScalarText(void* p, const rtl::TTypeInfo* info) {
   }
 }
 
-bool IsScalarKind(rtl::TTypeKind kind) {
-  switch (kind) {
-    case rtl::tkInteger:
-    case rtl::tkChar:
-    case rtl::tkEnumeration:
-    case rtl::tkFloat:
-    case rtl::tkString:
-    case rtl::tkWChar:
-    case rtl::tkLString:
-    case rtl::tkWString:
-    case rtl::tkInt64:
-    case rtl::tkUString:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The prefix bound to uri as seen from node. A default declaration, or a
 // prefix rebound to another namespace further in, does not count: then a
 // new prefix is generated and declared on root.
