@@ -36,6 +36,14 @@ using test::U;
 
 constexpr std::uint64_t MiB = 1024 * 1024;
 
+// AddressSanitizer keeps freed memory in quarantine (256 MiB by default)
+// and doubles much of what is live; bounds are given for the plain build.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::uint64_t SanitizerScale = 2, SanitizerQuarantine = 256 * MiB;
+#else
+constexpr std::uint64_t SanitizerScale = 1, SanitizerQuarantine = 0;
+#endif
+
 std::string Failure(UnicodeStringView message) {
   std::string out(FailureSentence);
   out += platform::WideCharToMultiByte(platform::CP_ACP, 0, message);
@@ -126,16 +134,17 @@ std::size_t Count(std::string_view text, std::string_view what) {
 struct Scenario {
   const char* name;  // what the scenario proves, as a test name
   std::function<void(RegistryMockOptions&)> options = [](RegistryMockOptions&) {};
-  std::function<void(RegistryMock&)> arrange;
+  std::function<void(RegistryMock&)> arrange = {};
   // The failure message expected (exact), or a check of the text.
-  std::function<UnicodeString(const RegistryMock&)> message;
-  std::function<void(const std::string&)> check;
+  std::function<UnicodeString(const RegistryMock&)> message = {};
+  std::function<void(const std::string&)> check = {};
   std::chrono::seconds timeBound{20};
   std::uint64_t memoryBound = 256 * MiB;  // growth of the peak resident size
   bool shortReceiveTimeout = false;       // run on a web node with a 500 ms receive time-out
 };
 
-std::string Raw(std::string body) { return HttpAnswer(body); }
+// Names the scenario in test output instead of dumping its bytes.
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 void ServeBody(RegistryMock& mock, const std::string& body) {
   mock.SetBehaviour(Behaviour::Raw);
@@ -144,6 +153,17 @@ void ServeBody(RegistryMock& mock, const std::string& body) {
 
 std::function<UnicodeString(const RegistryMock&)> Platform(std::uint32_t code) {
   return [code](const RegistryMock&) { return PlatformMessage(code); };
+}
+
+// The transport's text for a status it does not take, at the endpoint.
+std::function<UnicodeString(const RegistryMock&)> StatusText(UnicodeStringView status) {
+  return [s = UnicodeString(status)](const RegistryMock&) {
+    UnicodeString m = s;
+    m += u" - '";
+    m += service::defURL;
+    m += u"'";
+    return m;
+  };
 }
 
 std::function<UnicodeString(const RegistryMock&)> ParserRefuses(std::string body,
@@ -235,7 +255,7 @@ std::vector<Scenario> Scenarios() {
                .memoryBound = 128 * MiB});
   s.push_back({.name = "HeadersWithoutEndAreCutOff",
                .arrange = [](RegistryMock& m) { m.SetBehaviour(Behaviour::EndlessHeaders); },
-               .message = Platform(platform::ERROR_HTTP_INVALID_SERVER_RESPONSE),
+               .message = Platform(platform::ERROR_INTERNET_CONNECTION_ABORTED),
                .memoryBound = 64 * MiB});
   s.push_back({.name = "HundredThousandDeepNestingIsRefused",
                .arrange = [](RegistryMock& m) { ServeBody(m, DeepNesting(100000)); },
@@ -245,7 +265,7 @@ std::vector<Scenario> Scenarios() {
                .check =
                    [](const std::string& text) {
                      EXPECT_EQ(text.rfind(kTypicalAfm, 0), 0u) << text.substr(0, 200);
-                     EXPECT_EQ(Count(text, "firmActCode="), 2u);
+                     EXPECT_EQ(Count(text, "firmActCode___"), 2u);
                    },
                .timeBound = std::chrono::seconds(60),
                .memoryBound = 1536 * MiB});
@@ -258,8 +278,8 @@ std::vector<Scenario> Scenarios() {
                .check =
                    [](const std::string& text) {
                      EXPECT_EQ(text.rfind(kTypicalAfm, 0), 0u) << text.substr(0, 200);
-                     EXPECT_EQ(Count(text, "firmActCode="), 100000u);
-                     EXPECT_NE(text.find("firmActCode=99999;"), std::string::npos);
+                     EXPECT_EQ(Count(text, "firmActCode___"), 100000u);
+                     EXPECT_NE(text.find(";firmActCode___99999___=99999"), std::string::npos);
                    },
                .timeBound = std::chrono::seconds(60),
                .memoryBound = 1536 * MiB});
@@ -278,13 +298,13 @@ std::vector<Scenario> Scenarios() {
                  .message = ParserRefuses(utf16, "")});
     std::string greek = ResponseEnvelope(1);
     greek.replace(greek.find("UTF-8"), 5, "ISO-8859-7");
-    greek.insert(greek.find("</m:afm>"), "\xCE\xB1");  // UTF-8 alpha, read as two letters
+    greek.insert(greek.find("</m:afm>"), "\xCE\xB1");  // UTF-8 alpha, read as two characters
     s.push_back({.name = "DeclaredGreekOverUtf8BytesIsReadAsDeclared",
                  .arrange = [greek](RegistryMock& m) { ServeBody(m, greek); },
                  .check = [](const std::string& text) {
-                   // ISO-8859-7 0xCE 0xB1 are Greek capital xi and small alpha,
-                   // 0xCE 0xE1 in Windows Greek.
-                   EXPECT_EQ(text.rfind("afm=094019245\xCE\xE1;", 0), 0u) << text.substr(0, 80);
+                   // ISO-8859-7 0xCE 0xB1 are capital xi and the plus-minus sign,
+                   // which Windows Greek writes with the same two bytes.
+                   EXPECT_EQ(text.rfind("afm=094019245\xCE\xB1;", 0), 0u) << text.substr(0, 80);
                  }});
   }
   s.push_back({.name = "StatusLineGarbageIsAnInvalidResponse",
@@ -294,13 +314,13 @@ std::vector<Scenario> Scenarios() {
                      m.SetRawAnswer("\x01\x02 garbage \xFF\r\nContent-Length: 2\r\n\r\nhi");
                    },
                .message = Platform(platform::ERROR_HTTP_INVALID_SERVER_RESPONSE)});
-  s.push_back({.name = "EmptyAnswerIsAnInvalidResponse",
+  s.push_back({.name = "ClosingWithoutAnswerEndsTheExchange",
                .arrange =
                    [](RegistryMock& m) {
                      m.SetBehaviour(Behaviour::Raw);
                      m.SetRawAnswer("");
                    },
-               .message = Platform(platform::ERROR_HTTP_INVALID_SERVER_RESPONSE)});
+               .message = Platform(platform::ERROR_INTERNET_CONNECTION_ABORTED)});
   s.push_back({.name = "ConnectionResetInTheMiddleOfTheBody",
                .arrange = [](RegistryMock& m) { m.SetBehaviour(Behaviour::ResetMidBody); },
                .message = Platform(platform::ERROR_INTERNET_CONNECTION_RESET)});
@@ -318,10 +338,10 @@ std::vector<Scenario> Scenarios() {
                .message = Platform(platform::ERROR_INTERNET_INVALID_CA)});
   s.push_back({.name = "RedirectIsNotFollowed",
                .arrange = [](RegistryMock& m) { m.SetBehaviour(Behaviour::Redirect); },
-               .message = [](const RegistryMock&) { return UnicodeString(u"?"); }});
+               .message = StatusText(u"Found (302)")});
   s.push_back({.name = "UnauthorizedChallengeIsAFailure",
                .arrange = [](RegistryMock& m) { m.SetBehaviour(Behaviour::BasicAuth); },
-               .message = [](const RegistryMock&) { return UnicodeString(u"?"); }});
+               .message = StatusText(u"Unauthorized (401)")});
   s.push_back({.name = "SlowDripPastTheReceiveTimeoutTimesOut",
                .arrange =
                    [](RegistryMock& m) {
@@ -392,11 +412,14 @@ TEST_P(HostileRegistry, EndsWithItsTextWithinTimeAndMemory) {
   const auto took = std::chrono::steady_clock::now() - start;
   const std::uint64_t peak = PeakResident();
 
-  if (expected) EXPECT_EQ(text, *expected);
+  if (expected) {
+    EXPECT_EQ(text, *expected);
+  }
   if (sc.check) sc.check(text);
   EXPECT_LT(took, sc.timeBound) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
                                 << " ms";
-  EXPECT_LT(peak > before ? peak - before : 0, sc.memoryBound)
+  EXPECT_LT(peak > before ? peak - before : 0,
+            sc.memoryBound * SanitizerScale + SanitizerQuarantine)
       << "peak grew by " << (peak - before) / MiB << " MiB";
 }
 
