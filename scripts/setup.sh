@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   libexpat1-dev libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
   binutils
+  clang libclang-rt-14-dev gsoap libgsoap-dev valgrind
 )
 
 missing=()
