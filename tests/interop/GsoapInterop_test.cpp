@@ -91,10 +91,14 @@ TEST(GsoapInterop, TheToolkitsServerAnswersTheLookupAndAcceptsOurRequest) {
   EXPECT_EQ(other.rfind("afm=;", 0), 0u) << other;
   EXPECT_NE(other.find("errorCode=RG_WS_PUBLIC_TAXPAYER_NOT_FOUND"), std::string::npos) << other;
 
-  // What the toolkit's parser made of our two requests.
+  // What the toolkit's parser made of our two requests: the arguments, and
+  // the credentials block as the text of its header entry.
+  const std::string security =
+      "security=<SOAP-ENV:UsernameToken><SOAP-ENV:Username>USER</SOAP-ENV:Username>"
+      "<SOAP-ENV:Password>secret</SOAP-ENV:Password></SOAP-ENV:UsernameToken>\n";
   EXPECT_EQ(server.Log(),
-            "afmCalledBy=012345678;afmCalledFor=094019245;pCallSeqId_out=0;security=yes\n"
-            "afmCalledBy=012345678;afmCalledFor=111111111;pCallSeqId_out=0;security=yes\n");
+            "afmCalledBy=012345678;afmCalledFor=094019245;pCallSeqId_out=0;" + security +
+                "afmCalledBy=012345678;afmCalledFor=111111111;pCallSeqId_out=0;" + security);
 }
 #else
 TEST(GsoapInterop, TheToolkitsServerAnswersTheLookupAndAcceptsOurRequest) {

@@ -35,9 +35,12 @@ int RgWsPublicPortBindingService::rgWsPublicAfmMethod(
     const std::string& callSeqIdIn, ns1__GenWsErrorRtUser*, ns1__rgWsPublicAfmMethodResponse& out) {
   const std::string by = in && in->afmCalledBy ? *in->afmCalledBy : "<none>";
   const std::string afm = in && in->afmCalledFor ? *in->afmCalledFor : "<none>";
-  const bool security = soap->header && soap->header->SOAP_ENV__Security;
+  // The toolkit keeps the Security block, declared in the envelope
+  // namespace, as the text of a must-understand header entry.
+  const char* security =
+      soap->header && soap->header->SOAP_ENV__Security ? soap->header->SOAP_ENV__Security : "none";
   g_log << "afmCalledBy=" << by << ";afmCalledFor=" << afm << ";pCallSeqId_out=" << callSeqIdIn
-        << ";security=" << (security ? "yes" : "no") << std::endl;
+        << ";security=" << security << std::endl;
 
   out._pCallSeqId_USCOREout = "123456789";
   auto* error = soap_new_ns1__GenWsErrorRtUser(soap);
