@@ -10,5 +10,5 @@ cd "$(dirname "$0")/.."
 filter=${1:--Soak.*:Scenarios/HostileRegistry.*}
 exec valgrind --tool=memcheck --error-exitcode=1 --leak-check=full \
   --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
-  --track-fds=no --num-callers=30 \
+  --track-fds=no --num-callers=30 --suppressions=scripts/valgrind.supp \
   build/release/tests/delvan_tests --gtest_filter="$filter"
