@@ -220,12 +220,11 @@ std::vector<Scenario> Scenarios() {
   s.push_back({.name = "EntityBombIsRefusedUnexpanded",
                .arrange = [](RegistryMock& m) { ServeBody(m, EntityBomb()); },
                .message = ParserRefuses(EntityBomb(), "document type declaration")});
-  s.push_back({.name = "ExternalEntityIsNeverFetched",
-               .arrange = [](RegistryMock& m) { ServeBody(m, ExternalEntity()); },
-               .message = ParserRefuses(ExternalEntity(), "document type declaration"),
-               .check = [](const std::string& text) {
-                 EXPECT_EQ(text.find("root:"), std::string::npos);
-               }});
+  s.push_back(
+      {.name = "ExternalEntityIsNeverFetched",
+       .arrange = [](RegistryMock& m) { ServeBody(m, ExternalEntity()); },
+       .message = ParserRefuses(ExternalEntity(), "document type declaration"),
+       .check = [](const std::string& text) { EXPECT_EQ(text.find("root:"), std::string::npos); }});
   s.push_back({.name = "DoctypeIsRefused",
                .arrange =
                    [](RegistryMock& m) {
@@ -301,11 +300,12 @@ std::vector<Scenario> Scenarios() {
     greek.insert(greek.find("</m:afm>"), "\xCE\xB1");  // UTF-8 alpha, read as two characters
     s.push_back({.name = "DeclaredGreekOverUtf8BytesIsReadAsDeclared",
                  .arrange = [greek](RegistryMock& m) { ServeBody(m, greek); },
-                 .check = [](const std::string& text) {
-                   // ISO-8859-7 0xCE 0xB1 are capital xi and the plus-minus sign,
-                   // which Windows Greek writes with the same two bytes.
-                   EXPECT_EQ(text.rfind("afm=094019245\xCE\xB1;", 0), 0u) << text.substr(0, 80);
-                 }});
+                 .check =
+                     [](const std::string& text) {
+                       // ISO-8859-7 0xCE 0xB1 are capital xi and the plus-minus sign,
+                       // which Windows Greek writes with the same two bytes.
+                       EXPECT_EQ(text.rfind("afm=094019245\xCE\xB1;", 0), 0u) << text.substr(0, 80);
+                     }});
   }
   s.push_back({.name = "StatusLineGarbageIsAnInvalidResponse",
                .arrange =
@@ -406,9 +406,9 @@ TEST_P(HostileRegistry, EndsWithItsTextWithinTimeAndMemory) {
   const std::uint64_t before = Resident();
   ResetPeak();
   const auto start = std::chrono::steady_clock::now();
-  const std::string text = sc.shortReceiveTimeout
-                               ? LookupWithShortReceiveTimeout(mock)
-                               : std::string(RunWSOrvDLL("012345678", "094019245", "user", "secret"));
+  const std::string text =
+      sc.shortReceiveTimeout ? LookupWithShortReceiveTimeout(mock)
+                             : std::string(RunWSOrvDLL("012345678", "094019245", "user", "secret"));
   const auto took = std::chrono::steady_clock::now() - start;
   const std::uint64_t peak = PeakResident();
 
@@ -416,8 +416,8 @@ TEST_P(HostileRegistry, EndsWithItsTextWithinTimeAndMemory) {
     EXPECT_EQ(text, *expected);
   }
   if (sc.check) sc.check(text);
-  EXPECT_LT(took, sc.timeBound) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
-                                << " ms";
+  EXPECT_LT(took, sc.timeBound)
+      << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
   EXPECT_LT(peak > before ? peak - before : 0,
             sc.memoryBound * SanitizerScale + SanitizerQuarantine)
       << "peak grew by " << (peak - before) / MiB << " MiB";

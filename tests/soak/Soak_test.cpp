@@ -125,8 +125,7 @@ TEST(SoakHttp, TenThousandLookupsKeepMemoryAndDescriptorsFlat) {
   RegistryMock mock(options);
   const UnicodeString url = test::U(mock.Url());
   ExpectFlat(
-      mock, 10000,
-      [&] { return Lookup("012345678", "094019245", "user", "secret", url).Bytes(); },
+      mock, 10000, [&] { return Lookup("012345678", "094019245", "user", "secret", url).Bytes(); },
       test::ReadFixture("lookup/greek_record.cp1253"));
 }
 
@@ -145,8 +144,7 @@ TEST_F(Soak, SixteenThreadsEachGetTheirOwnTextAndSendTheirOwnCredentials) {
   ScopedACP acp(platform::CP_UTF8);
   const char* const afms[] = {"094019245", "998877665", "123456783", "123456789"};
   std::map<std::string, std::string> expected;
-  for (const char* afm : afms)
-    expected[afm] = RunWSOrvDLL("012345678", afm, "user", "secret");
+  for (const char* afm : afms) expected[afm] = RunWSOrvDLL("012345678", afm, "user", "secret");
   const std::string refused =
       std::string(FailureSentence) + "Authentication failed: wrong user name or password";
   mock->ClearRecords();

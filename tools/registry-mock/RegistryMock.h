@@ -39,11 +39,11 @@ enum class Behaviour {
                     // configured user name and password in an Authorization header
   Redirect,         // status 302 to another path of the same server
   // Misbehaviours of a hostile or broken server, written by the front:
-  Raw,            // the bytes of SetRawAnswer as the whole answer, then closes
-  ResetMidBody,   // announces the whole answer, sends half of it and resets
-  EndlessBody,    // status 200, text/xml, no length, and a body that never ends
-  EndlessHeaders, // a status line and then header lines that never end
-  Drip,           // the service's answer, one byte every SetDelay
+  Raw,             // the bytes of SetRawAnswer as the whole answer, then closes
+  ResetMidBody,    // announces the whole answer, sends half of it and resets
+  EndlessBody,     // status 200, text/xml, no length, and a body that never ends
+  EndlessHeaders,  // a status line and then header lines that never end
+  Drip,            // the service's answer, one byte every SetDelay
 };
 
 struct RegistryMockOptions {
