@@ -8,8 +8,9 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   libexpat1-dev libcurl4-openssl-dev libssl-dev openssl libcpp-httplib-dev
   binutils
-  # peers of the hand-run comparison (bench/compare.sh) and the profiler
-  gsoap libgsoap-dev python3-zeep php-cli php-soap valgrind
+  # fuzzing (libFuzzer), the interoperability server, the peers of the
+  # hand-run comparison (bench/compare.sh) and memcheck
+  clang libclang-rt-14-dev gsoap libgsoap-dev python3-zeep php-cli php-soap valgrind
 )
 # The Windows flavour: the i686 mingw-w64 cross toolchain (with its CMake
 # toolchain file under cmake/), GoogleTest's sources for a cross-built copy

@@ -225,6 +225,8 @@ void TRIO::DoDispatch(TInvContext& Context, int MethNum, const TIntfMethEntry& M
   // or while sending. It does not own its headers: each travels with one
   // call only.
   struct OutBoundCleared {
+    // A constructor of its own: clang 14 cannot build an aggregate in place.
+    explicit OutBoundCleared(THeaderList& l) : list(l) {}
     THeaderList& list;
     ~OutBoundCleared() { list.Clear(); }
   };

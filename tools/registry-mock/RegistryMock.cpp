@@ -333,6 +333,7 @@ struct RegistryMock::Impl {
   std::string contentType = "text/html";
   std::chrono::milliseconds delay{2000};
   std::uint64_t hugeSize = 17 * 1024 * 1024;
+  std::string rawAnswer;
 
   explicit Impl(RegistryMockOptions o) : options(std::move(o)) {
     static std::once_flag sigpipe;
@@ -362,7 +363,12 @@ struct RegistryMock::Impl {
       issue.dnsNames.push_back(host);
     issue.ipAddresses = {"127.0.0.1"};
     issue.expired = options.expiredCertificate;
-    server = authority.Issue(issue);
+    if (options.wrongHostCertificate) {
+      issue.commonName = "other.invalid";
+      issue.dnsNames = {"other.invalid"};
+      issue.ipAddresses.clear();
+    }
+    server = options.selfSignedCertificate ? SelfSigned(issue) : authority.Issue(issue);
 
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern =
@@ -582,6 +588,48 @@ struct RegistryMock::Impl {
         std::unique_lock guard(lock);
         if (wake.wait_for(guard, wait, [this] { return stopping; })) break;
       }
+      if (current == Behaviour::Raw) {
+        std::string answer;
+        {
+          std::lock_guard guard(lock);
+          answer = rawAnswer;
+        }
+        channel.Write(answer);
+        break;
+      }
+      if (current == Behaviour::EndlessBody || current == Behaviour::EndlessHeaders) {
+        const bool body = current == Behaviour::EndlessBody;
+        std::string piece;
+        if (body) {
+          channel.Write(
+              "HTTP/1.1 200 OK\r\nContent-Type: text/xml; charset=utf-8\r\n"
+              "Connection: close\r\n\r\n<a>");
+          for (int i = 0; i < 4096; ++i) piece += "<a>";
+        } else {
+          channel.Write("HTTP/1.1 200 OK\r\n");
+          for (int i = 0; i < 64; ++i) piece += "X-Filler: " + std::string(54, 'h') + "\r\n";
+        }
+        // Until the client goes away or the mock stops.
+        while (!Stopping() && channel.Write(piece)) {
+        }
+        break;
+      }
+      if (current == Behaviour::Drip) {
+        const std::string answer = ServiceAnswerBytes(request, true);
+        for (std::size_t i = 0; i < answer.size(); ++i) {
+          if (!channel.Write(answer.substr(i, 1))) break;
+          std::unique_lock guard(lock);
+          if (wake.wait_for(guard, wait, [this] { return stopping; })) break;
+        }
+        break;
+      }
+      if (current == Behaviour::ResetMidBody) {
+        const std::string answer = ServiceAnswerBytes(request, true);
+        const std::size_t head = answer.find("\r\n\r\n") + 4;
+        channel.Write(answer.substr(0, head + (answer.size() - head) / 2));
+        reset = true;
+        break;
+      }
       if (current == Behaviour::TruncatedBody || current == Behaviour::NoContentType) {
         std::optional<std::string> action;
         if (request.HasHeader("SOAPAction")) action = request.Header("SOAPAction");
@@ -602,6 +650,24 @@ struct RegistryMock::Impl {
     }
     CloseConnection(c, tls, reset);
     c.finished = true;
+  }
+
+  bool Stopping() {
+    std::lock_guard guard(lock);
+    return stopping;
+  }
+
+  // The service's answer to request as raw bytes, head and body, with or
+  // without its Content-Type.
+  std::string ServiceAnswerBytes(const RecordedRequest& request, bool withContentType) const {
+    std::optional<std::string> action;
+    if (request.HasHeader("SOAPAction")) action = request.Header("SOAPAction");
+    const ServiceAnswer answer = AnswerRequest(settings, action, request.body);
+    std::string head = "HTTP/1.1 " + std::to_string(answer.status) +
+                       (answer.status == 200 ? " OK\r\n" : " Internal Server Error\r\n");
+    if (withContentType) head += "Content-Type: " + answer.contentType + "\r\n";
+    head += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n\r\n";
+    return head + answer.body;
   }
 
   // Passes the request to the HTTP server behind and its answer back.
@@ -746,6 +812,11 @@ void RegistryMock::SetDelay(std::chrono::milliseconds delay) {
 void RegistryMock::SetHugeSize(std::uint64_t bytes) {
   std::lock_guard guard(FImpl->lock);
   FImpl->hugeSize = bytes;
+}
+
+void RegistryMock::SetRawAnswer(std::string bytes) {
+  std::lock_guard guard(FImpl->lock);
+  FImpl->rawAnswer = std::move(bytes);
 }
 
 std::vector<RecordedRequest> RegistryMock::Requests() const {

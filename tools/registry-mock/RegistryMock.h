@@ -38,12 +38,20 @@ enum class Behaviour {
   BasicAuth,        // status 401 with a Basic challenge unless the request carries the
                     // configured user name and password in an Authorization header
   Redirect,         // status 302 to another path of the same server
+  // Misbehaviours of a hostile or broken server, written by the front:
+  Raw,             // the bytes of SetRawAnswer as the whole answer, then closes
+  ResetMidBody,    // announces the whole answer, sends half of it and resets
+  EndlessBody,     // status 200, text/xml, no length, and a body that never ends
+  EndlessHeaders,  // a status line and then header lines that never end
+  Drip,            // the service's answer, one byte every SetDelay
 };
 
 struct RegistryMockOptions {
   bool tls = true;
   bool expiredCertificate = false;        // the server certificate's dates have passed
   bool requireClientCertificate = false;  // one issued by the test authority
+  bool wrongHostCertificate = false;      // the server certificate names another host only
+  bool selfSignedCertificate = false;     // the server certificate is signed by its own key
   std::string userName = "USER";
   std::string password = "secret";
   std::string serviceNamespace;  // empty: the build's service namespace
@@ -99,6 +107,8 @@ class RegistryMock {
   void SetContentType(std::string contentType);
   void SetDelay(std::chrono::milliseconds delay);
   void SetHugeSize(std::uint64_t bytes);
+  // The whole answer of Behaviour::Raw: status line, headers and body.
+  void SetRawAnswer(std::string bytes);
 
   std::vector<RecordedRequest> Requests() const;
   int ConnectionCount() const;

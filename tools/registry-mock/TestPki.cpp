@@ -93,6 +93,26 @@ KeyAndCertificate TestAuthority::Issue(const IssueOptions& options) const {
   return out;
 }
 
+KeyAndCertificate SelfSigned(const IssueOptions& options) {
+  KeyAndCertificate out;
+  out.key = NewKey();
+  out.certificate =
+      NewCertificate(options.commonName, out.key.get(), options.serial, options.expired, 7);
+  X509* cert = out.certificate.get();
+  X509_set_issuer_name(cert, X509_get_subject_name(cert));
+  X509V3_CTX ctx;
+  X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+  AddExtension(cert, ctx, NID_basic_constraints, "critical,CA:FALSE");
+  AddExtension(cert, ctx, NID_key_usage, "critical,digitalSignature");
+  AddExtension(cert, ctx, NID_ext_key_usage, "serverAuth");
+  std::string names;
+  for (const std::string& dns : options.dnsNames) names += (names.empty() ? "DNS:" : ",DNS:") + dns;
+  for (const std::string& ip : options.ipAddresses) names += (names.empty() ? "IP:" : ",IP:") + ip;
+  if (!names.empty()) AddExtension(cert, ctx, NID_subject_alt_name, names);
+  if (!X509_sign(cert, out.key.get(), EVP_sha256())) Throw("signing a certificate");
+  return out;
+}
+
 namespace {
 template <class Write>
 std::string BioBytes(Write write) {

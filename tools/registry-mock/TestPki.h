@@ -48,6 +48,10 @@ class TestAuthority {
   KeyAndCertificate FCa;
 };
 
+// A certificate for options signed by its own new key (its issuer is its
+// subject); no authority vouches for it.
+KeyAndCertificate SelfSigned(const IssueOptions& options);
+
 // PEM texts of a certificate and of an unencrypted private key.
 std::string CertificatePem(X509* certificate);
 std::string PrivateKeyPem(EVP_PKEY* key);
