@@ -3,11 +3,21 @@
 # UndefinedBehaviorSanitizer) and runs each from its seed corpus in
 # fuzz/corpus/<target> for FUZZ_SECONDS (default 30). New inputs go to a
 # scratch directory, so the committed corpus stays as it is; a crash leaves
-# its input in build/fuzz/artifacts and fails the run.
+# its input in build/fuzz/artifacts and fails the run. With FUZZ_RUNS set,
+# each target runs that many inputs from a fixed seed instead: the same
+# inputs on every machine, as CI runs them, so a run that passes here passes
+# there.
 #   scripts/fuzz.sh [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-30}
+if [ -n "${FUZZ_RUNS:-}" ]; then
+  budget=(-runs="$FUZZ_RUNS" -seed=1)
+  what="$FUZZ_RUNS inputs (seed 1)"
+else
+  budget=(-max_total_time="$seconds")
+  what="${seconds}s"
+fi
 build=build/fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDELVAN_BUILD_FUZZ=ON \
   -DDELVAN_BUILD_TESTS=OFF -DDELVAN_BUILD_BENCH=OFF \
@@ -22,8 +32,8 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 for t in "${targets[@]}"; do
   scratch=$(mktemp -d)
-  echo "== fuzz: $t for ${seconds}s"
-  "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+  echo "== fuzz: $t for $what"
+  "$build/fuzz/$t" "${budget[@]}" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
     -artifact_prefix="$build/artifacts/$t-" -print_final_stats=1 \
     "$scratch" "fuzz/corpus/$t" 2>"$build/$t.log" || {
     tail -n 60 "$build/$t.log"

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds both flavours, runs each fuzz target briefly from its corpus, then
-# every test: the debug build under the sanitizers first, then the optimised
-# release build (which alone runs the long soak). Stops at the first
-# failure, so the last lines are the failing run's summary.
+# Builds both flavours, runs each fuzz target over a fixed set of inputs
+# grown from its corpus (fixed seed, so every machine runs the same ones),
+# then every test: the debug build under the sanitizers first, then the
+# optimised release build (which alone runs the long soak), then the Windows
+# flavour under Wine. Stops at the first failure, so the last lines are the
+# failing run's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,7 +15,7 @@ for flavour in debug release; do
   cmake --build --preset "$flavour"
 done
 echo "== fuzz"
-FUZZ_SECONDS=${FUZZ_SECONDS:-30} ./scripts/fuzz.sh
+FUZZ_RUNS=${FUZZ_RUNS:-50000} ./scripts/fuzz.sh
 for flavour in debug release; do
   echo "== tests: $flavour"
   ctest --preset "$flavour" -j"$(nproc)"
