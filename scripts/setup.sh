@@ -39,7 +39,13 @@ if ((${#missing[@]})); then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -qq
+  # A mirror caught mid-sync fails one index or another; retry, then go on
+  # with what was fetched and let the install itself decide.
+  for attempt in 1 2 3; do
+    apt-get update -qq && break
+    echo "setup: apt-get update failed (attempt $attempt)" >&2
+    sleep 5
+  done
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 echo "setup: all packages present"
