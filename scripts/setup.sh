@@ -46,6 +46,26 @@ if ((${#missing[@]})); then
     echo "setup: apt-get update failed (attempt $attempt)" >&2
     sleep 5
   done
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    # Seen on a mirror mid-sync: the security suite's i386 index fails to
+    # download, so the amd64 and i386 copies of multi-arch libraries differ
+    # in version and wine32 cannot be resolved. Install from the release's
+    # own suites alone, where both architectures agree.
+    . /etc/os-release
+    fallback=$(mktemp -d)
+    mkdir -p "$fallback/sources.list.d"
+    cat >"$fallback/sources.list.d/debian.sources" <<SOURCES
+Types: deb
+URIs: http://deb.debian.org/debian
+Suites: ${VERSION_CODENAME} ${VERSION_CODENAME}-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+    apt_fallback=(-o Dir::Etc::sourcelist=/dev/null -o Dir::Etc::sourceparts="$fallback/sources.list.d")
+    echo "setup: retrying the install without the security suite" >&2
+    apt-get "${apt_fallback[@]}" update -qq
+    apt-get "${apt_fallback[@]}" install -y -qq --no-install-recommends "${missing[@]}"
+    rm -rf "$fallback"
+  fi
 fi
 echo "setup: all packages present"
