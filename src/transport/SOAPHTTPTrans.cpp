@@ -392,9 +392,8 @@ bool THTTPReqResp::ResponseDeadlinePassed() const {
 }
 
 void THTTPReqResp::RaiseResponseDeadline() const {
-  const UnicodeString text =
-      Format(u"The server did not complete its answer within %d seconds",
-             {static_cast<int>((FResponseDeadlineMs + 999) / 1000)});
+  const UnicodeString text = Format(u"The server did not complete its answer within %d seconds",
+                                    {static_cast<int>((FResponseDeadlineMs + 999) / 1000)});
   throw ESOAPHTTPException(u"%s - URL:%s - SOAPAction:%s", {text, FURL, SoapAction()},
                            static_cast<int>(pf::ERROR_INTERNET_TIMEOUT));
 }

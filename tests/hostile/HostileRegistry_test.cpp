@@ -431,7 +431,7 @@ TEST_P(HostileRegistry, EndsWithItsTextWithinTimeAndMemory) {
   const auto start = std::chrono::steady_clock::now();
   const std::string text =
       sc.receiveTimeout ? LookupWithTimeouts(mock, sc)
-                             : std::string(RunWSOrvDLL("012345678", "094019245", "user", "secret"));
+                        : std::string(RunWSOrvDLL("012345678", "094019245", "user", "secret"));
   const auto took = std::chrono::steady_clock::now() - start;
   const std::uint64_t peak = PeakResident();
 

@@ -912,8 +912,8 @@ bool Start(const InternetHandle& handle, Request& r, const std::vector<HeaderLin
   r.connectTimeout = handle.timeouts.connect ? handle.timeouts.connect : kDefaultConnectTimeoutMs;
   r.sendTimeout = handle.timeouts.send ? handle.timeouts.send : kDefaultSendTimeoutMs;
   r.receiveTimeout = handle.timeouts.receive ? handle.timeouts.receive : kDefaultReceiveTimeoutMs;
-  r.deadline = Clock::now() + std::chrono::milliseconds(
-                                  ResponseDeadlineMs(r.connectTimeout, r.receiveTimeout));
+  r.deadline = Clock::now() +
+               std::chrono::milliseconds(ResponseDeadlineMs(r.connectTimeout, r.receiveTimeout));
 
   const ConnectState& conn = *r.connect;
   auto tls = std::make_shared<TlsPolicy>();
