@@ -1,6 +1,7 @@
 // Fuzz target for the result text's quoting and the command-line tool's
 // reading of it: items joined by the library split back into the same
-// items, and the tool's JSON of any text is well-formed.
+// items, the tool's JSON of any text is well-formed, and any bytes the
+// library might return decode without fault.
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -95,6 +96,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t length = size / 2;
   UnicodeString text(length, u'\0');
   std::memcpy(text.data(), data, length * sizeof(char16_t));
+
+  // The input as the bytes the library returned.
+  bool failed = false;
+  (void)cli::DecodeLookupText(std::string(reinterpret_cast<const char*>(data), size), failed);
 
   // The input as a text the tool reads.
   const std::vector<cli::ResultItem> parsed = cli::ParseResultItems(text);

@@ -185,6 +185,18 @@ inline constexpr std::uint32_t kDefaultConnectTimeoutMs = 60'000;
 inline constexpr std::uint32_t kDefaultSendTimeoutMs = 30'000;
 inline constexpr std::uint32_t kDefaultReceiveTimeoutMs = 30'000;
 
+// How long one exchange may take in all, from the send of its request to the
+// end of the response body, however steadily bytes arrive: the receive
+// time-out counts from the last bytes received, so a server that drips just
+// faster than that would hold a request until the body limit. The connect
+// time-out plus four receive time-outs, with at least 10 s after connecting
+// (3 minutes with the defaults).
+constexpr std::uint64_t ResponseDeadlineMs(std::uint32_t connectTimeoutMs,
+                                           std::uint32_t receiveTimeoutMs) {
+  const std::uint64_t receiving = 4ull * receiveTimeoutMs;
+  return connectTimeoutMs + (receiving > 10'000 ? receiving : 10'000);
+}
+
 // ------------------------------------------------------------------ records
 
 // Parts of a URL, as InternetCrackUrlW fills them. A part is asked for by a

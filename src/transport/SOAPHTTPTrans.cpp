@@ -376,6 +376,28 @@ void THTTPReqResp::RaiseCheck(std::uint32_t code) const {
                            static_cast<int>(code));
 }
 
+void THTTPReqResp::StartResponseClock() {
+  const auto effective = [](std::int32_t value, std::uint32_t fallback) {
+    return value > 0 ? static_cast<std::uint32_t>(value) : fallback;
+  };
+  FResponseDeadlineMs =
+      pf::ResponseDeadlineMs(effective(FConnectTimeout, pf::kDefaultConnectTimeoutMs),
+                             effective(FReceiveTimeout, pf::kDefaultReceiveTimeoutMs));
+  FResponseDeadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(FResponseDeadlineMs);
+}
+
+bool THTTPReqResp::ResponseDeadlinePassed() const {
+  return FResponseDeadlineMs != 0 && std::chrono::steady_clock::now() >= FResponseDeadline;
+}
+
+void THTTPReqResp::RaiseResponseDeadline() const {
+  const UnicodeString text = Format(u"The server did not complete its answer within %d seconds",
+                                    {static_cast<int>((FResponseDeadlineMs + 999) / 1000)});
+  throw ESOAPHTTPException(u"%s - URL:%s - SOAPAction:%s", {text, FURL, SoapAction()},
+                           static_cast<int>(pf::ERROR_INTERNET_TIMEOUT));
+}
+
 void THTTPReqResp::Check(bool failed) const {
   if (!failed) return;
   const std::uint32_t code = pf::GetLastError();
@@ -618,8 +640,11 @@ void THTTPReqResp::Receive(HINTERNET request, TStream& resp, bool isGet) {
     Check(true);
   FMimeBoundary = AnsiString::Encode(MultipartBoundary(FContentType), pf::CP_ACP);
 
+  // Each wait of the platform is bounded by the receive time-out alone; the
+  // deadline bounds the whole body, also where the platform does not.
   std::vector<char> buffer;
   for (;;) {
+    if (ResponseDeadlinePassed()) RaiseResponseDeadline();
     std::uint32_t available = 0;
     Check(!pf::InternetQueryDataAvailable(request, available, 0, 0));
     if (available == 0) break;
@@ -682,8 +707,16 @@ void THTTPReqResp::BeforeExecute(const soap::TIntfMetaData& intfMD,
 }
 
 void THTTPReqResp::ExecuteOnce(TStream& request, TStream& response) {
-  pf::UniqueInternetHandle handle(Send(request));
-  Receive(handle.get(), response, false);
+  StartResponseClock();
+  try {
+    pf::UniqueInternetHandle handle(Send(request));
+    Receive(handle.get(), response, false);
+  } catch (const ESOAPHTTPException& e) {
+    // A platform that enforces the deadline itself reports a time-out.
+    if (e.StatusCode() == static_cast<int>(pf::ERROR_INTERNET_TIMEOUT) && ResponseDeadlinePassed())
+      RaiseResponseDeadline();
+    throw;
+  }
 }
 
 void THTTPReqResp::Execute(TStream& request, TStream& response) {
@@ -730,9 +763,17 @@ std::unique_ptr<TStream> THTTPReqResp::Execute(TStream& request) {
 
 void THTTPReqResp::Get(TStream& resp) {
   if (FURL.empty()) throw ESOAPHTTPException(u"No URL was specified for 'GET'");
-  pf::UniqueInternetHandle request(SendGet());
+  StartResponseClock();
+  pf::UniqueInternetHandle request;
   try {
+    request.reset(SendGet());
     Receive(request.get(), resp, true);
+  } catch (const ESOAPHTTPException& e) {
+    request.reset();
+    Connect(false);
+    if (e.StatusCode() == static_cast<int>(pf::ERROR_INTERNET_TIMEOUT) && ResponseDeadlinePassed())
+      RaiseResponseDeadline();
+    throw;
   } catch (...) {
     request.reset();
     Connect(false);

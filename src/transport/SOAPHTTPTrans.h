@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -292,6 +293,13 @@ class THTTPReqResp : public TComponent,
   void SendOnePiece(HINTERNET request, TStream& source, std::int64_t size);
   void SendChunked(HINTERNET request, TStream& source, std::int64_t size);
   void ExecuteOnce(TStream& request, TStream& response);
+  // The deadline of the exchange that starts now (platform::ResponseDeadlineMs
+  // of the time-outs in force); Receive fails once it has passed.
+  void StartResponseClock();
+  bool ResponseDeadlinePassed() const;
+  // Raises ESOAPHTTPException "%s - URL:%s - SOAPAction:%s" with the
+  // deadline's text, and the platform's time-out code as StatusCode.
+  [[noreturn]] void RaiseResponseDeadline() const;
   bool ChooseClientCertificate(HINTERNET request);
 
   bool FUserSetURL = false;
@@ -317,6 +325,8 @@ class THTTPReqResp : public TComponent,
   std::int32_t FConnectTimeout = 0;
   std::int32_t FSendTimeout = 0;
   std::int32_t FReceiveTimeout = 0;
+  std::chrono::steady_clock::time_point FResponseDeadline{};  // none before the first exchange
+  std::uint64_t FResponseDeadlineMs = 0;
   TWSDLView* FWSDLView = nullptr;
   UnicodeString FSoapAction;
   bool FUseUTF8InHeader = true;

@@ -140,7 +140,9 @@ struct Scenario {
   std::function<void(const std::string&)> check = {};
   std::chrono::seconds timeBound{20};
   std::uint64_t memoryBound = 256 * MiB;  // growth of the peak resident size
-  bool shortReceiveTimeout = false;       // run on a web node with a 500 ms receive time-out
+  // Non-zero: run on a web node with these time-outs (ms) instead of the export's.
+  std::int32_t receiveTimeout = 0;
+  std::int32_t connectTimeout = 0;
 };
 
 // Names the scenario in test output instead of dumping its bytes.
@@ -353,7 +355,27 @@ std::vector<Scenario> Scenarios() {
                      return PlatformMessage(platform::ERROR_INTERNET_TIMEOUT, U(m.Url()));
                    },
                .timeBound = std::chrono::seconds(5),
-               .shortReceiveTimeout = true});
+               .receiveTimeout = 500});
+  // A body of one byte a second never lets a 2 s receive time-out run out;
+  // the deadline, 2 s + max(10 s, 4 x 2 s) = 12 s, ends the exchange.
+  s.push_back({.name = "DripFasterThanTheReceiveTimeoutMeetsTheDeadline",
+               .arrange =
+                   [](RegistryMock& m) {
+                     m.SetBehaviour(Behaviour::DripBody);
+                     m.SetDelay(std::chrono::milliseconds(1000));
+                   },
+               .message =
+                   [](const RegistryMock& m) {
+                     UnicodeString text =
+                         u"The server did not complete its answer within 12 seconds - URL:";
+                     text += U(m.Url());
+                     text += u" - SOAPAction:";
+                     text += U(Action());
+                     return text;
+                   },
+               .timeBound = std::chrono::seconds(18),
+               .receiveTimeout = 2000,
+               .connectTimeout = 2000});
   s.push_back({.name = "SilencePastTheReceiveTimeoutTimesOut",
                .arrange =
                    [](RegistryMock& m) {
@@ -365,17 +387,18 @@ std::vector<Scenario> Scenarios() {
                      return PlatformMessage(platform::ERROR_INTERNET_TIMEOUT, U(m.Url()));
                    },
                .timeBound = std::chrono::seconds(5),
-               .shortReceiveTimeout = true});
+               .receiveTimeout = 500});
   return s;
 }
 
-// A lookup on a web node with a 500 ms receive time-out, set through the
+// A lookup on a web node with the scenario's time-outs, set through the
 // proxy factory's HTTPRIO argument; the failure text as the export makes it.
-std::string LookupWithShortReceiveTimeout(const RegistryMock& mock) {
+std::string LookupWithTimeouts(const RegistryMock& mock, const Scenario& sc) {
   try {
     TComponent owner;
     auto* rio = new soap::THTTPRIO(&owner);
-    rio->HTTPWebNode()->SetReceiveTimeout(500);
+    rio->HTTPWebNode()->SetReceiveTimeout(sc.receiveTimeout);
+    rio->HTTPWebNode()->SetConnectTimeout(sc.connectTimeout);
     IntfPtr<service::RgWsPublic> port = service::GetRgWsPublic(false, U(mock.Url()), rio);
     service::crheader->FUsername = AnsiString("user", platform::CP_UTF8);
     service::crheader->FPassword = AnsiString("secret", platform::CP_UTF8);
@@ -407,8 +430,8 @@ TEST_P(HostileRegistry, EndsWithItsTextWithinTimeAndMemory) {
   ResetPeak();
   const auto start = std::chrono::steady_clock::now();
   const std::string text =
-      sc.shortReceiveTimeout ? LookupWithShortReceiveTimeout(mock)
-                             : std::string(RunWSOrvDLL("012345678", "094019245", "user", "secret"));
+      sc.receiveTimeout ? LookupWithTimeouts(mock, sc)
+                        : std::string(RunWSOrvDLL("012345678", "094019245", "user", "secret"));
   const auto took = std::chrono::steady_clock::now() - start;
   const std::uint64_t peak = PeakResident();
 

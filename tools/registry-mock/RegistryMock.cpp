@@ -614,10 +614,15 @@ struct RegistryMock::Impl {
         }
         break;
       }
-      if (current == Behaviour::Drip) {
+      if (current == Behaviour::Drip || current == Behaviour::DripBody) {
         const std::string answer = ServiceAnswerBytes(request, true);
-        for (std::size_t i = 0; i < answer.size(); ++i) {
-          if (!channel.Write(answer.substr(i, 1))) break;
+        std::size_t at = 0;
+        if (current == Behaviour::DripBody) {
+          at = answer.find("\r\n\r\n") + 4;
+          if (!channel.Write(answer.substr(0, at))) at = answer.size();
+        }
+        for (; at < answer.size(); ++at) {
+          if (!channel.Write(answer.substr(at, 1))) break;
           std::unique_lock guard(lock);
           if (wake.wait_for(guard, wait, [this] { return stopping; })) break;
         }

@@ -44,6 +44,7 @@ enum class Behaviour {
   EndlessBody,     // status 200, text/xml, no length, and a body that never ends
   EndlessHeaders,  // a status line and then header lines that never end
   Drip,            // the service's answer, one byte every SetDelay
+  DripBody,        // the service's answer: its head at once, then its body one byte every SetDelay
 };
 
 struct RegistryMockOptions {

@@ -18,7 +18,7 @@ void Usage() {
          "                     [--user NAME] [--password TEXT] [--behaviour NAME] [--delay-ms N]\n"
          "                     [--until-eof]\n"
          "behaviours: normal not-found no-content-type slow huge huge-chunked truncated-body "
-         "connection-reset basic-auth redirect\n";
+         "connection-reset basic-auth redirect drip drip-body\n";
 }
 
 }  // namespace
@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
       {"connection-reset", Behaviour::ConnectionReset},
       {"basic-auth", Behaviour::BasicAuth},
       {"redirect", Behaviour::Redirect},
+      {"drip", Behaviour::Drip},
+      {"drip-body", Behaviour::DripBody},
   };
   delvan::registrymock::RegistryMockOptions options;
   Behaviour behaviour = Behaviour::Normal;

@@ -300,6 +300,7 @@ struct Request {
   bool timedOut = false;
   CURLcode result = CURLE_OK;
   Clock::time_point lastProgress;
+  Clock::time_point deadline;  // of the whole exchange, set when it starts
   curl_off_t lastUl = 0;
   curl_off_t lastDl = 0;
   curl_off_t ulNow = 0;
@@ -762,7 +763,8 @@ void Collect(CURLM* multi) {
 
 // Drives the transfer until ready() holds or the transfer ends. Before the
 // connection stands, curl's connect time-out bounds the wait; after it, the
-// send or receive time-out does, counted from the last progress.
+// send or receive time-out does, counted from the last progress. The
+// exchange's deadline bounds every wait, whatever the progress.
 void Pump(Request& r, const std::function<bool()>& ready) {
   r.lastProgress = Clock::now();
   while (!ready() && !r.done && r.multi) {
@@ -776,7 +778,16 @@ void Pump(Request& r, const std::function<bool()>& ready) {
       r.result = mc == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
     }
     if (ready() || r.done) break;
-    int waitMs = 1000;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(r.deadline - Clock::now()).count();
+    if (left <= 0) {
+      r.Detach();
+      r.done = true;
+      r.timedOut = true;
+      r.result = CURLE_OPERATION_TIMEDOUT;
+      break;
+    }
+    int waitMs = static_cast<int>(std::min<std::int64_t>(1000, left));
     if (r.connected) {
       const auto limit =
           std::chrono::milliseconds(r.UploadComplete() ? r.receiveTimeout : r.sendTimeout);
@@ -901,6 +912,8 @@ bool Start(const InternetHandle& handle, Request& r, const std::vector<HeaderLin
   r.connectTimeout = handle.timeouts.connect ? handle.timeouts.connect : kDefaultConnectTimeoutMs;
   r.sendTimeout = handle.timeouts.send ? handle.timeouts.send : kDefaultSendTimeoutMs;
   r.receiveTimeout = handle.timeouts.receive ? handle.timeouts.receive : kDefaultReceiveTimeoutMs;
+  r.deadline = Clock::now() +
+               std::chrono::milliseconds(ResponseDeadlineMs(r.connectTimeout, r.receiveTimeout));
 
   const ConnectState& conn = *r.connect;
   auto tls = std::make_shared<TlsPolicy>();
