@@ -165,6 +165,8 @@ void TXMLNode::MoveToDocument(TXMLDocument* document) {
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
   IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, GetNamespaceURI(), &TXMLNode::ChildListNotify));
+  // A node being built has no children yet: no DOM list to ask for.
+  if (!FDOMNode->hasChildNodes()) return list;
   IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
   const std::int32_t count = children ? children->get_length() : 0;
   for (std::int32_t i = 0; i < count; ++i)
@@ -316,8 +318,10 @@ IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI)
     const std::int32_t count = attrs ? attrs->get_length() : 0;
     for (std::int32_t i = 0; i < count; ++i) {
       IntfPtr<IDOMNode> a = attrs->get_item(i);
-      // The name first: it is short, the value is a URI copied out.
-      if ((a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns") &&
+      // The name first: it is short, the value is a URI copied out. The
+      // prefix is "xmlns" exactly when the name starts with "xmlns:".
+      const UnicodeString name = a->get_nodeName();
+      if (name.starts_with(u"xmlns") && (name.size() == 5 || name[5] == u':') &&
           SameNamespace(a->get_nodeValue(), namespaceURI))
         return n->GetAttributeNodes()->Get(i);
     }
