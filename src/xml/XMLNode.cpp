@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "xml/DOMNamespaceScan.h"
 #include "xml/XMLDoc.h"
 
 namespace delvan::xml {
@@ -314,14 +315,17 @@ UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
 
 IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
+    if (IntfPtr<IDOMNamespaceDeclScan> scan = QueryIntf<IDOMNamespaceDeclScan>(n->FDOMNode)) {
+      const std::int32_t i = scan->namespaceDeclIndex(namespaceURI);
+      if (i >= 0) return n->GetAttributeNodes()->Get(i);
+      continue;
+    }
     IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();
     const std::int32_t count = attrs ? attrs->get_length() : 0;
     for (std::int32_t i = 0; i < count; ++i) {
       IntfPtr<IDOMNode> a = attrs->get_item(i);
-      // The name first: it is short, the value is a URI copied out. The
-      // prefix is "xmlns" exactly when the name starts with "xmlns:".
-      const UnicodeString name = a->get_nodeName();
-      if (name.starts_with(u"xmlns") && (name.size() == 5 || name[5] == u':') &&
+      // The name first: it is short, the value is a URI copied out.
+      if ((a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns") &&
           SameNamespace(a->get_nodeValue(), namespaceURI))
         return n->GetAttributeNodes()->Get(i);
     }

@@ -11,6 +11,8 @@
 
 #include "platform/CodePage.h"
 #include "rtl/Stream.h"
+#include "xml/DOMNamespaceScan.h"
+#include "xml/XMLNames.h"
 
 namespace delvan::platform::posix {
 
@@ -438,9 +440,20 @@ class TXNodeImpl : public TXNode, public Intfs... {
   }
 };
 
-class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
+class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx, IDOMNamespaceDeclScan> {
  public:
   explicit TXElement(TXNode* doc) : TXNodeImpl(doc, ELEMENT_NODE) {}
+
+  // IDOMNamespaceDeclScan
+  std::int32_t namespaceDeclIndex(UnicodeStringView namespaceURI) override {
+    for (std::size_t i = 0; i < FAttributes.size(); ++i) {
+      const TXNode* a = FAttributes[i];
+      if ((a->Prefix() == u"xmlns" || a->FName == u"xmlns") &&
+          SameNamespace(a->FValue, namespaceURI))
+        return static_cast<std::int32_t>(i);
+    }
+    return -1;
+  }
 
   UnicodeString get_tagName() override { return FName.str(); }
   UnicodeString getAttribute(const UnicodeString& name) override {
@@ -786,8 +799,14 @@ class TXDocument final
   // a message built in code repeats a few names over many elements.
   TXAtom Intern(const UnicodeString& text) {
     if (text.empty()) return {};
+    // Elements are mostly made one after another in the same few
+    // namespaces: the last atoms answer before the hash of a long URI.
+    for (const TXAtom& recent : FRecentAtoms)
+      if (recent == UnicodeStringView(text)) return recent;
     auto it = FAtoms.find(UnicodeStringView(text));
     if (it == FAtoms.end()) it = FAtoms.emplace(text).first;
+    FRecentAtoms[FNextRecent] = *it;
+    FNextRecent = (FNextRecent + 1) % std::size(FRecentAtoms);
     return *it;
   }
 
@@ -820,6 +839,8 @@ class TXDocument final
   TXParseError FError;
   TAsyncEventHandler FOnAsyncLoad;
   std::unordered_set<TXAtom, TAtomHash, TAtomEqual> FAtoms;
+  TXAtom FRecentAtoms[4];  // also held in FAtoms
+  std::size_t FNextRecent = 0;
 };
 
 TXAtom Intern(TXNode* doc, const UnicodeString& text) {
