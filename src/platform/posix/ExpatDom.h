@@ -61,7 +61,7 @@ class TXAtom {
   friend bool operator==(const TXAtom& a, UnicodeStringView b) {
     const UnicodeString& s = a.str();
     return s.size() == b.size() &&
-           (s.data() == b.data() || std::memcmp(s.data(), b.data(), b.size() * sizeof(char16_t)) == 0);
+           (b.empty() || std::memcmp(s.data(), b.data(), b.size() * sizeof(char16_t)) == 0);
   }
 
  private:
