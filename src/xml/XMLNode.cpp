@@ -314,12 +314,11 @@ UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
 }
 
 IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+  const IntfPtr<IDOMNamespaceDeclScan> scan = QueryIntf<IDOMNamespaceDeclScan>(DOMDocument());
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
-    if (IntfPtr<IDOMNamespaceDeclScan> scan = QueryIntf<IDOMNamespaceDeclScan>(n->FDOMNode)) {
-      const std::int32_t i = scan->namespaceDeclIndex(namespaceURI);
-      if (i >= 0) return n->GetAttributeNodes()->Get(i);
-      continue;
-    }
+    const std::int32_t found = scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
+    if (found >= 0) return n->GetAttributeNodes()->Get(found);
+    if (found == -1) continue;
     IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();
     const std::int32_t count = attrs ? attrs->get_length() : 0;
     for (std::int32_t i = 0; i < count; ++i) {

@@ -440,20 +440,9 @@ class TXNodeImpl : public TXNode, public Intfs... {
   }
 };
 
-class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx, IDOMNamespaceDeclScan> {
+class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
  public:
   explicit TXElement(TXNode* doc) : TXNodeImpl(doc, ELEMENT_NODE) {}
-
-  // IDOMNamespaceDeclScan
-  std::int32_t namespaceDeclIndex(UnicodeStringView namespaceURI) override {
-    for (std::size_t i = 0; i < FAttributes.size(); ++i) {
-      const TXNode* a = FAttributes[i];
-      if ((a->Prefix() == u"xmlns" || a->FName == u"xmlns") &&
-          SameNamespace(a->FValue, namespaceURI))
-        return static_cast<std::int32_t>(i);
-    }
-    return -1;
-  }
 
   UnicodeString get_tagName() override { return FName.str(); }
   UnicodeString getAttribute(const UnicodeString& name) override {
@@ -643,9 +632,25 @@ class TXImplementation final : public TInterfacedImpl<IDOMImplementation> {
   }
 };
 
+// Answers the namespace-declaration search on the document, not on each
+// element: another interface base on every element would widen every node.
 class TXDocument final
-    : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions, IDOMParseError> {
+    : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions, IDOMParseError,
+                        IDOMNamespaceDeclScan> {
  public:
+  // IDOMNamespaceDeclScan
+  std::int32_t namespaceDeclIndex(IDOMNode* element, UnicodeStringView namespaceURI) override {
+    const TXNode* e = element ? Core(element) : nullptr;
+    if (!e || e->FDoc != this) return -2;
+    for (std::size_t i = 0; i < e->FAttributes.size(); ++i) {
+      const TXNode* a = e->FAttributes[i];
+      if ((a->Prefix() == u"xmlns" || a->FName == u"xmlns") &&
+          SameNamespace(a->FValue, namespaceURI))
+        return static_cast<std::int32_t>(i);
+    }
+    return -1;
+  }
+
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
     FDoc = this;
     FName = u"#document";
