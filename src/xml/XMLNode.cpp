@@ -316,7 +316,8 @@ UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
 IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
   const IntfPtr<IDOMNamespaceDeclScan> scan = QueryIntf<IDOMNamespaceDeclScan>(DOMDocument());
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
-    const std::int32_t found = scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
+    const std::int32_t found =
+        scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
     if (found >= 0) return n->GetAttributeNodes()->Get(found);
     if (found == -1) continue;
     IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();

@@ -634,9 +634,8 @@ class TXImplementation final : public TInterfacedImpl<IDOMImplementation> {
 
 // Answers the namespace-declaration search on the document, not on each
 // element: another interface base on every element would widen every node.
-class TXDocument final
-    : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions, IDOMParseError,
-                        IDOMNamespaceDeclScan> {
+class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions,
+                                           IDOMParseError, IDOMNamespaceDeclScan> {
  public:
   // IDOMNamespaceDeclScan
   std::int32_t namespaceDeclIndex(IDOMNode* element, UnicodeStringView namespaceURI) override {
