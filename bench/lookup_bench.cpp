@@ -1,13 +1,15 @@
 // One lookup end to end (RunWSOrvDLL, its fixed endpoint routed to the mock
 // registry service over loopback HTTPS) beside the same POST made by a bare
 // libcurl loop under the same connection policy: a new connection per
-// lookup, TLS sessions shared across them. The ratio of the two times is
+// lookup, TLS sessions and the trust store shared across them. The ratio of the two times is
 // what the SOAP layers cost on top of the wire.
 //
 // Without a working converter (while its writer or reader is missing) the
 // lookup cannot reach the wire; the program then says so and runs nothing.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -57,8 +59,15 @@ std::size_t Collect(char* data, std::size_t size, std::size_t count, void* out) 
   return size * count;
 }
 
-// The same request bytes, posted by libcurl with a new connection each time.
-void BM_BareCurlPost(benchmark::State& state) {
+CURLcode UseStore(CURL*, void* sslContext, void* store) {
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), static_cast<X509_STORE*>(store));
+  return CURLE_OK;
+}
+
+// The same request bytes, posted by libcurl with a new connection each time;
+// the trust store is loaded once and shared by the connections (as the
+// library does), or loaded by each connection from the bundle file.
+void BareCurlPost(benchmark::State& state, bool sharedStore) {
   const RecordedRequest& r = gSetup.request;
   const std::string host = RegistryMock::ServiceHost();
   const std::string url = "https://" + host + ":443" + r.target;
@@ -71,13 +80,23 @@ void BM_BareCurlPost(benchmark::State& state) {
   headers = curl_slist_append(headers, "Expect:");
   CURLSH* share = curl_share_init();
   curl_share_setopt(share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  X509_STORE* store = X509_STORE_new();
+  X509_STORE_set_flags(store, X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+  X509_STORE_load_file(store, gSetup.caBundle.c_str());
   std::string response;
   for (auto _ : state) {
     CURL* e = curl_easy_init();
     response.clear();
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_CONNECT_TO, route);
-    curl_easy_setopt(e, CURLOPT_CAINFO, gSetup.caBundle.c_str());
+    if (sharedStore) {
+      curl_easy_setopt(e, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+      curl_easy_setopt(e, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+      curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &UseStore);
+      curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, static_cast<void*>(store));
+    } else {
+      curl_easy_setopt(e, CURLOPT_CAINFO, gSetup.caBundle.c_str());
+    }
     curl_easy_setopt(e, CURLOPT_SHARE, share);
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers);
@@ -93,11 +112,15 @@ void BM_BareCurlPost(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(response.data());
   }
+  X509_STORE_free(store);
   curl_share_cleanup(share);
   curl_slist_free_all(headers);
   curl_slist_free_all(route);
 }
+void BM_BareCurlPost(benchmark::State& state) { BareCurlPost(state, true); }
+void BM_BareCurlPostLoadingTheStore(benchmark::State& state) { BareCurlPost(state, false); }
 BENCHMARK(BM_BareCurlPost)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_BareCurlPostLoadingTheStore)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -3,10 +3,14 @@
 // pointer that holds one counted reference.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <compare>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 
 #include "rtl/UnicodeString.h"
@@ -30,7 +34,14 @@ struct TGUID {
   // The registry form, upper-case hexadecimal between braces.
   UnicodeString ToString() const;
 
-  friend constexpr bool operator==(const TGUID&, const TGUID&) = default;
+  // Asked on every interface query: compared as two words at run time
+  // rather than field by field.
+  friend constexpr bool operator==(const TGUID& a, const TGUID& b) {
+    if (std::is_constant_evaluated())
+      return a.D1 == b.D1 && a.D2 == b.D2 && a.D3 == b.D3 &&
+             std::equal(std::begin(a.D4), std::end(a.D4), std::begin(b.D4));
+    return std::memcmp(&a, &b, sizeof(TGUID)) == 0;
+  }
   friend constexpr auto operator<=>(const TGUID&, const TGUID&) = default;
 
  private:
@@ -47,6 +58,7 @@ struct TGUID {
     return v;
   }
 };
+static_assert(sizeof(TGUID) == 16, "compared as raw bytes");
 
 consteval TGUID TGUID::Parse(const char* s) {
   if (s[0] != '{' || s[9] != '-' || s[14] != '-' || s[19] != '-' || s[24] != '-' || s[37] != '}')

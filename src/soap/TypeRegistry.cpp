@@ -47,9 +47,8 @@ void Answer(const TRemRegEntry* e, UnicodeString& URI, UnicodeString& Name, bool
 
 TRemRegEntry* TRemotableTypeRegistry::FindByInfo(const TTypeInfo* Info) {
   if (!Info) return nullptr;
-  for (TRemRegEntry& e : URIMAP)
-    if (e.Info == Info) return &e;
-  return nullptr;
+  const auto it = FByInfo.find(Info);
+  return it == FByInfo.end() ? nullptr : &URIMAP[it->second];
 }
 
 const TRemRegEntry* TRemotableTypeRegistry::FindByInfo(const TTypeInfo* Info) const {
@@ -58,9 +57,17 @@ const TRemRegEntry* TRemotableTypeRegistry::FindByInfo(const TTypeInfo* Info) co
 
 const TRemRegEntry* TRemotableTypeRegistry::FindByClass(const TClass* Cls) const {
   if (!Cls) return nullptr;
-  for (const TRemRegEntry& e : URIMAP)
-    if (e.ClassType == Cls) return &e;
-  return nullptr;
+  const auto it = FByClass.find(Cls);
+  return it == FByClass.end() ? nullptr : &URIMAP[it->second];
+}
+
+void TRemotableTypeRegistry::Reindex() {
+  FByInfo.clear();
+  FByClass.clear();
+  for (std::size_t i = 0; i < URIMAP.size(); ++i) {
+    FByInfo.try_emplace(URIMAP[i].Info, i);  // the first entry wins, as a scan finds it
+    if (URIMAP[i].ClassType) FByClass.try_emplace(URIMAP[i].ClassType, i);
+  }
 }
 
 // Another record of the same type: same kind and name (compared exactly;
@@ -91,6 +98,8 @@ void TRemotableTypeRegistry::Register(const TTypeInfo* Info, const TClass* Cls,
   e.ExtName = UnicodeString(ExtName);
   e.IsScalar = IsScalar;
   e.MultiRefOpt = MultiRefOpt;
+  FByInfo.try_emplace(Info, URIMAP.size() - 1);
+  if (Cls) FByClass.try_emplace(Cls, URIMAP.size() - 1);
 }
 
 void TRemotableTypeRegistry::RegisterXSClass(const TClass* Cls, UnicodeStringView URI,
@@ -136,6 +145,7 @@ void TRemotableTypeRegistry::UnRegisterXSClass(const TClass* Cls) {
 void TRemotableTypeRegistry::UnRegisterXSInfo(const TTypeInfo* Info) {
   Lock lock(FCriticalSection);
   std::erase_if(URIMAP, [&](const TRemRegEntry& e) { return e.Info == Info; });
+  Reindex();
 }
 
 bool TRemotableTypeRegistry::AutoRegisterNativeTypes() const {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "rtl/Exception.h"
@@ -139,6 +140,11 @@ class TRemotableTypeRegistry {
   mutable std::recursive_mutex FCriticalSection;
   bool FAutoRegister = true;
   std::vector<TRemRegEntry> URIMAP;
+  // Position in URIMAP of the first entry of each type and of each class:
+  // asked for every property of every object written or read.
+  std::unordered_map<const rtl::TTypeInfo*, std::size_t> FByInfo;
+  std::unordered_map<const TClass*, std::size_t> FByClass;
+  void Reindex();
 };
 
 // The built-in registrations, in their order: the XML Schema types, the

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "xml/DOMNamespaceScan.h"
 #include "xml/XMLDoc.h"
 
 namespace delvan::xml {
@@ -165,6 +166,8 @@ void TXMLNode::MoveToDocument(TXMLDocument* document) {
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
   IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, GetNamespaceURI(), &TXMLNode::ChildListNotify));
+  // A node being built has no children yet: no DOM list to ask for.
+  if (!FDOMNode->hasChildNodes()) return list;
   IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
   const std::int32_t count = children ? children->get_length() : 0;
   for (std::int32_t i = 0; i < count; ++i)
@@ -311,7 +314,12 @@ UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
 }
 
 IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+  const IntfPtr<IDOMNamespaceDeclScan> scan = QueryIntf<IDOMNamespaceDeclScan>(DOMDocument());
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
+    const std::int32_t found =
+        scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
+    if (found >= 0) return n->GetAttributeNodes()->Get(found);
+    if (found == -1) continue;
     IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();
     const std::int32_t count = attrs ? attrs->get_length() : 0;
     for (std::int32_t i = 0; i < count; ++i) {

@@ -293,6 +293,29 @@ TEST_F(HttpClientTest, CertificatesAreVerifiedUnlessTheCallerIgnoresExactlyThatP
   }
 }
 
+// The verification store is built once and shared by later connections:
+// sharing must neither lose the trusted authority nor lend it to a server it
+// did not sign, and a new set of authorities must take effect.
+TEST_F(HttpClientTest, SharedTrustStoreKeepsVerifyingAcrossConnections) {
+  RegistryMock trusted;
+  RegistryMock stranger;
+  testing::TrustAuthorityFile(trusted.AuthorityFile());
+  testing::RouteToLoopback("wrong-name.example", trusted.Port(), trusted.Port());
+  auto post = [](std::u16string_view host, INTERNET_PORT port) {
+    Client client(host, port);
+    return Post(client, Envelope("094019245"), true).sendError;
+  };
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(post(u"127.0.0.1", trusted.Port()), 0u);
+    EXPECT_EQ(post(u"127.0.0.1", stranger.Port()), ERROR_INTERNET_INVALID_CA);
+    EXPECT_EQ(post(u"wrong-name.example", trusted.Port()), ERROR_INTERNET_SEC_CERT_CN_INVALID);
+  }
+  EXPECT_EQ(trusted.ConnectionCount(), 6);
+  testing::TrustAuthorityFile(stranger.AuthorityFile());
+  EXPECT_EQ(post(u"127.0.0.1", stranger.Port()), 0u);
+}
+
 TEST_F(HttpClientTest, UnknownAuthorityCanBeAcceptedOnTheSameRequestByAddingTheFlag) {
   RegistryMock mock;
   Client client(u"127.0.0.1", mock.Port());

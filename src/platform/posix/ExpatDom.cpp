@@ -11,6 +11,8 @@
 
 #include "platform/CodePage.h"
 #include "rtl/Stream.h"
+#include "xml/DOMNamespaceScan.h"
+#include "xml/XMLNames.h"
 
 namespace delvan::platform::posix {
 
@@ -630,9 +632,24 @@ class TXImplementation final : public TInterfacedImpl<IDOMImplementation> {
   }
 };
 
-class TXDocument final
-    : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions, IDOMParseError> {
+// Answers the namespace-declaration search on the document, not on each
+// element: another interface base on every element would widen every node.
+class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions,
+                                           IDOMParseError, IDOMNamespaceDeclScan> {
  public:
+  // IDOMNamespaceDeclScan
+  std::int32_t namespaceDeclIndex(IDOMNode* element, UnicodeStringView namespaceURI) override {
+    const TXNode* e = element ? Core(element) : nullptr;
+    if (!e || e->FDoc != this) return -2;
+    for (std::size_t i = 0; i < e->FAttributes.size(); ++i) {
+      const TXNode* a = e->FAttributes[i];
+      if ((a->Prefix() == u"xmlns" || a->FName == u"xmlns") &&
+          SameNamespace(a->FValue, namespaceURI))
+        return static_cast<std::int32_t>(i);
+    }
+    return -1;
+  }
+
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
     FDoc = this;
     FName = u"#document";
@@ -786,8 +803,14 @@ class TXDocument final
   // a message built in code repeats a few names over many elements.
   TXAtom Intern(const UnicodeString& text) {
     if (text.empty()) return {};
+    // Elements are mostly made one after another in the same few
+    // namespaces: the last atoms answer before the hash of a long URI.
+    for (const TXAtom& recent : FRecentAtoms)
+      if (recent == UnicodeStringView(text)) return recent;
     auto it = FAtoms.find(UnicodeStringView(text));
     if (it == FAtoms.end()) it = FAtoms.emplace(text).first;
+    FRecentAtoms[FNextRecent] = *it;
+    FNextRecent = (FNextRecent + 1) % std::size(FRecentAtoms);
     return *it;
   }
 
@@ -820,6 +843,8 @@ class TXDocument final
   TXParseError FError;
   TAsyncEventHandler FOnAsyncLoad;
   std::unordered_set<TXAtom, TAtomHash, TAtomEqual> FAtoms;
+  TXAtom FRecentAtoms[4];  // also held in FAtoms
+  std::size_t FNextRecent = 0;
 };
 
 TXAtom Intern(TXNode* doc, const UnicodeString& text) {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <string_view>
@@ -56,7 +57,12 @@ class TXAtom {
   operator UnicodeStringView() const { return str(); }  // NOLINT
   std::size_t size() const { return str().size(); }
   bool empty() const { return !FCell; }
-  friend bool operator==(const TXAtom& a, UnicodeStringView b) { return a.str() == b; }
+  // Sizes, then the bytes at once (the character traits compare one by one).
+  friend bool operator==(const TXAtom& a, UnicodeStringView b) {
+    const UnicodeString& s = a.str();
+    return s.size() == b.size() &&
+           (b.empty() || std::memcmp(s.data(), b.data(), b.size() * sizeof(char16_t)) == 0);
+  }
 
  private:
   struct TCell {

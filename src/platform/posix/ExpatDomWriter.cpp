@@ -262,53 +262,81 @@ class TWriter {
   }
 
   // Escapes what markup needs escaped; in attribute values also the quote
-  // and the white space a reader would normalise away.
+  // and the white space a reader would normalise away. Runs of characters
+  // written as they are go out in one append.
   void Escape(UnicodeStringView text, bool attribute) {
+    std::size_t run = 0;  // start of the pending run
     for (std::size_t i = 0; i < text.size(); ++i) {
-      char16_t c = text[i];
-      switch (c) {
-        case u'&':
-          FOut += u"&amp;";
-          continue;
-        case u'<':
-          FOut += u"&lt;";
-          continue;
-        case u'>':
-          FOut += u"&gt;";
-          continue;
-        case u'\r':
-          FOut += u"&#xD;";
-          continue;
-        case u'"':
-          if (attribute) {
-            FOut += u"&quot;";
-            continue;
-          }
-          break;
-        case u'\t':
-        case u'\n':
-          if (attribute) {
-            CharRef(c);
-            continue;
-          }
-          break;
-        default:
-          break;
-      }
-      // Outside text and attribute values (names, comments, CDATA) such a
-      // character cannot be referenced and is left to the encoder ("?").
-      if (!FRepertoire.Has(c)) {
-        char32_t cp = c;
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-          cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-          ++i;
-        }
-        CharRef(cp);
-        continue;
-      }
-      FOut += c;
+      if (Plain(text[i], attribute)) continue;
+      FOut.append(text.data() + run, i - run);
+      EscapeOne(text, i, attribute);
+      run = i + 1;
     }
+    FOut.append(text.data() + run, text.size() - run);
+  }
+
+  // A character written as it is.
+  bool Plain(char16_t c, bool attribute) const {
+    switch (c) {
+      case u'&':
+      case u'<':
+      case u'>':
+      case u'\r':
+        return false;
+      case u'"':
+      case u'\t':
+      case u'\n':
+        return !attribute;
+      default:
+        return FRepertoire.Has(c);
+    }
+  }
+
+  // Writes text[i] escaped; i moves past a surrogate pair.
+  void EscapeOne(UnicodeStringView text, std::size_t& i, bool attribute) {
+    char16_t c = text[i];
+    switch (c) {
+      case u'&':
+        FOut += u"&amp;";
+        return;
+      case u'<':
+        FOut += u"&lt;";
+        return;
+      case u'>':
+        FOut += u"&gt;";
+        return;
+      case u'\r':
+        FOut += u"&#xD;";
+        return;
+      case u'"':
+        if (attribute) {
+          FOut += u"&quot;";
+          return;
+        }
+        break;
+      case u'\t':
+      case u'\n':
+        if (attribute) {
+          CharRef(c);
+          return;
+        }
+        break;
+      default:
+        break;
+    }
+    // Outside text and attribute values (names, comments, CDATA) such a
+    // character cannot be referenced and is left to the encoder ("?").
+    if (!FRepertoire.Has(c)) {
+      char32_t cp = c;
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        cp = 0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+        ++i;
+      }
+      CharRef(cp);
+      return;
+    }
+    FOut += c;
   }
 
   const TRepertoire& FRepertoire;

@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -557,6 +558,82 @@ std::uint32_t CertErrorCode(int error) {
   }
 }
 
+// The verification store: the default authorities (curl's built-in CA
+// file and directory) plus any extra ones, loaded once per process for each
+// set of extra authorities and shared by every connection's context.
+// Loading the system bundle costs milliseconds of CPU, more than the rest of
+// a lookup, so no connection loads it itself (CURLOPT_CAINFO and
+// CURLOPT_CAPATH are cleared on the request).
+using UniqueStore = std::unique_ptr<X509_STORE, decltype(&X509_STORE_free)>;
+
+class TrustStores {
+ public:
+  static TrustStores& Get() {
+    static TrustStores stores;
+    return stores;
+  }
+
+  // A counted reference to the store for these extra authorities (PEM
+  // texts), built on first use; null when the default authorities cannot be
+  // loaded, which is retried by the next connection.
+  UniqueStore For(const std::vector<std::string>& extra) {
+    std::string key;
+    for (const std::string& pem : extra) key.append(pem).push_back('\0');
+    std::lock_guard guard(FLock);
+    for (auto it = FStores.begin(); it != FStores.end(); ++it) {
+      if (it->first != key) continue;
+      X509_STORE_up_ref(it->second.get());
+      UniqueStore found(it->second.get(), &X509_STORE_free);
+      std::rotate(FStores.begin(), it, it + 1);  // most recently used first
+      return found;
+    }
+    UniqueStore store = Build(extra);
+    if (!store) return store;
+    // Only test builds add authorities, one set per test server; the bound
+    // keeps a long test run from holding every store it ever used.
+    constexpr std::size_t kKept = 4;
+    if (FStores.size() == kKept) FStores.pop_back();
+    X509_STORE_up_ref(store.get());
+    FStores.emplace(FStores.begin(), std::move(key), UniqueStore(store.get(), &X509_STORE_free));
+    return store;
+  }
+
+ private:
+  TrustStores() {
+    if (CURL* e = curl_easy_init()) {
+      const char* path = nullptr;
+      if (curl_easy_getinfo(e, CURLINFO_CAINFO, &path) == CURLE_OK && path) FFile = path;
+      path = nullptr;
+      if (curl_easy_getinfo(e, CURLINFO_CAPATH, &path) == CURLE_OK && path) FPath = path;
+      curl_easy_cleanup(e);
+    }
+  }
+
+  UniqueStore Build(const std::vector<std::string>& extra) const {
+    UniqueStore store(X509_STORE_new(), &X509_STORE_free);
+    if (!store) return store;
+    // The flags curl sets on the store it would have loaded itself.
+    X509_STORE_set_flags(store.get(), X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+    if ((!FFile.empty() && X509_STORE_load_file(store.get(), FFile.c_str()) != 1) ||
+        (!FPath.empty() && X509_STORE_load_path(store.get(), FPath.c_str()) != 1))
+      return UniqueStore(nullptr, &X509_STORE_free);
+    for (const std::string& pem : extra) {
+      std::unique_ptr<BIO, decltype(&BIO_free)> bio(
+          BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
+      while (X509* ca = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr) {
+        X509_STORE_add_cert(store.get(), ca);
+        X509_free(ca);
+      }
+    }
+    return store;
+  }
+
+  std::mutex FLock;
+  std::string FFile;
+  std::string FPath;
+  std::vector<std::pair<std::string, UniqueStore>> FStores;
+};
+
 void FreePolicy(void*, void* ptr, CRYPTO_EX_DATA*, int, long, void*) {
   delete static_cast<std::shared_ptr<TlsPolicy>*>(ptr);
 }
@@ -617,14 +694,12 @@ CURLcode SslContextCallback(CURL*, void* sslContext, void* user) {
       SSL_CTX_add1_chain_cert(ctx, sk_X509_value(cert->chain, i));
   }
   SSL_CTX_set_client_cert_cb(ctx, &ClientCertCallback);
-  X509_STORE* store = SSL_CTX_get_cert_store(ctx);
-  for (const std::string& pem : policy.extraAuthorities) {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(
-        BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), BIO_free);
-    while (X509* ca = bio ? PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr) : nullptr) {
-      X509_STORE_add_cert(store, ca);
-      X509_free(ca);
-    }
+  if (rc == CURLE_OK) {
+    UniqueStore store = TrustStores::Get().For(policy.extraAuthorities);
+    if (store)
+      SSL_CTX_set1_cert_store(ctx, store.get());  // the context takes its own reference
+    else
+      rc = CURLE_SSL_CACERT_BADFILE;
   }
   // The end of a PEM text and a certificate already in the store leave
   // errors that curl must not take for its own.
@@ -996,6 +1071,9 @@ bool Start(const InternetHandle& handle, Request& r, const std::vector<HeaderLin
   set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(r.connectTimeout));
   set(CURLOPT_SSL_VERIFYPEER, 1L);
   set(CURLOPT_SSL_VERIFYHOST, (tls->ignore & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
+  // The context callback installs the process's shared store instead.
+  set(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+  set(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
   set(CURLOPT_SSL_CTX_FUNCTION, &SslContextCallback);
   set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&r));
   set(CURLOPT_SSL_SESSIONID_CACHE, strict ? 1L : 0L);
