@@ -95,7 +95,7 @@ TEST(CryptoApiCertStore, TransportChoosesTheClientCertificateBySerialNumber) {
   const std::string both = paths;
   const std::size_t split = both.find(';');
   ASSERT_NE(split, std::string::npos);
-  ASSERT_TRUE(AddToPersonalStore(both.substr(0, split).c_str()));  // serial 1A2B3C4D5E
+  ASSERT_TRUE(AddToPersonalStore(both.substr(0, split).c_str()));   // serial 1A2B3C4D5E
   ASSERT_TRUE(AddToPersonalStore(both.substr(split + 1).c_str()));  // serial 77
 
   using transport::ESOAPHTTPException;

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/CodePage.h"
 #include "lookup/FailureText.h"
+#include "platform/CodePage.h"
 #include "platform/HttpClient.h"
 #include "service/ServiceConstants.h"
 
@@ -46,13 +46,15 @@ UnicodeString PlatformMessage(std::uint32_t code) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 || (std::strcmp(argv[1], "failure") != 0 && std::strcmp(argv[1], "platform") != 0)) {
+  if (argc != 3 ||
+      (std::strcmp(argv[1], "failure") != 0 && std::strcmp(argv[1], "platform") != 0)) {
     std::fprintf(stderr, "usage: %s failure MESSAGE | platform CODE\n", argv[0]);
     return 2;
   }
-  const std::string text = std::strcmp(argv[1], "failure") == 0
-                               ? Failure(platform::MultiByteToWideChar(platform::CP_UTF8, 0, argv[2]))
-                               : Failure(PlatformMessage(std::strtoul(argv[2], nullptr, 10)));
+  const std::string text =
+      std::strcmp(argv[1], "failure") == 0
+          ? Failure(platform::MultiByteToWideChar(platform::CP_UTF8, 0, argv[2]))
+          : Failure(PlatformMessage(std::strtoul(argv[2], nullptr, 10)));
   _setmode(_fileno(stdout), _O_BINARY);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return std::fflush(stdout) == 0 ? 0 : 1;

@@ -171,9 +171,8 @@ TEST(MSXMLVendor, DefaultNamespaceDeclarationsInAttributeMaps) {
   ASSERT_TRUE(QueryIntf<IDOMPersist>(doc)->loadxml(
       u"<a b=\"1\" xmlns=\"urn:x?a=1&amp;b=&quot;2&quot;\" xmlns:p=\"urn:p\" c=\"&gt;\"/>"));
   IntfPtr<IDOMNamedNodeMap> attributes = doc->get_documentElement()->get_attributes();
-  EXPECT_EQ(Listed(attributes.get()),
-            (std::vector<UnicodeString>{u"b=1", u"c=>", u"xmlns:p=urn:p",
-                                        u"xmlns=urn:x?a=1&b=\"2\""}));
+  EXPECT_EQ(Listed(attributes.get()), (std::vector<UnicodeString>{u"b=1", u"c=>", u"xmlns:p=urn:p",
+                                                                  u"xmlns=urn:x?a=1&b=\"2\""}));
   IntfPtr<IDOMNode> byName = attributes->getNamedItem(u"xmlns");
   ASSERT_TRUE(byName);
   EXPECT_EQ(byName->get_nodeValue(), u"urn:x?a=1&b=\"2\"");

@@ -383,11 +383,16 @@ std::optional<UnicodeString> DeclaredDefaultNamespace(IXMLDOMNode* element) {
           continue;
         }
         const UnicodeString name = tag.substr(i + 1, semi - i - 1);
-        if (name == u"amp") value += u'&';
-        else if (name == u"lt") value += u'<';
-        else if (name == u"gt") value += u'>';
-        else if (name == u"quot") value += u'"';
-        else if (name == u"apos") value += u'\'';
+        if (name == u"amp")
+          value += u'&';
+        else if (name == u"lt")
+          value += u'<';
+        else if (name == u"gt")
+          value += u'>';
+        else if (name == u"quot")
+          value += u'"';
+        else if (name == u"apos")
+          value += u'\'';
         else if (name.size() > 1 && name[0] == u'#') {
           const bool hex = name[1] == u'x';
           const std::string digits(name.begin() + (hex ? 2 : 1), name.end());
