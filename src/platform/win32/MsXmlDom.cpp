@@ -396,7 +396,8 @@ std::optional<UnicodeString> DeclaredDefaultNamespace(IXMLDOMNode* element) {
         else if (name.size() > 1 && name[0] == u'#') {
           const bool hex = name[1] == u'x';
           const std::string digits(name.begin() + (hex ? 2 : 1), name.end());
-          const unsigned long code = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+          unsigned long code = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+          if (code > 0x10FFFF) code = 0xFFFD;
           if (code >= 0x10000) {
             value += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
             value += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
