@@ -25,8 +25,9 @@ done
 # under Wine (they use the mock registry service of the release build above).
 # Wine that cannot run is a failure, never a reason to leave the tests out.
 echo "== Windows flavour: mingw-i686, tests under Wine"
-if ! wine --version >/dev/null 2>&1; then
-  echo "FAILED: Wine cannot run here; the Windows tests need it (scripts/setup.sh installs it)" >&2
+if ! wine_version=$(wine --version 2>&1); then
+  echo "FAILED: Wine cannot run here ($wine_version); the Windows tests need it" \
+    "(scripts/setup.sh installs it; 32-bit Wine also needs a kernel that runs 32-bit programs)" >&2
   exit 1
 fi
 cmake --preset mingw-i686 >/dev/null

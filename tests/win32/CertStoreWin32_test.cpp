@@ -9,7 +9,9 @@
 #include <sstream>
 #include <string>
 
+#include "TestSupport.h"
 #include "platform/CertStore.h"
+#include "transport/SOAPHTTPTrans.h"
 
 // After the platform layer's headers, whose constants its macros would hide.
 // clang-format off
@@ -79,6 +81,59 @@ TEST(CryptoApiCertStore, PersonalStoreBySerialAndForcedClose) {
   EXPECT_TRUE(platform::CertCloseStore(store, CERT_CLOSE_STORE_FORCE_FLAG));
   EXPECT_EQ(Hex(CertGetSerialNumber(held)), serial);
   EXPECT_TRUE(platform::CertFreeCertificateContext(held));
+}
+
+// The transport's answer to the platform's request for a client
+// certificate: the one whose serial number, written in the order the store
+// holds its bytes (least significant first in the CryptoAPI), equals the
+// configured one ignoring case. Wine's WinINet never asks (its TLS layer
+// fails the handshake with a server that wants a certificate), so the
+// selection is driven here as the send loop drives it.
+TEST(CryptoApiCertStore, TransportChoosesTheClientCertificateBySerialNumber) {
+  const char* paths = std::getenv("DELVAN_CLIENT_CERTS");
+  ASSERT_NE(paths, nullptr) << "run these tests through run_unit_tests.sh";
+  const std::string both = paths;
+  const std::size_t split = both.find(';');
+  ASSERT_NE(split, std::string::npos);
+  ASSERT_TRUE(AddToPersonalStore(both.substr(0, split).c_str()));   // serial 1A2B3C4D5E
+  ASSERT_TRUE(AddToPersonalStore(both.substr(split + 1).c_str()));  // serial 77
+
+  using transport::ESOAPHTTPException;
+  using transport::IClientCertInfo;
+  const std::uint32_t needed = ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED;
+  const struct {
+    const char16_t* serial;
+    const char* chosen;  // null: none, the platform error is raised
+  } cases[] = {
+      {u"5E4D3C2B1A", "5E4D3C2B1A"},
+      {u"5e4d3c2b1a", "5E4D3C2B1A"},
+      {u"77", "77"},
+      {u"1A2B3C4D5E", nullptr},  // the serial as the certificate writes it
+      {u"5E4D3C2B", nullptr},
+      {u"", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(test::Utf8(c.serial));
+    TComponent owner;
+    auto* node = new transport::THTTPReqResp(&owner);
+    IntfPtr<IClientCertInfo> info = QueryIntf<IClientCertInfo>(node);
+    info->SetCertSerialNumber(c.serial);
+    std::uint32_t answer = 0;
+    int raised = 0;
+    try {
+      answer = node->HandleWinInetError(needed, nullptr, true);
+    } catch (const ESOAPHTTPException& x) {
+      raised = x.StatusCode();
+    }
+    if (c.chosen) {
+      EXPECT_EQ(answer, ERROR_INTERNET_FORCE_RETRY);
+      ASSERT_NE(info->GetCertContext(), nullptr);
+      EXPECT_EQ(Hex(CertGetSerialNumber(info->GetCertContext())), c.chosen);
+    } else {
+      EXPECT_EQ(raised, static_cast<int>(needed));
+      EXPECT_EQ(info->GetCertContext(), nullptr);
+    }
+  }
 }
 
 }  // namespace

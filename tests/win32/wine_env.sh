@@ -17,6 +17,8 @@ die() {
 }
 
 command -v "$WINE" >/dev/null 2>&1 || die "Wine is not installed ($WINE); run scripts/setup.sh"
+wine_version=$("$WINE" --version 2>&1) ||
+  die "Wine cannot run here ($wine_version); 32-bit Wine needs a kernel that runs 32-bit programs"
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9

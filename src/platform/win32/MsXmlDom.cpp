@@ -14,7 +14,9 @@
 #include "platform/win32/MsXmlDom.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "rtl/Format.h"
@@ -345,13 +347,88 @@ IntfPtr<IDOMNodeList> WrapList(IXMLDOMNodeList* list) {
   return IntfPtr<IDOMNodeList>(new TMSDOMNodeList(list));
 }
 
+// The value of the default namespace declaration (xmlns="...") written on
+// an element itself, read from the start tag of its shallow copy's
+// serialisation; nothing when it has none.
+std::optional<UnicodeString> DeclaredDefaultNamespace(IXMLDOMNode* element) {
+  ComPtr<IXMLDOMNode> copy;
+  if (FAILED(element->cloneNode(VARIANT_FALSE, copy.put())) || !copy) return std::nullopt;
+  Bstr xml;
+  if (FAILED(copy->get_xml(xml.put()))) return std::nullopt;
+  const UnicodeString tag = xml.Text();
+  std::size_t at = tag.find(u'<');
+  if (at == UnicodeString::npos) return std::nullopt;
+  auto space = [](char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+  at = tag.find_first_of(u" \t\r\n/>", at);
+  while (at < tag.size()) {
+    while (at < tag.size() && space(tag[at])) ++at;
+    if (at >= tag.size() || tag[at] == u'/' || tag[at] == u'>') break;
+    const std::size_t eq = tag.find(u'=', at);
+    if (eq == UnicodeString::npos || eq + 1 >= tag.size()) break;
+    std::size_t nameEnd = eq;
+    while (nameEnd > at && space(tag[nameEnd - 1])) --nameEnd;
+    std::size_t open = eq + 1;
+    while (open < tag.size() && space(tag[open])) ++open;
+    if (open >= tag.size() || (tag[open] != u'"' && tag[open] != u'\'')) break;
+    const std::size_t close = tag.find(tag[open], open + 1);
+    if (close == UnicodeString::npos) break;
+    if (tag.compare(at, nameEnd - at, u"xmlns") == 0) {
+      // The value as written: the predefined entities and character
+      // references are all a serialiser uses in it.
+      UnicodeString value;
+      for (std::size_t i = open + 1; i < close; ++i) {
+        const std::size_t semi = tag[i] == u'&' ? tag.find(u';', i) : UnicodeString::npos;
+        if (semi == UnicodeString::npos || semi > close) {
+          value += tag[i];
+          continue;
+        }
+        const UnicodeString name = tag.substr(i + 1, semi - i - 1);
+        if (name == u"amp")
+          value += u'&';
+        else if (name == u"lt")
+          value += u'<';
+        else if (name == u"gt")
+          value += u'>';
+        else if (name == u"quot")
+          value += u'"';
+        else if (name == u"apos")
+          value += u'\'';
+        else if (name.size() > 1 && name[0] == u'#') {
+          const bool hex = name[1] == u'x';
+          const std::string digits(name.begin() + (hex ? 2 : 1), name.end());
+          unsigned long code = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+          if (code > 0x10FFFF) code = 0xFFFD;
+          if (code >= 0x10000) {
+            value += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            value += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+          } else {
+            value += static_cast<char16_t>(code);
+          }
+        } else {
+          value += tag.substr(i, semi - i + 1);
+        }
+        i = semi;
+      }
+      return value;
+    }
+    at = close + 1;
+  }
+  return std::nullopt;
+}
+
 class TMSDOMNamedNodeMap final : public TInterfacedImpl<IDOMNamedNodeMap> {
  public:
-  explicit TMSDOMNamedNodeMap(IXMLDOMNamedNodeMap* map) : FMSNamedNodeMap(map) {}
+  // owner: the element whose attributes the map lists (none for other maps).
+  TMSDOMNamedNodeMap(IXMLDOMNamedNodeMap* map, IXMLDOMNode* owner)
+      : FMSNamedNodeMap(map), FOwner(owner) {}
   IntfPtr<IDOMNode> get_item(std::int32_t index) override {
     return Safe([&] {
       ComPtr<IXMLDOMNode> node;
-      OleCheck(FMSNamedNodeMap->get_item(index, node.put()));
+      const ::HRESULT code = FMSNamedNodeMap->get_item(index, node.put());
+      if (FAILED(code)) {
+        node = DefaultDeclarationInstead();
+        if (!node) OleCheck(code);
+      }
       return MakeNode(node.get());
     });
   }
@@ -366,6 +443,7 @@ class TMSDOMNamedNodeMap final : public TInterfacedImpl<IDOMNamedNodeMap> {
     return Safe([&] {
       ComPtr<IXMLDOMNode> node;
       OleCheck(FMSNamedNodeMap->getNamedItem(Bstr(name).get(), node.put()));
+      if (!node && name == u"xmlns") node = DefaultDeclarationInstead();
       return MakeNode(node.get());
     });
   }
@@ -406,7 +484,37 @@ class TMSDOMNamedNodeMap final : public TInterfacedImpl<IDOMNamedNodeMap> {
   }
 
  private:
+  // Some MSXML builds list an element's default namespace declaration in
+  // its attribute map (length counts it) yet fail to hand it out, by index
+  // (E_OUTOFMEMORY) or by name (none): the declaration that the element's
+  // own serialisation shows is then given as a new attribute node of the
+  // same name, namespace and value, not attached to the element. Taken
+  // only when the map found no "xmlns" node by name although the element
+  // declares one, which Microsoft's MSXML never does, so there it changes
+  // nothing.
+  ComPtr<IXMLDOMNode> DefaultDeclarationInstead() {
+    if (!FOwner) return {};
+    ComPtr<IXMLDOMNode> byName;
+    if (FAILED(FMSNamedNodeMap->getNamedItem(Bstr(u"xmlns").get(), byName.put())) || byName)
+      return {};
+    const std::optional<UnicodeString> uri = DeclaredDefaultNamespace(FOwner.get());
+    if (!uri) return {};
+    ComPtr<IXMLDOMDocument> doc;
+    if (FAILED(FOwner->get_ownerDocument(doc.put())) || !doc) return {};
+    OleVariant type;
+    type.put()->vt = VT_I4;
+    type.get().lVal = NODE_ATTRIBUTE;
+    ComPtr<IXMLDOMNode> attr;
+    OleCheck(doc->createNode(type.get(), Bstr(u"xmlns").get(),
+                             Bstr(u"http://www.w3.org/2000/xmlns/").get(), attr.put()));
+    OleVariant value;
+    OleVariant::Text(value, *uri);
+    OleCheck(attr->put_nodeValue(value.get()));
+    return attr;
+  }
+
   ComPtr<IXMLDOMNamedNodeMap> FMSNamedNodeMap;
+  ComPtr<IXMLDOMNode> FOwner;
 };
 
 class TMSDOMImplementation final : public TInterfacedImpl<IDOMImplementation> {
@@ -494,7 +602,8 @@ class TMSDOMNode : public TInterfacedImpl<Intfs..., IDOMNodeEx, IDOMNodeSelect, 
       if (!FAttributes) {
         ComPtr<IXMLDOMNamedNodeMap> map;
         OleCheck(FMSNode->get_attributes(map.put()));
-        if (map) FAttributes = IntfPtr<IDOMNamedNodeMap>(new TMSDOMNamedNodeMap(map.get()));
+        if (map)
+          FAttributes = IntfPtr<IDOMNamedNodeMap>(new TMSDOMNamedNodeMap(map.get(), FMSNode.get()));
       }
       return FAttributes;
     });
@@ -991,7 +1100,7 @@ class TMSDOMDocumentType final : public TMSDOMNode<IDOMDocumentType> {
     return Safe([&] {
       ComPtr<IXMLDOMNamedNodeMap> map;
       OleCheck((MS<IXMLDOMDocumentType>().get()->*get)(map.put()));
-      return map ? IntfPtr<IDOMNamedNodeMap>(new TMSDOMNamedNodeMap(map.get()))
+      return map ? IntfPtr<IDOMNamedNodeMap>(new TMSDOMNamedNodeMap(map.get(), nullptr))
                  : IntfPtr<IDOMNamedNodeMap>();
     });
   }
