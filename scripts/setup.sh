@@ -21,6 +21,8 @@ packages=(
 windows_packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 mingw-w64-i686-dev
   wine wine32:i386 iproute2 util-linux python3
+  # runs Wine's 32-bit programs where the kernel cannot (see the end)
+  qemu-user-static
 )
 packages+=("${windows_packages[@]}")
 
@@ -69,3 +71,24 @@ SOURCES
   fi
 fi
 echo "setup: all packages present"
+
+# The Windows flavour's tests run 32-bit Wine. A kernel built without 32-bit
+# support refuses every 32-bit program ("Exec format error"); there qemu's
+# user-mode emulator runs them, registered through binfmt_misc for 32-bit
+# x86 executables and shared objects (the same entry qemu's own tools make).
+if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "setup: need root to let qemu run 32-bit programs" >&2
+    exec sudo "$0" "$@"
+  fi
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt"
+  [ -e "$binfmt/qemu-i386" ] && echo -1 >"$binfmt/qemu-i386"
+  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+    >"$binfmt/register"
+  if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    echo "setup: 32-bit programs cannot run here, even through qemu-i386" >&2
+    exit 1
+  fi
+  echo "setup: this kernel runs no 32-bit programs itself; qemu-i386 runs them"
+fi
