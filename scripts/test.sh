@@ -27,7 +27,7 @@ done
 echo "== Windows flavour: mingw-i686, tests under Wine"
 if ! wine_version=$(wine --version 2>&1); then
   echo "FAILED: Wine cannot run here ($wine_version); the Windows tests need it" \
-    "(scripts/setup.sh installs it; 32-bit Wine also needs a kernel that runs 32-bit programs)" >&2
+    "(scripts/setup.sh installs it; 32-bit Wine also needs a kernel that runs 32-bit programs, or the qemu-i386 registration it makes where the kernel cannot)" >&2
   exit 1
 fi
 cmake --preset mingw-i686 >/dev/null

@@ -42,7 +42,7 @@ getent hosts "$SERVICE_HOST" | grep -q 127.0.0.1 || die "cannot map $SERVICE_HOS
 
 start_server MOCK authority "$MOCK" --until-eof
 start_server FWD listening python3 "$here/forward.py" 443 "$SERVER_MOCK_port"
-"$WINE" "$TRUST_EXE" "$(winepath -w "$SERVER_MOCK_authority" 2>/dev/null)" ||
+"$WINE" "$TRUST_EXE" "$(windows_path "$SERVER_MOCK_authority")" ||
   die "cannot trust the mock's authority in the prefix"
 
 cp "$DLL" "$work/Delvan.dll"

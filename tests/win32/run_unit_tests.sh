@@ -17,8 +17,8 @@ start_server WIRE port python3 "$here/wire_server.py"
 start_server MOCK authority "$MOCK" --until-eof
 export DELVAN_WIRE_URL="http://127.0.0.1:${SERVER_WIRE_port}"
 export DELVAN_MOCK_URL="$SERVER_MOCK_url"
-DELVAN_MOCK_AUTHORITY=$(winepath -w "$SERVER_MOCK_authority" 2>/dev/null) ||
-  die "winepath cannot name $SERVER_MOCK_authority"
+DELVAN_MOCK_AUTHORITY=$(windows_path "$SERVER_MOCK_authority") ||
+  die "cannot name $SERVER_MOCK_authority for Wine"
 export DELVAN_MOCK_AUTHORITY
 command -v openssl >/dev/null || die "openssl is missing; run scripts/setup.sh"
 for serial in 1A2B3C4D5E 77; do
@@ -26,7 +26,7 @@ for serial in 1A2B3C4D5E 77; do
     -subj "/CN=Delvan test client $serial" -set_serial "0x$serial" -out "$certs/$serial.pem" \
     2>/dev/null || die "openssl cannot make a test certificate"
 done
-DELVAN_CLIENT_CERTS="$(winepath -w "$certs/1A2B3C4D5E.pem");$(winepath -w "$certs/77.pem")" ||
-  die "winepath cannot name the test certificates"
+DELVAN_CLIENT_CERTS="$(windows_path "$certs/1A2B3C4D5E.pem");$(windows_path "$certs/77.pem")" ||
+  die "cannot name the test certificates for Wine"
 export DELVAN_CLIENT_CERTS
 "$WINE" "$EXE" "$@"

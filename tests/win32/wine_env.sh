@@ -18,7 +18,7 @@ die() {
 
 command -v "$WINE" >/dev/null 2>&1 || die "Wine is not installed ($WINE); run scripts/setup.sh"
 wine_version=$("$WINE" --version 2>&1) ||
-  die "Wine cannot run here ($wine_version); 32-bit Wine needs a kernel that runs 32-bit programs"
+  die "Wine cannot run here ($wine_version); 32-bit Wine needs a kernel that runs 32-bit programs, or qemu-i386 registered for them by scripts/setup.sh"
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
@@ -31,6 +31,15 @@ mkdir -p "$(dirname "$WINEPREFIX")"
   fi
 ) 9>"$WINEPREFIX.lock"
 [ -f "$WINEPREFIX/system.reg" ] || die "Wine cannot make its prefix $WINEPREFIX"
+
+# The Windows name of an absolute Linux path through the prefix's drive Z:
+# (the root of the Linux file system), as winepath -w gives it without
+# starting a Wine process.
+windows_path() {
+  local path
+  path=$(realpath -m "$1")
+  printf 'Z:%s\n' "${path//\//\\}"
+}
 
 # Starts a server program that prints name=value lines and serves until its
 # standard input closes; sets SERVER_<name> for each line up to the one
