@@ -24,6 +24,19 @@ windows_packages=(
 )
 packages+=("${windows_packages[@]}")
 
+. /etc/os-release
+# Sets apt_only to the apt-get options that read the given suites of Debian's
+# release alone, from a source list made under the directory given first.
+only_suites() {
+  local dir=$1
+  shift
+  mkdir -p "$dir/sources.list.d"
+  printf '%s\n' "Types: deb" "URIs: http://deb.debian.org/debian" "Suites: $*" \
+    "Components: main" "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" \
+    >"$dir/sources.list.d/debian.sources"
+  apt_only=(-o Dir::Etc::sourcelist=/dev/null -o Dir::Etc::sourceparts="$dir/sources.list.d")
+}
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -51,17 +64,9 @@ if ((${#missing[@]})); then
     # download, so the amd64 and i386 copies of multi-arch libraries differ
     # in version and wine32 cannot be resolved. Install from the release's
     # own suites alone, where both architectures agree.
-    . /etc/os-release
     fallback=$(mktemp -d)
-    mkdir -p "$fallback/sources.list.d"
-    cat >"$fallback/sources.list.d/debian.sources" <<SOURCES
-Types: deb
-URIs: http://deb.debian.org/debian
-Suites: ${VERSION_CODENAME} ${VERSION_CODENAME}-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-    apt_fallback=(-o Dir::Etc::sourcelist=/dev/null -o Dir::Etc::sourceparts="$fallback/sources.list.d")
+    only_suites "$fallback" "$VERSION_CODENAME" "$VERSION_CODENAME-updates"
+    apt_fallback=("${apt_only[@]}")
     echo "setup: retrying the install without the security suite" >&2
     apt-get "${apt_fallback[@]}" update -qq
     apt-get "${apt_fallback[@]}" install -y -qq --no-install-recommends "${missing[@]}"
@@ -82,18 +87,9 @@ if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     exec sudo "$0" "$@"
   fi
   if ! dpkg-query -W -f='${Version}' qemu-user 2>/dev/null | grep -q bpo; then
-    . /etc/os-release
     backports=$(mktemp -d)
-    mkdir -p "$backports/sources.list.d"
-    cat >"$backports/sources.list.d/backports.sources" <<SOURCES
-Types: deb
-URIs: http://deb.debian.org/debian
-Suites: ${VERSION_CODENAME}-backports
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-    apt_backports=(-o Dir::Etc::sourcelist=/dev/null
-      -o Dir::Etc::sourceparts="$backports/sources.list.d"
+    only_suites "$backports" "$VERSION_CODENAME-backports"
+    apt_backports=("${apt_only[@]}"
       -o Dir::State::Lists="$backports/lists" -o Dir::Cache="$backports/cache")
     mkdir -p "$backports/lists/partial" "$backports/cache/archives/partial"
     export DEBIAN_FRONTEND=noninteractive
