@@ -62,21 +62,51 @@ void AppendRecordItems(std::vector<UnicodeString>& items, const soap::TRemotable
   items.push_back(std::move(options));
 }
 
-UnicodeString Numbered(std::u16string_view name, std::size_t index) {
-  return Format(u"%s___%d___=", {name, index});
+// "name___index___=value", built in one string.
+UnicodeString Numbered(std::u16string_view name, std::u16string_view index,
+                       std::u16string_view value) {
+  UnicodeString item;
+  item.reserve(name.size() + index.size() + value.size() + 7);
+  item += name;
+  item += u"___";
+  item += index;
+  item += u"___=";
+  item += value;
+  return item;
 }
 
 void AppendActivityItems(std::vector<UnicodeString>& items,
                          const service::RgWsPublicFirmActRtUserArray& activities) {
   for (std::size_t i = 0; i < activities.size(); ++i) {
     const RgWsPublicFirmActRtUser* a = activities[i];
+    const UnicodeString index = rtl::IntToStr(static_cast<std::int64_t>(i));
     // An absent entry keeps the numbering contiguous: four empty values.
-    items.push_back(Numbered(u"firmActDescr", i) + (a ? a->FfirmActDescr : UnicodeString()));
-    items.push_back(Numbered(u"firmActKind", i) + (a ? a->FfirmActKind : UnicodeString()));
-    items.push_back(Numbered(u"firmActKindDescr", i) +
-                    (a ? a->FfirmActKindDescr : UnicodeString()));
-    items.push_back(Numbered(u"firmActCode", i) +
-                    (a && a->FfirmActCode ? a->FfirmActCode->NativeToXS() : UnicodeString()));
+    if (!a) {
+      for (std::u16string_view name :
+           {u"firmActDescr", u"firmActKind", u"firmActKindDescr", u"firmActCode"})
+        items.push_back(Numbered(name, index, {}));
+      continue;
+    }
+    items.push_back(Numbered(u"firmActDescr", index, a->FfirmActDescr));
+    items.push_back(Numbered(u"firmActKind", index, a->FfirmActKind));
+    items.push_back(Numbered(u"firmActKindDescr", index, a->FfirmActKindDescr));
+    items.push_back(Numbered(u"firmActCode", index,
+                             a->FfirmActCode ? a->FfirmActCode->NativeToXS() : UnicodeString()));
+  }
+}
+
+// Replaces each unpaired surrogate with U+FFFD, in place: what a round trip
+// through UTF-8 would give, without making the two copies.
+void ReplaceUnpairedSurrogates(UnicodeString& text) {
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c < 0xD800 || c > 0xDFFF) continue;
+    if (c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;  // a pair
+      continue;
+    }
+    text[i] = u'\uFFFD';
   }
 }
 
@@ -119,10 +149,9 @@ AnsiString OrganizeOutputData(const service::RgWsPublicBasicRtUser* auser,
   AppendRecordItems(items, aerror, false);
   AppendActivityItems(items, afirmact);
   UnicodeString joined = JoinItems(items);
-  // The UTF-8 round trip turns unpaired surrogates into U+FFFD.
-  UnicodeString clean = platform::MultiByteToWideChar(
-      platform::CP_UTF8, 0, platform::WideCharToMultiByte(platform::CP_UTF8, 0, joined));
-  return AnsiString::Encode(clean, platform::CP_ACP);
+  // Unpaired surrogates become U+FFFD before the text meets the code page.
+  ReplaceUnpairedSurrogates(joined);
+  return AnsiString::Encode(joined, platform::CP_ACP);
 }
 
 }  // namespace delvan::lookup

@@ -313,6 +313,9 @@ class TXMLNodeList final : public IXMLNodeList {
 
   TXMLNodeList(TXMLNode* owner, UnicodeString defaultNamespaceURI, TNotification notification);
   ~TXMLNodeList();
+  // Kept on a per-thread free list, as the nodes are.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 
   HRESULT QueryInterface(const TGUID& iid, void** obj) override;
   std::int32_t _AddRef() override;
@@ -366,6 +369,10 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // may be null; neither is owned or counted.
   TXMLNode(IDOMNode* domNode, TXMLNode* parent, TXMLDocument* document);
   virtual ~TXMLNode();
+  // Wrappers are made and dropped by the thousand: their blocks are kept
+  // on a per-thread free list (XMLNodePool.h).
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size) noexcept;
 
   HRESULT QueryInterface(const TGUID& iid, void** obj) override;
   std::int32_t _AddRef() override;

@@ -5,6 +5,7 @@
 
 #include "xml/DOMNamespaceScan.h"
 #include "xml/XMLDoc.h"
+#include "xml/XMLNodePool.h"
 
 namespace delvan::xml {
 
@@ -84,6 +85,19 @@ TXMLNode::TXMLNode(IDOMNode* domNode, TXMLNode* parent, TXMLDocument* document)
 
 TXMLNode::~TXMLNode() {
   if (FSelf) *FSelf = nullptr;
+}
+
+using TNodePool = TBlockPool<sizeof(TXMLNode), TXMLNode>;
+
+void* TXMLNode::operator new(std::size_t size) {
+  return size == sizeof(TXMLNode) ? TNodePool::Take() : ::operator new(size);
+}
+
+void TXMLNode::operator delete(void* p, std::size_t size) noexcept {
+  if (size == sizeof(TXMLNode))
+    TNodePool::Give(p);
+  else
+    ::operator delete(p);
 }
 
 const std::shared_ptr<TXMLNode*>& TXMLNode::SelfCell() {

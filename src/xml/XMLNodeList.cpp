@@ -1,6 +1,7 @@
 // TXMLNodeList: a live list of wrappers that carries every insertion and
 // removal into the DOM through its owner before changing itself.
 #include "xml/XMLDoc.h"
+#include "xml/XMLNodePool.h"
 
 namespace delvan::xml {
 
@@ -42,6 +43,19 @@ TXMLNodeList::~TXMLNodeList() {
     n.reset();  // may add that node's list members to pending
   }
   tl_pendingRelease = nullptr;
+}
+
+using TListPool = TBlockPool<sizeof(TXMLNodeList), TXMLNodeList>;
+
+void* TXMLNodeList::operator new(std::size_t size) {
+  return size == sizeof(TXMLNodeList) ? TListPool::Take() : ::operator new(size);
+}
+
+void TXMLNodeList::operator delete(void* p, std::size_t size) noexcept {
+  if (size == sizeof(TXMLNodeList))
+    TListPool::Give(p);
+  else
+    ::operator delete(p);
 }
 
 HRESULT TXMLNodeList::QueryInterface(const TGUID& iid, void** obj) {

@@ -181,6 +181,15 @@ TEST(ResultText, ValuesKeepTheirTexts) {
       text.starts_with("afm=1\xEF\xBF\xBD"
                        "2;"))
       << text;
+  // A pair is kept; a lone low half and a high half at the end are replaced.
+  user.Fafm = u"\xD83D\xDE00\xDC00x";
+  user.Fonomasia = u"y\xDBFF";
+  text = OrganizeOutputData(&user, nullptr, {}).Bytes();
+  EXPECT_TRUE(text.starts_with("afm=\xF0\x9F\x98\x80\xEF\xBF\xBDx;")) << text;
+  EXPECT_NE(text.find(";onomasia=y\xEF\xBF\xBD;"), std::string::npos) << text;
+  user.Fafm =
+      u"1\xD800"
+      u"2";
   ScopedACP greek(platform::CP_GREEK);
   EXPECT_TRUE(OrganizeOutputData(&user, nullptr, {}).Bytes().starts_with("afm=1?2;"));
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "xml/XmlTestSupport.h"
 
 namespace delvan::test {
@@ -478,6 +480,35 @@ TEST_F(XMLDoc, NodesOutliveDocumentsAndParents) {
   for (int i = 0; i < 100'000; ++i) at = at->AddChild(u"d");
   at.reset();
   deep.reset();
+}
+
+// Wrapper blocks are reused per thread: a wrapper made on one thread and
+// dropped on another, and many more than a thread keeps at once, come back
+// whole; a thread's kept blocks go with it (the leak check sees the rest).
+TEST_F(XMLDoc, WrappersReusedAcrossThreadsKeepTheirNodes) {
+  auto build = [](int n) {
+    IntfPtr<IXMLDocument> doc = NewXMLDocument();
+    IntfPtr<IXMLNode> root = doc->AddChild(u"r");
+    for (int i = 0; i < n; ++i) root->AddChild(u"c")->SetText(rtl::IntToStr(i));
+    return root;
+  };
+  auto check = [](const IntfPtr<IXMLNode>& root, int n) {
+    IntfPtr<IXMLNodeList> children = root->GetChildNodes();
+    ASSERT_EQ(children->GetCount(), n);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(children->Get(i)->GetText(), rtl::IntToStr(i)) << i;
+  };
+  IntfPtr<IXMLNode> made;
+  std::thread([&] { made = build(1000); }).join();
+  check(made, 1000);
+  made.reset();  // its blocks join this thread's list
+  IntfPtr<IXMLNode> again = build(1000);
+  std::thread([&] {
+    check(again, 1000);
+    again.reset();
+    IntfPtr<IXMLNode> local = build(10);
+    check(local, 10);
+  }).join();
+  check(build(3), 3);
 }
 
 TEST_F(XMLDoc, ChangeCounterAndNodeChangeCallbacks) {

@@ -1,0 +1,118 @@
+// Per-thread free lists for the node model's wrapper objects. A message makes
+// and drops a wrapper for nearly every node it touches; handing the blocks
+// back to the same thread's list saves a malloc and a free for each.
+//
+// A block freed on another thread than it was taken on joins that thread's
+// list: the blocks are plain heap blocks of one size, so any thread may
+// reuse them. Each list keeps at most kKeep blocks and gives them back to
+// the heap when its thread ends; after that (thread-exit and static
+// destructors that still drop wrappers) blocks go straight to the heap.
+//
+// Under AddressSanitizer a block on a list is poisoned (the list unpoisons
+// it to follow its link), so a wrapper used after its release is still
+// reported.
+#pragma once
+
+#include <cstddef>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DELVAN_POOL_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DELVAN_POOL_ASAN 1
+#endif
+#endif
+#if defined(DELVAN_POOL_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace delvan::xml {
+
+// Blocks of Size bytes, one list per thread. Tag tells the lists of two
+// classes of the same size apart (they could share, but a class's own list
+// keeps its figures readable under a profiler).
+template <std::size_t Size, class Tag>
+class TBlockPool {
+ public:
+  static void* Take() {
+#if !defined(_WIN32)
+    TList& list = List();
+    if (FreeBlock* block = list.head) {
+      Unpoison(block);
+      list.head = block->next;
+      --list.count;
+      return block;
+    }
+#endif
+    return ::operator new(Size);
+  }
+
+  static void Give(void* p) noexcept {
+#if !defined(_WIN32)
+    // A DLL's thread-exit destructors are not safe across unloading, so
+    // Windows builds go to the heap each time.
+    TList& list = List();
+    if (!list.closed && list.count < kKeep) {
+      // Register the thread-exit drain on the first block kept.
+      if (!list.drainRegistered) {
+        list.drainRegistered = true;
+        static thread_local TDrain drain;
+        (void)drain;
+      }
+      auto* block = static_cast<FreeBlock*>(p);
+      block->next = list.head;
+      list.head = block;
+      ++list.count;
+      Poison(block);
+      return;
+    }
+#endif
+    ::operator delete(p);
+  }
+
+ private:
+  static_assert(Size >= sizeof(void*));
+  static constexpr std::size_t kKeep = 256;
+
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+  // Trivially destructible, so it stays usable after the drain has run.
+  struct TList {
+    FreeBlock* head = nullptr;
+    std::size_t count = 0;
+    bool closed = false;
+    bool drainRegistered = false;
+  };
+  struct TDrain {
+    ~TDrain() {
+      TList& list = List();
+      list.closed = true;
+      while (FreeBlock* block = list.head) {
+        Unpoison(block);
+        list.head = block->next;
+        ::operator delete(block);
+      }
+      list.count = 0;
+    }
+  };
+
+  static TList& List() {
+    static constinit thread_local TList list;
+    return list;
+  }
+
+  static void Poison([[maybe_unused]] void* p) {
+#if defined(DELVAN_POOL_ASAN)
+    ASAN_POISON_MEMORY_REGION(p, Size);
+#endif
+  }
+  static void Unpoison([[maybe_unused]] void* p) {
+#if defined(DELVAN_POOL_ASAN)
+    ASAN_UNPOISON_MEMORY_REGION(p, Size);
+#endif
+  }
+};
+
+}  // namespace delvan::xml
