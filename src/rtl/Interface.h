@@ -212,7 +212,7 @@ class TInterfacedImpl : public Intfs... {
     if (iid == IInterface::IID) {
       *obj = static_cast<IInterface*>(static_cast<First*>(this));
     } else {
-      ((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
+      (void)((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
       if (!*obj) *obj = QueryOther(iid);
     }
     if (!*obj) return E_NOINTERFACE;
