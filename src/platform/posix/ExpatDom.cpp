@@ -329,7 +329,7 @@ class TXNodeImpl : public TXNode, public Intfs... {
     if (iid == IInterface::IID || iid == IDOMNode::IID) {
       *obj = Intf();
     } else {
-      ((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
+      (void)((iid == Intfs::IID ? (*obj = static_cast<Intfs*>(this), true) : false) || ...);
       if (!*obj) *obj = QueryOther(iid);
     }
     if (!*obj) return E_NOINTERFACE;
