@@ -2,8 +2,8 @@
 # Builds both flavours, runs each fuzz target over a fixed set of inputs
 # grown from its corpus (fixed seed, so every machine runs the same ones),
 # then every test: the debug build under the sanitizers first, then the
-# optimised release build (which alone runs the long soak), then the Windows
-# flavour under Wine. Stops at the first failure, so the last lines are the
+# optimised release build (which alone runs the long soak), then the release
+# suite under valgrind's memcheck, then the Windows flavour under Wine. Stops at the first failure, so the last lines are the
 # failing run's summary.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +20,8 @@ for flavour in debug release; do
   echo "== tests: $flavour"
   ctest --preset "$flavour" -j"$(nproc)"
 done
+echo "== memcheck: the release suite under valgrind"
+./scripts/valgrind.sh
 
 # The Windows flavour: Delvan.dll cross-built with mingw-w64, its tests run
 # under Wine (they use the mock registry service of the release build above).
