@@ -167,7 +167,7 @@ struct TSOAPDomConv::TReaderState {
   // once per class rather than once per object.
   struct TClassInfo {
     TSerializationOptions Options;
-    std::vector<const rtl::TPropInfo*> Props;
+    const std::vector<const rtl::TPropInfo*>* Props = nullptr;  // the class's own list
     std::vector<UnicodeString> ExtNames, AttrNamespaces;
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
@@ -178,8 +178,8 @@ struct TSOAPDomConv::TReaderState {
     TClassInfo info;
     TRemotableTypeRegistry& types = RemTypeRegistry();
     info.Options = types.SerializeOptions(cls);
-    info.Props = rtl::GetPropList(cls);
-    for (const rtl::TPropInfo* prop : info.Props) {
+    info.Props = &rtl::GetPropList(cls);
+    for (const rtl::TPropInfo* prop : *info.Props) {
       UnicodeString extName = types.GetExternalPropName(&cls->Info, prop->Name);
       UnicodeString attrNs;
       if (!extName.empty() && extName[0] == u'[') {
@@ -435,7 +435,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     node = Node->GetParentNode();
     if (!node) return;
   }
-  const std::vector<const rtl::TPropInfo*>& props = info.Props;
+  const std::vector<const rtl::TPropInfo*>& props = *info.Props;
   if (props.empty()) return;
   if (options.Contains(xoSimpleTypeWrapper) && props.size() == 1) {
     SetObjectPropFromText(Instance, props[0], GetNodeAsText(node.get()));

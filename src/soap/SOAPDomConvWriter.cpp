@@ -344,8 +344,7 @@ struct TSOAPDomConv::TWriterCache {
     bool HasOptions = false;
     TSerializationOptions Options;
     bool HasProps = false;
-    std::vector<const rtl::TPropInfo*> Props;
-    std::vector<TProp> PropInfo;
+    std::vector<TProp> PropInfo;  // parallel to the class's property list
   };
   std::unordered_map<const TClass*, TClassEntry> Classes;
 };
@@ -503,15 +502,12 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
                                     const UnicodeString& ChildNamespace,
                                     TSerializationOptions SerialOpts) {
   const TClass* cls = Instance->ClassType();
+  const std::vector<const rtl::TPropInfo*>& props = rtl::GetPropList(cls);
   TWriterCache::TClassEntry* cached = FWriterCache ? &FWriterCache->Classes[cls] : nullptr;
   if (cached && !cached->HasProps) {
-    cached->Props = rtl::GetPropList(cls);
-    cached->PropInfo.resize(cached->Props.size());
+    cached->PropInfo.resize(props.size());
     cached->HasProps = true;
   }
-  std::vector<const rtl::TPropInfo*> uncachedProps;
-  if (!cached) uncachedProps = rtl::GetPropList(cls);
-  const std::vector<const rtl::TPropInfo*>& props = cached ? cached->Props : uncachedProps;
   if (props.empty()) return;
   if (SerialOpts.Contains(xoSimpleTypeWrapper) && props.size() == 1) {
     Node->SetText(GetObjectPropAsText(Instance, props[0]));
