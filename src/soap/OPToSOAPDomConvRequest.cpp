@@ -169,11 +169,11 @@ void TOPToSoapDomConvert::WriteHeader(TSOAPHeader* Header, IXMLNode* RootNode,
     ~TRemoveHdr() { Options.Exclude(soXXXXHdr); }
   } remove{FOptions};
   const TClass* cls = Header->ClassType();
-  UnicodeString uri, name;
+  const UnicodeString *uri, *name;
   if (!RemTypeRegistry().TypeInfoToXSD(&cls->Info, uri, name))
     throw ESOAPDomConvertError(u"Remotable Type %s not registered", {cls->ClassName()});
   TObject* obj = Header;
-  ConvertNativeDataToSoap(RootNode, ParentNode, UnicodeString(cls->ClassName()), uri, &cls->Info,
+  ConvertNativeDataToSoap(RootNode, ParentNode, UnicodeString(cls->ClassName()), *uri, &cls->Info,
                           &obj, 0);
 }
 
