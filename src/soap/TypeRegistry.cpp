@@ -140,8 +140,11 @@ void TRemotableTypeRegistry::RegisterExternalPropName(const TTypeInfo* Info,
                                                       UnicodeStringView InternalName,
                                                       UnicodeStringView ExternalName) {
   Lock lock(FCriticalSection);
-  if (TRemRegEntry* e = FindByInfo(Info))
-    e->PropNameMap.push_back({UnicodeString(InternalName), UnicodeString(ExternalName)});
+  if (TRemRegEntry* e = FindByInfo(Info)) {
+    ExtNameMapItem m{UnicodeString(InternalName), UnicodeString(ExternalName)};
+    m.StoredExtName = &*FTexts.insert(m.ExtName).first;
+    e->PropNameMap.push_back(std::move(m));
+  }
 }
 
 void TRemotableTypeRegistry::UnRegisterXSClass(const TClass* Cls) {
@@ -305,18 +308,24 @@ TSerializationOptions TRemotableTypeRegistry::SerializeOptions(const TTypeInfo* 
 
 // Calls itself for the parent class with the lock held, which the
 // re-entrant lock allows.
-UnicodeString TRemotableTypeRegistry::GetExternalPropName(const TTypeInfo* Info,
-                                                          UnicodeStringView Prop) const {
+const UnicodeString* TRemotableTypeRegistry::FindExternalPropName(const TTypeInfo* Info,
+                                                                  UnicodeStringView Prop) const {
   Lock lock(FCriticalSection);
   if (const TRemRegEntry* e = FindByInfo(Info))
     for (const ExtNameMapItem& m : e->PropNameMap)
-      if (m.Name == Prop) return m.ExtName;
+      if (m.Name == Prop) return m.StoredExtName;
   if (const TClass* cls = Info ? Info->Class() : nullptr) {
     const TClass* parent = cls->Parent;
     if (parent && parent != &TRemotable::StaticClass && parent != &TObject::StaticClass)
-      return GetExternalPropName(&parent->Info, Prop);
+      return FindExternalPropName(&parent->Info, Prop);
   }
-  return UnicodeString(Prop);
+  return nullptr;
+}
+
+UnicodeString TRemotableTypeRegistry::GetExternalPropName(const TTypeInfo* Info,
+                                                          UnicodeStringView Prop) const {
+  const UnicodeString* ext = FindExternalPropName(Info, Prop);
+  return ext ? *ext : UnicodeString(Prop);
 }
 
 UnicodeString TRemotableTypeRegistry::GetInternalPropName(const TTypeInfo* Info,

@@ -34,6 +34,7 @@ enum TObjMultiOptions : std::uint8_t { ocDefault, ocMultiRef, ocNoMultiRef };
 struct ExtNameMapItem {
   UnicodeString Name;     // the property's own name
   UnicodeString ExtName;  // its name on the wire (may be an attribute text)
+  const UnicodeString* StoredExtName = nullptr;  // ExtName in the registry's text store
 };
 
 struct TRemRegEntry {
@@ -132,6 +133,10 @@ class TRemotableTypeRegistry {
   // The external name of property Prop (case-sensitive) of Info, looked up
   // on Info and then on its parent classes below TRemotable; else Prop.
   UnicodeString GetExternalPropName(const rtl::TTypeInfo* Info, UnicodeStringView Prop) const;
+  // The same without a copy: the external name in the registry's text store
+  // (valid as ClassToURI's answers are), or null where Prop keeps its name.
+  const UnicodeString* FindExternalPropName(const rtl::TTypeInfo* Info,
+                                            UnicodeStringView Prop) const;
   // The internal name of external property name ExtName of Info (no parent
   // walk); else ExtName.
   UnicodeString GetInternalPropName(const rtl::TTypeInfo* Info, UnicodeStringView ExtName) const;
@@ -152,7 +157,8 @@ class TRemotableTypeRegistry {
                 TObjMultiOptions MultiRefOpt);
 
   mutable std::recursive_mutex FCriticalSection;
-  // Every URI and written name ever registered; only grows (see ClassToURI).
+  // Every URI, written name and external property name ever registered;
+  // only grows (see ClassToURI).
   std::unordered_set<UnicodeString> FTexts;
   const UnicodeString FNoText;
   bool FAutoRegister = true;

@@ -243,6 +243,16 @@ TEST(TypeRegistry, PropertyNames) {
   EXPECT_EQ(r.GetExternalPropName(nullptr, u"p"), u"p");
   EXPECT_EQ(r.GetInternalPropName(&TBase::StaticClass.Info, u"A"), u"a");
   EXPECT_EQ(r.GetInternalPropName(leaf, u"A"), u"A");  // no parent walk
+
+  // The stored form: null where the name stays, and a rename that stays
+  // valid while further renames are appended.
+  EXPECT_EQ(r.FindExternalPropName(leaf, u"x"), nullptr);
+  r.RegisterExternalPropName(&TMid::StaticClass.Info, u"long", u"a-long-name-on-the-wire");
+  const UnicodeString* ext = r.FindExternalPropName(leaf, u"long");
+  ASSERT_NE(ext, nullptr);
+  for (int i = 0; i < 40; ++i)
+    r.RegisterExternalPropName(&TMid::StaticClass.Info, u"more", u"yet-another-long-name");
+  EXPECT_EQ(*ext, u"a-long-name-on-the-wire");
 }
 
 // ---- The built-in registrations ---------------------------------------------------------
