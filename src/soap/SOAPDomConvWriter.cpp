@@ -35,8 +35,19 @@ struct TSOAPDomConv::TWriterMultiRef {
 
 namespace {
 
-constexpr std::u16string_view kNilAttr = u"nil";
-constexpr std::u16string_view kTypeAttr = u"type";
+// The schema-instance attribute names and namespace, asked of many nodes: made once.
+const UnicodeString& NilAttr() {
+  static const UnicodeString text(u"nil");
+  return text;
+}
+const UnicodeString& TypeAttr() {
+  static const UnicodeString text(u"type");
+  return text;
+}
+const UnicodeString& XsiNamespace() {
+  static const UnicodeString text(XMLSchemaInstNameSpace);
+  return text;
+}
 
 [[noreturn]] void RaiseNotRegistered(UnicodeStringView name) {
   throw ESOAPDomConvertError(u"Remotable Type %s not registered", {name});
@@ -215,8 +226,7 @@ UnicodeString PrefixFor(IXMLNode* root, IXMLNode* node, const UnicodeString& uri
 }
 
 void SetNil(IXMLNode* node) {
-  node->SetAttributeNS(UnicodeString(kNilAttr), UnicodeString(XMLSchemaInstNameSpace),
-                       Variant(u"true"));
+  node->SetAttributeNS(NilAttr(), XsiNamespace(), Variant(u"true"));
 }
 
 // The last element child of node, or node itself when it has none.
@@ -845,8 +855,7 @@ void TSOAPDomConv::SetNodeTypeEx(IXMLNode* RootNode, IXMLNode* InstNode,
     value += u':';
   }
   value += TypeName;
-  InstNode->SetAttributeNS(UnicodeString(kTypeAttr), UnicodeString(XMLSchemaInstNameSpace),
-                           Variant(value));
+  InstNode->SetAttributeNS(TypeAttr(), XsiNamespace(), Variant(value));
 }
 
 IntfPtr<IXMLNode> TSOAPDomConv::CreateNilNode(IXMLNode* ParentNode, const UnicodeString& Name,
