@@ -61,7 +61,7 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
   // Checked here: an index past the metadata would read outside it.
   if (MethNum < 0 || static_cast<std::size_t>(MethNum) >= IntfMD.MDA.size())
     throw EListError(u"List index out of bounds (%d)", {MethNum});
-  const TIntfMethEntry methMD = IntfMD.MDA[static_cast<std::size_t>(MethNum)];
+  const TIntfMethEntry& methMD = IntfMD.MDA[static_cast<std::size_t>(MethNum)];
   const TStyle style = StyleOf(FOptions);
   const bool literal = style != TStyle::RpcEncoded && style != TStyle::DocEncoded;
 
