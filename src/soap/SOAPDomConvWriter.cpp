@@ -357,6 +357,7 @@ struct TSOAPDomConv::TWriterCache {
     TSerializationOptions Options;
     bool HasProps = false;
     std::vector<TProp> PropInfo;  // parallel to the class's property list
+    std::optional<TClassNamespaces> Namespaces;
   };
   std::unordered_map<const TClass*, TClassEntry> Classes;
 };
@@ -529,7 +530,9 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
   TRemotableTypeRegistry& reg = RemTypeRegistry();
   const bool literal = IsLiteralStyle();
   const bool dontSendEmpty = FOptions.Contains(soDontSendEmptyNodes);
-  std::optional<TClassNamespaces> classNamespaces;
+  std::optional<TClassNamespaces> uncachedNamespaces;
+  std::optional<TClassNamespaces>& classNamespaces =
+      cached ? cached->Namespaces : uncachedNamespaces;
 
   for (std::size_t propIndex = 0; propIndex < props.size(); ++propIndex) {
     const rtl::TPropInfo* prop = props[propIndex];
