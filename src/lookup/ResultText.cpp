@@ -38,44 +38,90 @@ UnicodeString PropertyText(const TObject* record, const rtl::TPropInfo& prop, bo
   throw Exception(u"Property %s cannot be shown as text", {prop.Name});
 }
 
-// Appends one item per property of record: its published properties, then
-// DataContext and SerializationOptions. A property whose value cannot be
-// read or shown is left out. An absent record gives no items.
-void AppendRecordItems(std::vector<UnicodeString>& items, const soap::TRemotable* record,
-                       bool dateTimeStep) {
-  if (!record) return;
-  for (const rtl::TPropInfo* prop : rtl::GetPropList(record->ClassType())) {
-    try {
-      UnicodeString item(prop->Name);
-      item += u'=';
-      item += PropertyText(record, *prop, dateTimeStep);
-      items.push_back(std::move(item));
-    } catch (const Exception&) {
-      // Left out on purpose; running out of memory is not absorbed here.
-    }
-  }
-  UnicodeString context = u"DataContext=";
-  context += record->DataContext() ? std::u16string_view(u"(TDataContext)") : kEmpty;
-  items.push_back(std::move(context));
-  UnicodeString options = u"SerializationOptions=";
-  options += soap::SerializationOptionsToText(record->SerializationOptions());
-  items.push_back(std::move(options));
+bool NeedsQuotes(std::u16string_view item) {
+  for (char16_t c : item)
+    if (c == u'"' || c == u';' || (c >= 0x0001 && c <= 0x0020)) return true;
+  return false;
 }
 
-// "name___index___=value", built in one string.
-UnicodeString Numbered(std::u16string_view name, std::u16string_view index,
-                       std::u16string_view value) {
-  UnicodeString item;
-  item.reserve(name.size() + index.size() + value.size() + 7);
+// Writes items into one text, separated by ";" and quoted as JoinItems
+// promises. An item is written in place between Begin and End; Drop takes
+// back an item begun but not ended.
+class TItemWriter {
+ public:
+  explicit TItemWriter(UnicodeString& text) : FText(text) {}
+  TItemWriter(const TItemWriter&) = delete;
+  TItemWriter& operator=(const TItemWriter&) = delete;
+
+  UnicodeString& Begin() {
+    FMark = FText.size();
+    if (FCount) FText += u';';
+    FStart = FText.size();
+    return FText;
+  }
+  void End() {
+    ++FCount;
+    if (!NeedsQuotes(std::u16string_view(FText).substr(FStart))) return;
+    const UnicodeString item = FText.substr(FStart);  // rare: values seldom need quotes
+    FText.resize(FStart);
+    FText += u'"';
+    for (char16_t c : item) {
+      if (c == u'"') FText += u'"';
+      FText += c;
+    }
+    FText += u'"';
+  }
+  void Drop() { FText.resize(FMark); }
+  void Add(std::u16string_view item) {
+    Begin() += item;
+    End();
+  }
+
+ private:
+  UnicodeString& FText;
+  std::size_t FMark = 0, FStart = 0, FCount = 0;
+};
+
+// Writes one item per property of record: its published properties, then
+// DataContext and SerializationOptions. A property whose value cannot be
+// read or shown is left out. An absent record gives no items.
+void AppendRecordItems(TItemWriter& out, const soap::TRemotable* record, bool dateTimeStep) {
+  if (!record) return;
+  for (const rtl::TPropInfo* prop : rtl::GetPropList(record->ClassType())) {
+    UnicodeString& text = out.Begin();
+    try {
+      text += prop->Name;
+      text += u'=';
+      text += PropertyText(record, *prop, dateTimeStep);
+      out.End();
+    } catch (const Exception&) {
+      // Left out on purpose; running out of memory is not absorbed here.
+      out.Drop();
+    }
+  }
+  UnicodeString& context = out.Begin();
+  context += u"DataContext=";
+  context += record->DataContext() ? std::u16string_view(u"(TDataContext)") : kEmpty;
+  out.End();
+  UnicodeString& options = out.Begin();
+  options += u"SerializationOptions=";
+  options += soap::SerializationOptionsToText(record->SerializationOptions());
+  out.End();
+}
+
+// "name___index___=value".
+void Numbered(TItemWriter& out, std::u16string_view name, std::u16string_view index,
+              std::u16string_view value) {
+  UnicodeString& item = out.Begin();
   item += name;
   item += u"___";
   item += index;
   item += u"___=";
   item += value;
-  return item;
+  out.End();
 }
 
-void AppendActivityItems(std::vector<UnicodeString>& items,
+void AppendActivityItems(TItemWriter& out,
                          const service::RgWsPublicFirmActRtUserArray& activities) {
   for (std::size_t i = 0; i < activities.size(); ++i) {
     const RgWsPublicFirmActRtUser* a = activities[i];
@@ -84,14 +130,14 @@ void AppendActivityItems(std::vector<UnicodeString>& items,
     if (!a) {
       for (std::u16string_view name :
            {u"firmActDescr", u"firmActKind", u"firmActKindDescr", u"firmActCode"})
-        items.push_back(Numbered(name, index, {}));
+        Numbered(out, name, index, {});
       continue;
     }
-    items.push_back(Numbered(u"firmActDescr", index, a->FfirmActDescr));
-    items.push_back(Numbered(u"firmActKind", index, a->FfirmActKind));
-    items.push_back(Numbered(u"firmActKindDescr", index, a->FfirmActKindDescr));
-    items.push_back(Numbered(u"firmActCode", index,
-                             a->FfirmActCode ? a->FfirmActCode->NativeToXS() : UnicodeString()));
+    Numbered(out, u"firmActDescr", index, a->FfirmActDescr);
+    Numbered(out, u"firmActKind", index, a->FfirmActKind);
+    Numbered(out, u"firmActKindDescr", index, a->FfirmActKindDescr);
+    Numbered(out, u"firmActCode", index,
+             a->FfirmActCode ? a->FfirmActCode->NativeToXS() : UnicodeString());
   }
 }
 
@@ -110,12 +156,6 @@ void ReplaceUnpairedSurrogates(UnicodeString& text) {
   }
 }
 
-bool NeedsQuotes(const UnicodeString& item) {
-  for (char16_t c : item)
-    if (c == u'"' || c == u';' || (c >= 0x0001 && c <= 0x0020)) return true;
-  return false;
-}
-
 }  // namespace
 
 UnicodeString JoinItems(const std::vector<UnicodeString>& items) {
@@ -123,35 +163,25 @@ UnicodeString JoinItems(const std::vector<UnicodeString>& items) {
   for (const UnicodeString& item : items) total += item.size() + 3;
   UnicodeString text;
   text.reserve(total);
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i) text += u';';
-    const UnicodeString& item = items[i];
-    if (!NeedsQuotes(item)) {
-      text += item;
-      continue;
-    }
-    text += u'"';
-    for (char16_t c : item) {
-      if (c == u'"') text += u'"';
-      text += c;
-    }
-    text += u'"';
-  }
+  TItemWriter out(text);
+  for (const UnicodeString& item : items) out.Add(item);
   return text;
 }
 
 AnsiString OrganizeOutputData(const service::RgWsPublicBasicRtUser* auser,
                               const service::GenWsErrorRtUser* aerror,
                               const service::RgWsPublicFirmActRtUserArray& afirmact) {
-  std::vector<UnicodeString> items;
-  items.reserve(24 + 4 * afirmact.size());
-  AppendRecordItems(items, auser, true);
-  AppendRecordItems(items, aerror, false);
-  AppendActivityItems(items, afirmact);
-  UnicodeString joined = JoinItems(items);
+  // The items are written straight into the one text; room for a typical
+  // record's items up front, so the text seldom grows.
+  UnicodeString text;
+  text.reserve(1024 + 160 * afirmact.size());
+  TItemWriter out(text);
+  AppendRecordItems(out, auser, true);
+  AppendRecordItems(out, aerror, false);
+  AppendActivityItems(out, afirmact);
   // Unpaired surrogates become U+FFFD before the text meets the code page.
-  ReplaceUnpairedSurrogates(joined);
-  return AnsiString::Encode(joined, platform::CP_ACP);
+  ReplaceUnpairedSurrogates(text);
+  return AnsiString::Encode(text, platform::CP_ACP);
 }
 
 }  // namespace delvan::lookup

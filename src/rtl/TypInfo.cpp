@@ -1,5 +1,9 @@
 #include "rtl/TypInfo.h"
 
+#include <mutex>
+#include <shared_mutex>
+#include <unordered_map>
+
 namespace delvan::rtl {
 
 std::u16string_view TypeKindName(TTypeKind kind) {
@@ -45,13 +49,23 @@ bool TClass::InheritsFrom(const TClass* ancestor) const {
   return false;
 }
 
-std::vector<const TPropInfo*> GetPropList(const TClass* cls) {
+const std::vector<const TPropInfo*>& GetPropList(const TClass* cls) {
+  // Asked for every object read, written or shown: one list per class,
+  // built on first use and never dropped, read under a shared lock.
+  static std::shared_mutex lock;
+  static std::unordered_map<const TClass*, std::vector<const TPropInfo*>> lists;
+  {
+    std::shared_lock read(lock);
+    const auto it = lists.find(cls);
+    if (it != lists.end()) return it->second;
+  }
   std::vector<const TClass*> chain;
   for (const TClass* c = cls; c; c = c->Parent) chain.push_back(c);
   std::vector<const TPropInfo*> props;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it)
     for (const TPropInfo& p : (*it)->Props) props.push_back(&p);
-  return props;
+  std::unique_lock write(lock);
+  return lists.try_emplace(cls, std::move(props)).first->second;
 }
 
 const TPropInfo* GetPropInfo(const TClass* cls, std::u16string_view name) {

@@ -210,8 +210,10 @@ struct TClass {
   TObject* NewInstance() const { return Create ? Create() : nullptr; }
 };
 
-// Published properties of cls, inherited first, each class's in declaration order.
-std::vector<const TPropInfo*> GetPropList(const TClass* cls);
+// Published properties of cls, inherited first, each class's in declaration
+// order. Built once per class and kept for the life of the process, so the
+// reference stays valid; cls must live as long (class descriptors are statics).
+const std::vector<const TPropInfo*>& GetPropList(const TClass* cls);
 // The published property of that name (exact), or null.
 const TPropInfo* GetPropInfo(const TClass* cls, std::u16string_view name);
 

@@ -24,10 +24,13 @@ IntfPtr<xml::IXMLNode> AFMCredentialsHeader::ObjectToSOAP(
     const UnicodeString& /*NodeName*/, const UnicodeString& /*NodeNamespace*/,
     const UnicodeString& /*ChildNamespace*/, soap::TObjectConvertOptions /*ObjConvOpts*/,
     UnicodeString& RefID) {
-  IntfPtr<xml::IXMLNode> security = ParentNode->AddChild(u"Security");
-  IntfPtr<xml::IXMLNode> token = security->AddChild(u"UsernameToken");
-  token->AddChild(u"Username")->SetNodeValue(Variant(rtl::AsciiUpperCase(FromUtf8(FUsername))));
-  token->AddChild(u"Password")->SetNodeValue(Variant(FromUtf8(FPassword)));
+  // The element names are made once: every request writes them.
+  static const UnicodeString kSecurity(u"Security"), kToken(u"UsernameToken"),
+      kUsername(u"Username"), kPassword(u"Password");
+  IntfPtr<xml::IXMLNode> security = ParentNode->AddChild(kSecurity);
+  IntfPtr<xml::IXMLNode> token = security->AddChild(kToken);
+  token->AddChild(kUsername)->SetNodeValue(Variant(rtl::AsciiUpperCase(FromUtf8(FUsername))));
+  token->AddChild(kPassword)->SetNodeValue(Variant(FromUtf8(FPassword)));
   RefID.clear();
   return {};
 }

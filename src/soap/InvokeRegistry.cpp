@@ -549,9 +549,9 @@ UnicodeString TInvokableClassRegistry::GetHeaderNamespace(const TTypeInfo* Info,
     }
   }
   // Outside this registry's lock: the type registry takes its own.
-  UnicodeString uri, name;
+  const UnicodeString *uri, *name;
   RemClassRegistry().ClassToURI(Cls, uri, name);
-  return uri;
+  return *uri;
 }
 
 const TClass* TInvokableClassRegistry::GetClassFromIntfInfo(const TTypeInfo* Info) const {

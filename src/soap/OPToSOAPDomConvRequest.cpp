@@ -61,7 +61,7 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
   // Checked here: an index past the metadata would read outside it.
   if (MethNum < 0 || static_cast<std::size_t>(MethNum) >= IntfMD.MDA.size())
     throw EListError(u"List index out of bounds (%d)", {MethNum});
-  const TIntfMethEntry methMD = IntfMD.MDA[static_cast<std::size_t>(MethNum)];
+  const TIntfMethEntry& methMD = IntfMD.MDA[static_cast<std::size_t>(MethNum)];
   const TStyle style = StyleOf(FOptions);
   const bool literal = style != TStyle::RpcEncoded && style != TStyle::DocEncoded;
 
@@ -169,11 +169,11 @@ void TOPToSoapDomConvert::WriteHeader(TSOAPHeader* Header, IXMLNode* RootNode,
     ~TRemoveHdr() { Options.Exclude(soXXXXHdr); }
   } remove{FOptions};
   const TClass* cls = Header->ClassType();
-  UnicodeString uri, name;
+  const UnicodeString *uri, *name;
   if (!RemTypeRegistry().TypeInfoToXSD(&cls->Info, uri, name))
     throw ESOAPDomConvertError(u"Remotable Type %s not registered", {cls->ClassName()});
   TObject* obj = Header;
-  ConvertNativeDataToSoap(RootNode, ParentNode, UnicodeString(cls->ClassName()), uri, &cls->Info,
+  ConvertNativeDataToSoap(RootNode, ParentNode, UnicodeString(cls->ClassName()), *uri, &cls->Info,
                           &obj, 0);
 }
 

@@ -26,6 +26,7 @@ std::vector<IntfPtr<IXMLNode>> ElementChildren(IXMLNode* node) {
   std::vector<IntfPtr<IXMLNode>> out;
   IntfPtr<IXMLNodeList> kids = node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
+  out.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 0; i < n; ++i) {
     IntfPtr<IXMLNode> k = kids->Get(i);
     if (IsElement(k.get())) out.push_back(std::move(k));
@@ -112,14 +113,15 @@ void TOPToSoapDomConvert::ProcessResponse(xml::IXMLDocument* Doc, const TIntfMet
   // A second Header or Body is refused before anything of the message is
   // used, so that no argument is filled from a message that is then refused.
   IntfPtr<IXMLNode> header, body;
-  for (IntfPtr<IXMLNode>& child : ElementChildren(env.get())) {
+  const std::vector<IntfPtr<IXMLNode>> envChildren = ElementChildren(env.get());
+  for (const IntfPtr<IXMLNode>& child : envChildren) {
     const UnicodeString local = child->GetLocalName();
     IntfPtr<IXMLNode>* slot = local == SSoapHeader ? &header : local == SSoapBody ? &body : nullptr;
     if (!slot) continue;
     if (*slot) throw ESOAPDomConvertError(u"Invalid SOAP response");
     *slot = child;
   }
-  for (IntfPtr<IXMLNode>& child : ElementChildren(env.get())) {
+  for (const IntfPtr<IXMLNode>& child : envChildren) {
     if (child.get() == header.get()) {
       for (IntfPtr<IXMLNode>& h : ElementChildren(header.get()))
         ReadHeader(env.get(), h.get(), Headers);

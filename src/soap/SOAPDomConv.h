@@ -251,7 +251,8 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   static void DeleteWriterCache(TWriterCache* cache);
   std::unique_ptr<TWriterCache, void (*)(TWriterCache*)> FWriterCache{nullptr,
                                                                       &DeleteWriterCache};
-  bool ClassURI(const TClass* Cls, UnicodeString& URI, UnicodeString& Name);
+  // The class's type; the texts belong to the type registry (see ClassToURI).
+  bool ClassURI(const TClass* Cls, const UnicodeString*& URI, const UnicodeString*& Name);
   TSerializationOptions ClassSerializeOptions(const TClass* Cls);
 
  protected:

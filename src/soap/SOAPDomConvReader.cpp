@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 
 #include "rtl/AnsiString.h"
@@ -39,9 +40,34 @@ bool IsTrueText(const UnicodeString& v) { return v == u"1" || rtl::SameTextAscii
 
 bool IsElement(IXMLNode* n) { return n && n->GetNodeType() == xml::ntElement; }
 
+// The schema-instance and encoding namespaces, asked of every element read:
+// their texts are made once, not per call.
+using TKnownNamespaces =
+    std::array<UnicodeString, XMLSchemaInstNamespaces.size() + SOAPEncodingNamespaces.size()>;
+const TKnownNamespaces& KnownNamespaces() {
+  static const TKnownNamespaces texts = [] {
+    TKnownNamespaces a;
+    std::size_t i = 0;
+    for (UnicodeStringView ns : XMLSchemaInstNamespaces) a[i++] = UnicodeString(ns);
+    for (UnicodeStringView ns : SOAPEncodingNamespaces) a[i++] = UnicodeString(ns);
+    return a;
+  }();
+  return texts;
+}
+
+// ns as a string: a known namespace's made text, else a copy in scratch.
+const UnicodeString& NamespaceText(UnicodeStringView ns, UnicodeString& scratch) {
+  for (const UnicodeString& known : KnownNamespaces())
+    if (known == ns) return known;
+  scratch = ns;
+  return scratch;
+}
+
 // The value of the attribute local in ns, when the element has it.
 bool AttrNS(IXMLNode* n, UnicodeStringView local, UnicodeStringView ns, UnicodeString& value) {
-  const UnicodeString name(local), uri(ns);
+  UnicodeString scratch;
+  const UnicodeString name(local);
+  const UnicodeString& uri = NamespaceText(ns, scratch);
   if (!n->HasAttribute(name, uri)) return false;
   value = n->GetAttributeNS(name, uri).ToString();
   return true;
@@ -56,15 +82,10 @@ bool Attr(IXMLNode* n, UnicodeStringView fullName, UnicodeString& value) {
 }
 
 bool HasTrueXsiAttr(IXMLNode* n, UnicodeStringView local) {
-  // Asked of every element read: the namespace texts are made once, not per call.
-  static const std::array<UnicodeString, XMLSchemaInstNamespaces.size()> uris = [] {
-    std::array<UnicodeString, XMLSchemaInstNamespaces.size()> a;
-    for (std::size_t i = 0; i < a.size(); ++i) a[i] = UnicodeString(XMLSchemaInstNamespaces[i]);
-    return a;
-  }();
   const UnicodeString name(local);
-  for (const UnicodeString& uri : uris)
-    if (n->HasAttribute(name, uri) && IsTrueText(n->GetAttributeNS(name, uri).ToString()))
+  const TKnownNamespaces& known = KnownNamespaces();
+  for (std::size_t i = 0; i < XMLSchemaInstNamespaces.size(); ++i)
+    if (n->HasAttribute(name, known[i]) && IsTrueText(n->GetAttributeNS(name, known[i]).ToString()))
       return true;
   return false;
 }
@@ -167,30 +188,48 @@ struct TSOAPDomConv::TReaderState {
   // once per class rather than once per object.
   struct TClassInfo {
     TSerializationOptions Options;
-    std::vector<const rtl::TPropInfo*> Props;
-    std::vector<UnicodeString> ExtNames, AttrNamespaces;
+    const std::vector<const rtl::TPropInfo*>* Props = nullptr;  // the class's own list
+    // Per property: its name on the wire and the namespace of its attribute.
+    // The views are into the property descriptors, the type registry's text
+    // store or Taken, which holds what attribute texts name.
+    struct TNames {
+      UnicodeStringView ExtName, AttrNamespace;
+    };
+    std::vector<TNames> Names;
+    std::deque<UnicodeString> Taken;  // a deque: growing it moves none of its texts
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
 
   const TClassInfo& ClassInfo(const TClass* cls) {
-    auto it = Classes.find(cls);
-    if (it != Classes.end()) return it->second;
-    TClassInfo info;
-    TRemotableTypeRegistry& types = RemTypeRegistry();
-    info.Options = types.SerializeOptions(cls);
-    info.Props = rtl::GetPropList(cls);
-    for (const rtl::TPropInfo* prop : info.Props) {
-      UnicodeString extName = types.GetExternalPropName(&cls->Info, prop->Name);
-      UnicodeString attrNs;
-      if (!extName.empty() && extName[0] == u'[') {
-        const UnicodeString text = extName;
-        if (!GetRegInfo(text, iaExternalName, extName)) extName = UnicodeString(prop->Name);
-        GetRegInfo(text, iaNamespace, attrNs);
+    auto [it, added] = Classes.try_emplace(cls);
+    if (!added) return it->second;
+    // Filled in place: the views into Taken must not see it move.
+    try {
+      TClassInfo& info = it->second;
+      TRemotableTypeRegistry& types = RemTypeRegistry();
+      info.Options = types.SerializeOptions(cls);
+      info.Props = &rtl::GetPropList(cls);
+      info.Names.reserve(info.Props->size());
+      for (const rtl::TPropInfo* prop : *info.Props) {
+        TClassInfo::TNames names{prop->Name, {}};
+        if (const UnicodeString* ext = types.FindExternalPropName(&cls->Info, prop->Name)) {
+          names.ExtName = *ext;
+          if (!ext->empty() && (*ext)[0] == u'[') {
+            UnicodeString value;
+            names.ExtName = prop->Name;
+            if (GetRegInfo(*ext, iaExternalName, value))
+              names.ExtName = info.Taken.emplace_back(std::move(value));
+            if (GetRegInfo(*ext, iaNamespace, value))
+              names.AttrNamespace = info.Taken.emplace_back(std::move(value));
+          }
+        }
+        info.Names.push_back(names);
       }
-      info.ExtNames.push_back(std::move(extName));
-      info.AttrNamespaces.push_back(std::move(attrNs));
+      return info;
+    } catch (...) {
+      Classes.erase(it);
+      throw;
     }
-    return Classes.emplace(cls, std::move(info)).first->second;
   }
 };
 
@@ -435,7 +474,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     node = Node->GetParentNode();
     if (!node) return;
   }
-  const std::vector<const rtl::TPropInfo*>& props = info.Props;
+  const std::vector<const rtl::TPropInfo*>& props = *info.Props;
   if (props.empty()) return;
   if (options.Contains(xoSimpleTypeWrapper) && props.size() == 1) {
     SetObjectPropFromText(Instance, props[0], GetNodeAsText(node.get()));
@@ -444,18 +483,23 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
 
   IntfPtr<IXMLNodeList> kids = node->GetChildNodes();
   const std::size_t n = static_cast<std::size_t>(kids->GetCount());
-  std::vector<IntfPtr<IXMLNode>> children(n);
-  std::vector<UnicodeString> names(n);
-  std::vector<bool> isElem(n), used(n);
+  // One record per child, in one allocation.
+  struct TChild {
+    IntfPtr<IXMLNode> Node;
+    UnicodeString Name;  // the local name of an element
+    bool IsElem = false, Used = false;
+  };
+  std::vector<TChild> kidsRead(n);
   for (std::size_t i = 0; i < n; ++i) {
-    children[i] = kids->Get(static_cast<std::int32_t>(i));
-    isElem[i] = IsElement(children[i].get());
-    if (isElem[i]) names[i] = children[i]->GetLocalName();
+    TChild& k = kidsRead[i];
+    k.Node = kids->Get(static_cast<std::int32_t>(i));
+    k.IsElem = IsElement(k.Node.get());
+    if (k.IsElem) k.Name = k.Node->GetLocalName();
   }
-  const UnicodeString className(cls->ClassName());
+  // The class name is made only for a handler that is told about it.
   auto notReceived = [&](const rtl::TPropInfo* prop) {
     if (!(prop->Flags() & rtl::IS_OPTN) && OnMemberDataNotReceived)
-      OnMemberDataNotReceived(className, UnicodeString(prop->Name));
+      OnMemberDataNotReceived(UnicodeString(cls->ClassName()), UnicodeString(prop->Name));
   };
 
   for (std::size_t p = 0; p < props.size(); ++p) {
@@ -465,11 +509,11 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     if (!type) continue;
     if (flags & rtl::IS_TEXT) {
       SetObjectPropFromText(Instance, prop, GetNodeAsText(node.get()));
-      if (n == 1) used[0] = true;
+      if (n == 1) kidsRead[0].Used = true;
       continue;
     }
-    const UnicodeString& extName = info.ExtNames[p];
-    const UnicodeString& attrNs = info.AttrNamespaces[p];
+    const UnicodeStringView extName = info.Names[p].ExtName;
+    const UnicodeStringView attrNs = info.Names[p].AttrNamespace;
 
     const bool xsClass =
         type->Kind == rtl::tkClass && type->Class()->InheritsFrom(&TRemotableXS::StaticClass);
@@ -506,7 +550,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
 
     std::size_t at = n;
     for (std::size_t i = 0; i < n; ++i)
-      if (isElem[i] && !used[i] && names[i] == extName) {
+      if (kidsRead[i].IsElem && !kidsRead[i].Used && kidsRead[i].Name == extName) {
         at = i;
         break;
       }
@@ -514,8 +558,8 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
       notReceived(prop);
       continue;
     }
-    used[at] = true;
-    IXMLNode* child = children[at].get();
+    kidsRead[at].Used = true;
+    IXMLNode* child = kidsRead[at].Node.get();
     switch (type->Kind) {
       case rtl::tkClass: {
         TObject* obj = ConvertSOAPToObject(RootNode, child, type->Class(), {}, {}, nullptr);
@@ -528,11 +572,11 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
         if (options.Contains(xoInlineArrays) || (flags & rtl::IS_UNBD)) {
           std::vector<IntfPtr<IXMLNode>> items;
           for (std::size_t j = at; j < n; ++j) {
-            if (!isElem[j]) continue;
-            if (names[j] != extName) break;
-            if (j != at && used[j]) continue;
-            used[j] = true;
-            items.push_back(children[j]);
+            if (!kidsRead[j].IsElem) continue;
+            if (kidsRead[j].Name != extName) break;
+            if (j != at && kidsRead[j].Used) continue;
+            kidsRead[j].Used = true;
+            items.push_back(kidsRead[j].Node);
           }
           if (!DynData(type) || !DynData(type)->ElType)
             throw ESOAPDomConvertError(u"Element of Array type %s has no RTTI", {type->Name});
@@ -556,9 +600,11 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     }
   }
 
-  if (OnUnhandledNode)
+  if (OnUnhandledNode) {
+    const UnicodeString className(cls->ClassName());
     for (std::size_t i = 0; i < n; ++i)
-      if (!used[i]) OnUnhandledNode(className, children[i]->GetXML());
+      if (!kidsRead[i].Used) OnUnhandledNode(className, kidsRead[i].Node->GetXML());
+  }
 }
 
 void TSOAPDomConv::SetObjectPropFromText(TObject* Instance, const rtl::TPropInfo* PropInfo,

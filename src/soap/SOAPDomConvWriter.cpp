@@ -35,8 +35,19 @@ struct TSOAPDomConv::TWriterMultiRef {
 
 namespace {
 
-constexpr std::u16string_view kNilAttr = u"nil";
-constexpr std::u16string_view kTypeAttr = u"type";
+// The schema-instance attribute names and namespace, asked of many nodes: made once.
+const UnicodeString& NilAttr() {
+  static const UnicodeString text(u"nil");
+  return text;
+}
+const UnicodeString& TypeAttr() {
+  static const UnicodeString text(u"type");
+  return text;
+}
+const UnicodeString& XsiNamespace() {
+  static const UnicodeString text(XMLSchemaInstNameSpace);
+  return text;
+}
 
 [[noreturn]] void RaiseNotRegistered(UnicodeStringView name) {
   throw ESOAPDomConvertError(u"Remotable Type %s not registered", {name});
@@ -215,8 +226,7 @@ UnicodeString PrefixFor(IXMLNode* root, IXMLNode* node, const UnicodeString& uri
 }
 
 void SetNil(IXMLNode* node) {
-  node->SetAttributeNS(UnicodeString(kNilAttr), UnicodeString(XMLSchemaInstNameSpace),
-                       Variant(u"true"));
+  node->SetAttributeNS(NilAttr(), XsiNamespace(), Variant(u"true"));
 }
 
 // The last element child of node, or node itself when it has none.
@@ -235,7 +245,7 @@ IntfPtr<IXMLNode> LastElementChild(IXMLNode* node) {
 struct TClassNamespaces {
   struct TItem {
     const TClass* Cls;
-    UnicodeString URI;
+    const UnicodeString* URI;  // the type registry's
     bool Registered;
   };
   std::vector<TItem> Items;
@@ -246,16 +256,16 @@ struct TClassNamespaces {
     const UnicodeString* first = nullptr;
     for (const TClass* c = cls; c && c != &TRemotable::StaticClass && c != &TObject::StaticClass;
          c = c->Parent) {
-      UnicodeString uri, name;
+      const UnicodeString *uri, *name;
       const bool registered = RemTypeRegistry().ClassToURI(c, uri, name, nullptr, false);
-      Items.push_back({c, std::move(uri), registered});
+      Items.push_back({c, uri, registered});
       if (c != cls && !c->Props.empty()) ancestorHasProps = true;
     }
     for (const TItem& it : Items) {
       if (!it.Registered) continue;
       if (!first)
-        first = &it.URI;
-      else if (*first != it.URI)
+        first = it.URI;
+      else if (*first != *it.URI)
         several = true;
     }
     PerClass = several && ancestorHasProps;
@@ -266,7 +276,7 @@ struct TClassNamespaces {
     for (const TItem& it : Items)
       if (!it.Cls->Props.empty() && prop >= it.Cls->Props.data() &&
           prop < it.Cls->Props.data() + it.Cls->Props.size())
-        return it.Registered ? &it.URI : nullptr;
+        return it.Registered ? it.URI : nullptr;
     return nullptr;
   }
 };
@@ -296,10 +306,10 @@ void TSOAPDomConv::ConvertNativeDataToSoap(IXMLNode* RootNode, IXMLNode* ParentN
 void TSOAPDomConv::WriteValue(IXMLNode* RootNode, IXMLNode* ParentNode, const UnicodeString& Name,
                               const UnicodeString& URI, const UnicodeString& TypeName,
                               const rtl::TTypeInfo* Info, void* P, std::int32_t Flags) {
-  UnicodeString typeURI, typeName;
+  const UnicodeString *typeURI, *typeName;
   if (!RemTypeRegistry().TypeInfoToXSD(Info, typeURI, typeName)) RaiseNotRegistered(Info->Name);
   if (IsScalarKind(Info->Kind)) {
-    CreateScalarNodeXS(RootNode, ParentNode, Name, URI, typeURI, typeName, ScalarText(P, Info));
+    CreateScalarNodeXS(RootNode, ParentNode, Name, URI, *typeURI, *typeName, ScalarText(P, Info));
     return;
   }
   switch (Info->Kind) {
@@ -335,17 +345,19 @@ struct TSOAPDomConv::TWriterCache {
     bool HasExplicitNS = false;
     bool Typed = false;
     bool TypeKnown = false;
-    UnicodeString TypeURI, TypeName;
+    const UnicodeString* TypeURI = nullptr;  // the type registry's texts
+    const UnicodeString* TypeName = nullptr;
   };
   struct TClassEntry {
     bool HasURI = false;
     bool URIKnown = false;
-    UnicodeString URI, Name;
+    const UnicodeString* URI = nullptr;  // the type registry's texts
+    const UnicodeString* Name = nullptr;
     bool HasOptions = false;
     TSerializationOptions Options;
     bool HasProps = false;
-    std::vector<const rtl::TPropInfo*> Props;
-    std::vector<TProp> PropInfo;
+    std::vector<TProp> PropInfo;  // parallel to the class's property list
+    std::optional<TClassNamespaces> Namespaces;
   };
   std::unordered_map<const TClass*, TClassEntry> Classes;
 };
@@ -361,7 +373,8 @@ TSOAPDomConv::TWriterCacheScope::~TWriterCacheScope() {
   if (FOwns) FConv.FWriterCache.reset();
 }
 
-bool TSOAPDomConv::ClassURI(const TClass* Cls, UnicodeString& URI, UnicodeString& Name) {
+bool TSOAPDomConv::ClassURI(const TClass* Cls, const UnicodeString*& URI,
+                            const UnicodeString*& Name) {
   if (!FWriterCache) return RemTypeRegistry().ClassToURI(Cls, URI, Name);
   TWriterCache::TClassEntry& e = FWriterCache->Classes[Cls];
   if (!e.HasURI) {
@@ -439,14 +452,14 @@ void TSOAPDomConv::ConvertObjectToSOAP(const UnicodeString& Name, const UnicodeS
         u"Conversion from class %s to SOAP is not supported - SOAP classes must derive from "
         u"TRemotable",
         {obj->ClassName()});
-  UnicodeString childNS, typeName;
+  const UnicodeString *childNS, *typeName;
   if (!ClassURI(obj->ClassType(), childNS, typeName)) RaiseNotRegistered(obj->ClassName());
   if (IsMultiRefCandidate(obj->ClassType())) {
-    WriteHref(ParentNode, Name, obj, childNS, typeName);
+    WriteHref(ParentNode, Name, obj, *childNS, *typeName);
     return;
   }
   TWritingScope writing(FObjsWriting, obj);
-  CreateObjectNode(obj, RootNode, ParentNode, Name, URI, childNS, {ocoDontPrefixNode});
+  CreateObjectNode(obj, RootNode, ParentNode, Name, URI, *childNS, {ocoDontPrefixNode});
 }
 
 UnicodeString TSOAPDomConv::CreateObjectNode(TObject* Instance, IXMLNode* RootNode,
@@ -488,11 +501,11 @@ IntfPtr<IXMLNode> TSOAPDomConv::ObjInstanceToSOAP(
 
   // A holder's parent is not the object's own element: it gets no type.
   if (canHaveType && !holder) {
-    UnicodeString typeURI, typeName;
+    const UnicodeString *typeURI, *typeName;
     if (ClassURI(cls, typeURI, typeName)) {
       const bool forced = Instance == FRootInstance && FRootClass && cls != FRootClass &&
                           cls->InheritsFrom(FRootClass);
-      SetNodeTypeEx(RootNode, node.get(), typeURI, typeName, forced);
+      SetNodeTypeEx(RootNode, node.get(), *typeURI, *typeName, forced);
     }
   }
   if (serializeProps) WriteObjectProps(Instance, RootNode, node.get(), ChildNamespace, serialOpts);
@@ -503,15 +516,12 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
                                     const UnicodeString& ChildNamespace,
                                     TSerializationOptions SerialOpts) {
   const TClass* cls = Instance->ClassType();
+  const std::vector<const rtl::TPropInfo*>& props = rtl::GetPropList(cls);
   TWriterCache::TClassEntry* cached = FWriterCache ? &FWriterCache->Classes[cls] : nullptr;
   if (cached && !cached->HasProps) {
-    cached->Props = rtl::GetPropList(cls);
-    cached->PropInfo.resize(cached->Props.size());
+    cached->PropInfo.resize(props.size());
     cached->HasProps = true;
   }
-  std::vector<const rtl::TPropInfo*> uncachedProps;
-  if (!cached) uncachedProps = rtl::GetPropList(cls);
-  const std::vector<const rtl::TPropInfo*>& props = cached ? cached->Props : uncachedProps;
   if (props.empty()) return;
   if (SerialOpts.Contains(xoSimpleTypeWrapper) && props.size() == 1) {
     Node->SetText(GetObjectPropAsText(Instance, props[0]));
@@ -520,7 +530,9 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
   TRemotableTypeRegistry& reg = RemTypeRegistry();
   const bool literal = IsLiteralStyle();
   const bool dontSendEmpty = FOptions.Contains(soDontSendEmptyNodes);
-  std::optional<TClassNamespaces> classNamespaces;
+  std::optional<TClassNamespaces> uncachedNamespaces;
+  std::optional<TClassNamespaces>& classNamespaces =
+      cached ? cached->Namespaces : uncachedNamespaces;
 
   for (std::size_t propIndex = 0; propIndex < props.size(); ++propIndex) {
     const rtl::TPropInfo* prop = props[propIndex];
@@ -534,61 +546,48 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
       continue;
     }
 
-    UnicodeString extName, attrList, explicitNS;
-    bool hasExplicitNS = false;
-    if (answers && answers->Named) {
-      extName = answers->ExtName;
-      attrList = answers->AttrList;
-      explicitNS = answers->ExplicitNS;
-      hasExplicitNS = answers->HasExplicitNS;
-    } else {
-      extName = reg.GetExternalPropName(&cls->Info, prop->Name);
-      if (!extName.empty() && extName[0] == u'[') attrList = extName;
-      if (!attrList.empty()) {
-        if (!GetRegInfo(attrList, iaExternalName, extName)) extName = UnicodeString(prop->Name);
-        hasExplicitNS = GetRegInfo(attrList, iaNamespace, explicitNS);
+    // The answers are kept in the message's cache, or for this property alone.
+    TWriterCache::TProp uncached;
+    TWriterCache::TProp& a = answers ? *answers : uncached;
+    if (!a.Named) {
+      a.ExtName = reg.GetExternalPropName(&cls->Info, prop->Name);
+      if (!a.ExtName.empty() && a.ExtName[0] == u'[') a.AttrList = a.ExtName;
+      if (!a.AttrList.empty()) {
+        if (!GetRegInfo(a.AttrList, iaExternalName, a.ExtName))
+          a.ExtName = UnicodeString(prop->Name);
+        a.HasExplicitNS = GetRegInfo(a.AttrList, iaNamespace, a.ExplicitNS);
       }
-      if (answers) {
-        answers->ExtName = extName;
-        answers->AttrList = attrList;
-        answers->ExplicitNS = explicitNS;
-        answers->HasExplicitNS = hasExplicitNS;
-        answers->Named = true;
-      }
+      a.Named = true;
     }
+    const UnicodeString& extName = a.ExtName;
+    const UnicodeString& attrList = a.AttrList;
+    const bool hasExplicitNS = a.HasExplicitNS;
 
     const rtl::TTypeInfo* type = prop->PropType;
-    UnicodeString typeURI, typeName;
     if (!type) RaiseNotRegistered(prop->Name);
-    if (answers && answers->Typed) {
-      if (!answers->TypeKnown) RaiseNotRegistered(type->Name);
-      typeURI = answers->TypeURI;
-      typeName = answers->TypeName;
-    } else {
-      const bool known = reg.TypeInfoToXSD(type, typeURI, typeName);
-      if (answers) {
-        answers->Typed = true;
-        answers->TypeKnown = known;
-        answers->TypeURI = typeURI;
-        answers->TypeName = typeName;
-      }
-      if (!known) RaiseNotRegistered(type->Name);
+    if (!a.Typed) {
+      a.TypeKnown = reg.TypeInfoToXSD(type, a.TypeURI, a.TypeName);
+      a.Typed = true;
     }
+    if (!a.TypeKnown) RaiseNotRegistered(type->Name);
+    const UnicodeString& typeURI = *a.TypeURI;
+    const UnicodeString& typeName = *a.TypeName;
 
-    UnicodeString elemURI;
+    static const UnicodeString kNoNamespace;
+    const UnicodeString* elemURI;
     if (hasExplicitNS)
-      elemURI = explicitNS;
+      elemURI = &a.ExplicitNS;
     else if (flags & rtl::IS_UNQL)
-      elemURI.clear();
+      elemURI = &kNoNamespace;
     else if (!literal)
-      elemURI = typeURI;
+      elemURI = &typeURI;
     else if (flags & rtl::IS_REF)
-      elemURI = typeURI;
+      elemURI = &typeURI;
     else {
       if (!classNamespaces) classNamespaces.emplace(cls);
       const UnicodeString* declaring =
           classNamespaces->PerClass ? classNamespaces->DeclaringURI(prop) : nullptr;
-      elemURI = declaring ? *declaring : ChildNamespace;
+      elemURI = declaring ? declaring : &ChildNamespace;
     }
 
     const rtl::TTypeKind kind = type->Kind;
@@ -612,11 +611,11 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
       IntfPtr<IXMLNode> target = SerialOpts.Contains(xoAttributeOnLastMember)
                                      ? LastElementChild(Node)
                                      : IntfPtr<IXMLNode>(Node);
-      if (((flags & rtl::IS_QUAL) || hasExplicitNS) && !elemURI.empty()) {
-        UnicodeString qname = PrefixFor(RootNode, target.get(), elemURI);
+      if (((flags & rtl::IS_QUAL) || hasExplicitNS) && !elemURI->empty()) {
+        UnicodeString qname = PrefixFor(RootNode, target.get(), *elemURI);
         qname += u':';
         qname += extName;
-        target->SetAttributeNS(qname, elemURI, Variant(text));
+        target->SetAttributeNS(qname, *elemURI, Variant(text));
       } else {
         target->SetAttribute(extName, Variant(text));
       }
@@ -630,23 +629,23 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
         if (!obj) {
           if (dontSendEmpty) break;
           if (literal && !(flags & rtl::IS_REF))
-            CreateNilNode(Node, extName, elemURI);
+            CreateNilNode(Node, extName, *elemURI);
           else
             CreateNULLNode(RootNode, Node, extName);
           break;
         }
         if (obj->InheritsFrom(&TRemotable::StaticClass) && IsMultiRefCandidate(obj->ClassType())) {
-          UnicodeString objURI, objName;
+          const UnicodeString *objURI, *objName;
           if (!reg.ClassToURI(obj->ClassType(), objURI, objName))
             RaiseNotRegistered(obj->ClassName());
-          WriteHref(Node, extName, obj, objURI, objName);
+          WriteHref(Node, extName, obj, *objURI, *objName);
           break;
         }
         TWritingScope writing(FObjsWriting, obj);
         TRootScope scope(FRootClass, FRootInstance, type->Class(), obj);
         TObjectConvertOptions opts;
         if (obj->InheritsFrom(&TRemotableXS::StaticClass)) opts.Include(ocoDontPrefixNode);
-        CreateObjectNode(obj, RootNode, Node, extName, elemURI, typeURI, opts);
+        CreateObjectNode(obj, RootNode, Node, extName, *elemURI, typeURI, opts);
         break;
       }
       case rtl::tkDynArray: {
@@ -654,19 +653,19 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
         const bool inlined =
             SerialOpts.Contains(xoInlineArrays) || (flags & rtl::IS_UNBD) || prop->StoredConstFalse;
         const UnicodeString& arrayTypeName = !attrList.empty() && !inlined ? attrList : typeURI;
-        ConvertNativeArrayToSoap(RootNode, Node, extName, elemURI, arrayTypeName, type,
+        ConvertNativeArrayToSoap(RootNode, Node, extName, *elemURI, arrayTypeName, type,
                                  prop->FieldAddress(Instance), inlined);
         break;
       }
       case rtl::tkVariant:
         if (!prop->FieldAddress) RaiseNoText(type);
-        WriteVariant(RootNode, Node, extName, elemURI,
+        WriteVariant(RootNode, Node, extName, *elemURI,
                      *static_cast<const Variant*>(prop->FieldAddress(Instance)));
         break;
       default: {
         const UnicodeString text = GetObjectPropAsText(Instance, prop);
         if (dontSendEmpty && text.empty()) break;
-        CreateScalarNodeXS(RootNode, Node, extName, elemURI, typeURI, typeName, text);
+        CreateScalarNodeXS(RootNode, Node, extName, *elemURI, typeURI, typeName, text);
         break;
       }
     }
@@ -725,13 +724,16 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
   const rtl::TDynArrayTypeData* da = Info->DynArray();
   const rtl::TTypeInfo* elType = da->ElType;
   if (!elType) RaiseNotRegistered(Info->Name);
-  UnicodeString elURI, elName;
-  if (!RemTypeRegistry().TypeInfoToXSD(elType, elURI, elName)) RaiseNotRegistered(elType->Name);
+  const UnicodeString *elURIText, *elNameText;
+  if (!RemTypeRegistry().TypeInfoToXSD(elType, elURIText, elNameText))
+    RaiseNotRegistered(elType->Name);
+  const UnicodeString& elURI = *elURIText;
+  const UnicodeString& elName = *elNameText;
 
   if (IsByteArray(Info)) {
-    UnicodeString arrURI, arrName;
+    const UnicodeString *arrURI, *arrName;
     if (!RemTypeRegistry().TypeInfoToXSD(Info, arrURI, arrName)) RaiseNotRegistered(Info->Name);
-    CreateScalarNodeXS(RootNode, ParentNode, Name, URI, arrURI, arrName, ByteArrayText(P, Info));
+    CreateScalarNodeXS(RootNode, ParentNode, Name, URI, *arrURI, *arrName, ByteArrayText(P, Info));
     return;
   }
 
@@ -806,7 +808,7 @@ void TSOAPDomConv::WriteVariant(IXMLNode* RootNode, IXMLNode* ParentNode, const 
     return;
   }
   const rtl::TTypeInfo* info = RemTypeRegistry().VariantToInfo(Value);
-  UnicodeString typeURI, typeName;
+  const UnicodeString *typeURI, *typeName;
   if (!RemTypeRegistry().TypeInfoToXSD(info, typeURI, typeName)) RaiseNotRegistered(info->Name);
   UnicodeString text;
   if (Value.VarType() == varBoolean)
@@ -816,7 +818,7 @@ void TSOAPDomConv::WriteVariant(IXMLNode* RootNode, IXMLNode* ParentNode, const 
   else
     text = Value.ToString();
   IntfPtr<IXMLNode> node = CreateTypedNode(ParentNode, Name, URI);
-  SetNodeTypeEx(RootNode, node.get(), typeURI, typeName, true);
+  SetNodeTypeEx(RootNode, node.get(), *typeURI, *typeName, true);
   node->SetText(text);
 }
 
@@ -856,8 +858,7 @@ void TSOAPDomConv::SetNodeTypeEx(IXMLNode* RootNode, IXMLNode* InstNode,
     value += u':';
   }
   value += TypeName;
-  InstNode->SetAttributeNS(UnicodeString(kTypeAttr), UnicodeString(XMLSchemaInstNameSpace),
-                           Variant(value));
+  InstNode->SetAttributeNS(TypeAttr(), XsiNamespace(), Variant(value));
 }
 
 IntfPtr<IXMLNode> TSOAPDomConv::CreateNilNode(IXMLNode* ParentNode, const UnicodeString& Name,

@@ -35,10 +35,13 @@ UnicodeString DefaultTypeURI(const TTypeInfo* info) {
   return uri;
 }
 
-void Answer(const TRemRegEntry* e, UnicodeString& URI, UnicodeString& Name, bool* IsScalar) {
-  URI = e ? e->URI : UnicodeString();
-  Name = e ? e->WrittenName() : UnicodeString();
+// The stored texts of e, or none on a miss.
+bool Answer(const TRemRegEntry* e, const UnicodeString& none, const UnicodeString*& URI,
+            const UnicodeString*& Name, bool* IsScalar) {
+  URI = e ? e->StoredURI : &none;
+  Name = e ? e->StoredName : &none;
   if (IsScalar) *IsScalar = e && e->IsScalar;
+  return e != nullptr;
 }
 
 }  // namespace
@@ -90,14 +93,17 @@ void TRemotableTypeRegistry::Register(const TTypeInfo* Info, const TClass* Cls,
   Lock lock(FCriticalSection);
   for (const TRemRegEntry& e : URIMAP)
     if (e.Info == Info && (Name.empty() || e.Name == Name)) return;
-  TRemRegEntry& e = URIMAP.emplace_back();
-  e.ClassType = Cls;
-  e.Info = Info;
-  e.URI = std::move(uri);
-  e.Name = Name.empty() ? UnicodeString(Info->Name) : UnicodeString(Name);
-  e.ExtName = UnicodeString(ExtName);
-  e.IsScalar = IsScalar;
-  e.MultiRefOpt = MultiRefOpt;
+  TRemRegEntry n;
+  n.ClassType = Cls;
+  n.Info = Info;
+  n.URI = std::move(uri);
+  n.Name = Name.empty() ? UnicodeString(Info->Name) : UnicodeString(Name);
+  n.ExtName = UnicodeString(ExtName);
+  n.StoredURI = &*FTexts.insert(n.URI).first;
+  n.StoredName = &*FTexts.insert(n.WrittenName()).first;
+  n.IsScalar = IsScalar;
+  n.MultiRefOpt = MultiRefOpt;
+  URIMAP.push_back(std::move(n));
   FByInfo.try_emplace(Info, URIMAP.size() - 1);
   if (Cls) FByClass.try_emplace(Cls, URIMAP.size() - 1);
 }
@@ -134,8 +140,11 @@ void TRemotableTypeRegistry::RegisterExternalPropName(const TTypeInfo* Info,
                                                       UnicodeStringView InternalName,
                                                       UnicodeStringView ExternalName) {
   Lock lock(FCriticalSection);
-  if (TRemRegEntry* e = FindByInfo(Info))
-    e->PropNameMap.push_back({UnicodeString(InternalName), UnicodeString(ExternalName)});
+  if (TRemRegEntry* e = FindByInfo(Info)) {
+    ExtNameMapItem m{UnicodeString(InternalName), UnicodeString(ExternalName)};
+    m.StoredExtName = &*FTexts.insert(m.ExtName).first;
+    e->PropNameMap.push_back(std::move(m));
+  }
 }
 
 void TRemotableTypeRegistry::UnRegisterXSClass(const TClass* Cls) {
@@ -163,33 +172,26 @@ void TRemotableTypeRegistry::SetAutoRegisterNativeTypes(bool value) {
 // On a miss the lock is let go before the registration, which takes it
 // again; its duplicate check makes a second thread's registration of the
 // same type harmless. The second lookup does not register again.
-bool TRemotableTypeRegistry::ClassToURI(const TClass* Cls, UnicodeString& URI, UnicodeString& Name,
-                                        bool* IsScalar, bool tryToRegister) {
-  if (!Cls) {
-    Answer(nullptr, URI, Name, IsScalar);
-    return false;
-  }
+bool TRemotableTypeRegistry::ClassToURI(const TClass* Cls, const UnicodeString*& URI,
+                                        const UnicodeString*& Name, bool* IsScalar,
+                                        bool tryToRegister) {
+  auto answer = [&](const TRemRegEntry* e) { return Answer(e, FNoText, URI, Name, IsScalar); };
+  if (!Cls) return answer(nullptr);
   {
     Lock lock(FCriticalSection);
     const TRemRegEntry* e = FindByClass(Cls);
-    if (e || !FAutoRegister || !tryToRegister) {
-      Answer(e, URI, Name, IsScalar);
-      return e != nullptr;
-    }
+    if (e || !FAutoRegister || !tryToRegister) return answer(e);
   }
   RegisterXSClass(Cls);
   Lock lock(FCriticalSection);
-  const TRemRegEntry* e = FindByClass(Cls);
-  Answer(e, URI, Name, IsScalar);
-  return e != nullptr;
+  return answer(FindByClass(Cls));
 }
 
-bool TRemotableTypeRegistry::InfoToURI(const TTypeInfo* Info, UnicodeString& URI,
-                                       UnicodeString& Name, bool* IsScalar, bool tryToRegister) {
-  if (!Info) {
-    Answer(nullptr, URI, Name, IsScalar);
-    return false;
-  }
+bool TRemotableTypeRegistry::InfoToURI(const TTypeInfo* Info, const UnicodeString*& URI,
+                                       const UnicodeString*& Name, bool* IsScalar,
+                                       bool tryToRegister) {
+  auto answer = [&](const TRemRegEntry* e) { return Answer(e, FNoText, URI, Name, IsScalar); };
+  if (!Info) return answer(nullptr);
   auto find = [&]() -> const TRemRegEntry* {
     const TRemRegEntry* e = FindByInfo(Info);
     return e ? e : FindSameType(Info);
@@ -197,22 +199,44 @@ bool TRemotableTypeRegistry::InfoToURI(const TTypeInfo* Info, UnicodeString& URI
   {
     Lock lock(FCriticalSection);
     const TRemRegEntry* e = find();
-    if (e || !FAutoRegister || !tryToRegister) {
-      Answer(e, URI, Name, IsScalar);
-      return e != nullptr;
-    }
+    if (e || !FAutoRegister || !tryToRegister) return answer(e);
   }
   RegisterXSInfo(Info);
   Lock lock(FCriticalSection);
-  const TRemRegEntry* e = find();
-  Answer(e, URI, Name, IsScalar);
-  return e != nullptr;
+  return answer(find());
+}
+
+bool TRemotableTypeRegistry::TypeInfoToXSD(const TTypeInfo* Info, const UnicodeString*& URI,
+                                           const UnicodeString*& Name) {
+  if (const TClass* cls = Info ? Info->Class() : nullptr) return ClassToURI(cls, URI, Name);
+  return InfoToURI(Info, URI, Name);
+}
+
+bool TRemotableTypeRegistry::ClassToURI(const TClass* Cls, UnicodeString& URI, UnicodeString& Name,
+                                        bool* IsScalar, bool tryToRegister) {
+  const UnicodeString *uri, *name;
+  const bool found = ClassToURI(Cls, uri, name, IsScalar, tryToRegister);
+  URI = *uri;
+  Name = *name;
+  return found;
+}
+
+bool TRemotableTypeRegistry::InfoToURI(const TTypeInfo* Info, UnicodeString& URI,
+                                       UnicodeString& Name, bool* IsScalar, bool tryToRegister) {
+  const UnicodeString *uri, *name;
+  const bool found = InfoToURI(Info, uri, name, IsScalar, tryToRegister);
+  URI = *uri;
+  Name = *name;
+  return found;
 }
 
 bool TRemotableTypeRegistry::TypeInfoToXSD(const TTypeInfo* Info, UnicodeString& URI,
                                            UnicodeString& Name) {
-  if (const TClass* cls = Info ? Info->Class() : nullptr) return ClassToURI(cls, URI, Name);
-  return InfoToURI(Info, URI, Name);
+  const UnicodeString *uri, *name;
+  const bool found = TypeInfoToXSD(Info, uri, name);
+  URI = *uri;
+  Name = *name;
+  return found;
 }
 
 const TClass* TRemotableTypeRegistry::URIToClass(UnicodeStringView URI, UnicodeStringView Name,
@@ -284,18 +308,24 @@ TSerializationOptions TRemotableTypeRegistry::SerializeOptions(const TTypeInfo* 
 
 // Calls itself for the parent class with the lock held, which the
 // re-entrant lock allows.
-UnicodeString TRemotableTypeRegistry::GetExternalPropName(const TTypeInfo* Info,
-                                                          UnicodeStringView Prop) const {
+const UnicodeString* TRemotableTypeRegistry::FindExternalPropName(const TTypeInfo* Info,
+                                                                  UnicodeStringView Prop) const {
   Lock lock(FCriticalSection);
   if (const TRemRegEntry* e = FindByInfo(Info))
     for (const ExtNameMapItem& m : e->PropNameMap)
-      if (m.Name == Prop) return m.ExtName;
+      if (m.Name == Prop) return m.StoredExtName;
   if (const TClass* cls = Info ? Info->Class() : nullptr) {
     const TClass* parent = cls->Parent;
     if (parent && parent != &TRemotable::StaticClass && parent != &TObject::StaticClass)
-      return GetExternalPropName(&parent->Info, Prop);
+      return FindExternalPropName(&parent->Info, Prop);
   }
-  return UnicodeString(Prop);
+  return nullptr;
+}
+
+UnicodeString TRemotableTypeRegistry::GetExternalPropName(const TTypeInfo* Info,
+                                                          UnicodeStringView Prop) const {
+  const UnicodeString* ext = FindExternalPropName(Info, Prop);
+  return ext ? *ext : UnicodeString(Prop);
 }
 
 UnicodeString TRemotableTypeRegistry::GetInternalPropName(const TTypeInfo* Info,

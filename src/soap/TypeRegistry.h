@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "rtl/Exception.h"
@@ -33,6 +34,7 @@ enum TObjMultiOptions : std::uint8_t { ocDefault, ocMultiRef, ocNoMultiRef };
 struct ExtNameMapItem {
   UnicodeString Name;     // the property's own name
   UnicodeString ExtName;  // its name on the wire (may be an attribute text)
+  const UnicodeString* StoredExtName = nullptr;  // ExtName in the registry's text store
 };
 
 struct TRemRegEntry {
@@ -45,6 +47,9 @@ struct TRemRegEntry {
   TObjMultiOptions MultiRefOpt = ocDefault;
   TSerializationOptions SerializationOpt;
   std::vector<ExtNameMapItem> PropNameMap;
+  // URI and written name as kept in the registry's text store (see ClassToURI).
+  const UnicodeString* StoredURI = nullptr;
+  const UnicodeString* StoredName = nullptr;
 
   // The name written for the type: ExtName when set, else Name.
   const UnicodeString& WrittenName() const { return ExtName.empty() ? Name : ExtName; }
@@ -98,6 +103,16 @@ class TRemotableTypeRegistry {
                  bool* IsScalar = nullptr, bool tryToRegister = true);
   // ClassToURI for the type information of a class, else InfoToURI.
   bool TypeInfoToXSD(const rtl::TTypeInfo* Info, UnicodeString& URI, UnicodeString& Name);
+  // The same three answers without copies: URI and Name point into the
+  // registry's text store, which keeps every text it was given until the
+  // registry is destroyed (removing an entry frees none), so they stay valid
+  // whatever is registered meanwhile. Empty texts on a miss.
+  bool ClassToURI(const TClass* Cls, const UnicodeString*& URI, const UnicodeString*& Name,
+                  bool* IsScalar = nullptr, bool tryToRegister = true);
+  bool InfoToURI(const rtl::TTypeInfo* Info, const UnicodeString*& URI,
+                 const UnicodeString*& Name, bool* IsScalar = nullptr, bool tryToRegister = true);
+  bool TypeInfoToXSD(const rtl::TTypeInfo* Info, const UnicodeString*& URI,
+                     const UnicodeString*& Name);
   // The class of the first entry with exactly this URI and written name;
   // null when there is none or when that entry is not a class.
   const TClass* URIToClass(UnicodeStringView URI, UnicodeStringView Name,
@@ -118,6 +133,10 @@ class TRemotableTypeRegistry {
   // The external name of property Prop (case-sensitive) of Info, looked up
   // on Info and then on its parent classes below TRemotable; else Prop.
   UnicodeString GetExternalPropName(const rtl::TTypeInfo* Info, UnicodeStringView Prop) const;
+  // The same without a copy: the external name in the registry's text store
+  // (valid as ClassToURI's answers are), or null where Prop keeps its name.
+  const UnicodeString* FindExternalPropName(const rtl::TTypeInfo* Info,
+                                            UnicodeStringView Prop) const;
   // The internal name of external property name ExtName of Info (no parent
   // walk); else ExtName.
   UnicodeString GetInternalPropName(const rtl::TTypeInfo* Info, UnicodeStringView ExtName) const;
@@ -138,6 +157,10 @@ class TRemotableTypeRegistry {
                 TObjMultiOptions MultiRefOpt);
 
   mutable std::recursive_mutex FCriticalSection;
+  // Every URI, written name and external property name ever registered;
+  // only grows (see ClassToURI).
+  std::unordered_set<UnicodeString> FTexts;
+  const UnicodeString FNoText;
   bool FAutoRegister = true;
   std::vector<TRemRegEntry> URIMAP;
   // Position in URIMAP of the first entry of each type and of each class:

@@ -105,6 +105,14 @@ class TRec : public TRemotable {
   UnicodeString FOpt = u"keep";
 };
 
+// Properties read under the names the registry gives them.
+class TRenamed : public TRemotable {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString FElem, FAttr, FPlain;
+};
+
 class TLink : public TRemotable {
   DELVAN_CLASS()
 
@@ -138,6 +146,9 @@ const rtl::TPropInfo kRecProps[] = {
     MakeProp<&TRec::FOpt>(u"opt", rtl::IS_OPTN),
 };
 constexpr rtl::TPropInfo kLinkProps[] = {MakeProp<&TLink::FNext>(u"next")};
+constexpr rtl::TPropInfo kRenamedProps[] = {MakeProp<&TRenamed::FElem>(u"elem"),
+                                            MakeProp<&TRenamed::FAttr>(u"attr", rtl::IS_ATTR),
+                                            MakeProp<&TRenamed::FPlain>(u"plain")};
 
 }  // namespace
 
@@ -149,6 +160,8 @@ constinit const TClass TOther::StaticClass =
     rtl::DefineClass<TOther, TRemotable>(TOther::StaticClass, u"TOther", u"Tests.Reader");
 constinit const TClass TRec::StaticClass =
     rtl::DefineClass<TRec, TRemotable>(TRec::StaticClass, u"TRec", u"Tests.Reader", kRecProps);
+constinit const TClass TRenamed::StaticClass = rtl::DefineClass<TRenamed, TRemotable>(
+    TRenamed::StaticClass, u"TRenamed", u"Tests.Reader", kRenamedProps);
 constinit const TClass TLink::StaticClass =
     rtl::DefineClass<TLink, TRemotable>(TLink::StaticClass, u"TLink", u"Tests.Reader", kLinkProps);
 
@@ -222,6 +235,27 @@ TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
   // items is missing and not optional; opt is optional.
   EXPECT_EQ(missing, (std::vector<UnicodeString>{u"TRec.items"}));
   EXPECT_EQ(unhandled, (std::vector<UnicodeString>{u"<junk/>", u"<other/>", u"<in>9</in>"}));
+}
+
+// A plain rename, an attribute text naming the wire name and namespace, and
+// a property without rename; the renames stay in force over many objects.
+TEST_F(ReaderTest, PropertiesUnderTheirExternalNames) {
+  TRemotableTypeRegistry& r = RemTypeRegistry();
+  r.RegisterXSClass(&TRenamed::StaticClass, u"urn:t", u"Renamed");
+  r.RegisterExternalPropName(&TRenamed::StaticClass.Info, u"elem", u"elementOnTheWireName");
+  r.RegisterExternalPropName(&TRenamed::StaticClass.Info, u"attr",
+                             u"[ExtName='attributeOnTheWire' Namespace='urn:attribute-ns']");
+  for (int i = 0; i < 3; ++i) {
+    auto root = Load(
+        "<r xmlns:q=\"urn:attribute-ns\" q:attributeOnTheWire=\"A\"><elem>not me</elem>"
+        "<elementOnTheWireName>E</elementOnTheWireName><plain>P</plain></r>");
+    TRenamed rec;
+    conv->LoadObject(&rec, root.get(), root.get());
+    EXPECT_EQ(rec.FElem, u"E");
+    EXPECT_EQ(rec.FAttr, u"A");
+    EXPECT_EQ(rec.FPlain, u"P");
+    conv->ResetReadingState();
+  }
 }
 
 TEST_F(ReaderTest, NilMarkersEmptyAndCaseOfNames) {

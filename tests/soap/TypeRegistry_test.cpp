@@ -195,6 +195,34 @@ TEST(TypeRegistry, AutomaticRegistration) {
   EXPECT_FALSE(InfoAnswer(r, nullptr).found);
 }
 
+// Answers handed out by reference stay valid and unchanged while the entries
+// behind them move (many registrations) or go (removal).
+TEST(TypeRegistry, StoredAnswersOutliveLaterRegistrations) {
+  TRemotableTypeRegistry r;
+  r.RegisterXSClass(&TBase::StaticClass, u"urn:a-namespace-long-enough-to-be-on-the-heap",
+                    u"TheBaseTypeWithALongName");
+  const UnicodeString *uri = nullptr, *name = nullptr;
+  bool scalar = true;
+  ASSERT_TRUE(r.ClassToURI(&TBase::StaticClass, uri, name, &scalar));
+  EXPECT_FALSE(scalar);
+  RegisterBuiltInTypes(r);  // grows the entry list well past its first size
+  r.UnRegisterXSClass(&TBase::StaticClass);
+  EXPECT_EQ(*uri, u"urn:a-namespace-long-enough-to-be-on-the-heap");
+  EXPECT_EQ(*name, u"TheBaseTypeWithALongName");
+
+  // A miss answers empty texts, also for a class that is not registered.
+  EXPECT_FALSE(r.ClassToURI(&TBase::StaticClass, uri, name, nullptr, false));
+  EXPECT_EQ(*uri, u"");
+  EXPECT_EQ(*name, u"");
+  EXPECT_FALSE(r.TypeInfoToXSD(nullptr, uri, name));
+  EXPECT_EQ(*name, u"");
+  // The written name is the external one when set, as the copying answer gives.
+  r.RegisterXSClass(&TMid::StaticClass, u"urn:m", u"Mid", u"MidOnTheWire");
+  ASSERT_TRUE(r.TypeInfoToXSD(&TMid::StaticClass.Info, uri, name));
+  EXPECT_EQ(*name, u"MidOnTheWire");
+  EXPECT_EQ(ClassAnswer(r, &TMid::StaticClass).Name, u"MidOnTheWire");
+}
+
 TEST(TypeRegistry, PropertyNames) {
   TRemotableTypeRegistry r;
   for (const TClass* c :
@@ -215,6 +243,16 @@ TEST(TypeRegistry, PropertyNames) {
   EXPECT_EQ(r.GetExternalPropName(nullptr, u"p"), u"p");
   EXPECT_EQ(r.GetInternalPropName(&TBase::StaticClass.Info, u"A"), u"a");
   EXPECT_EQ(r.GetInternalPropName(leaf, u"A"), u"A");  // no parent walk
+
+  // The stored form: null where the name stays, and a rename that stays
+  // valid while further renames are appended.
+  EXPECT_EQ(r.FindExternalPropName(leaf, u"x"), nullptr);
+  r.RegisterExternalPropName(&TMid::StaticClass.Info, u"long", u"a-long-name-on-the-wire");
+  const UnicodeString* ext = r.FindExternalPropName(leaf, u"long");
+  ASSERT_NE(ext, nullptr);
+  for (int i = 0; i < 40; ++i)
+    r.RegisterExternalPropName(&TMid::StaticClass.Info, u"more", u"yet-another-long-name");
+  EXPECT_EQ(*ext, u"a-long-name-on-the-wire");
 }
 
 // ---- The built-in registrations ---------------------------------------------------------
