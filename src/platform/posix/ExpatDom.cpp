@@ -7,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
-#include <unordered_set>
 
 #include "platform/CodePage.h"
 #include "rtl/Stream.h"
@@ -54,6 +53,65 @@ void ForEachDescendant(TXNode* root, F f) {
     stack.pop_back();
     f(n);
     stack.insert(stack.end(), n->FChildren.rbegin(), n->FChildren.rend());
+  }
+}
+
+}  // namespace
+
+// ---- Atoms ---------------------------------------------------------------------
+
+namespace {
+
+// Two ways of kSets each; a miss replaces the older of its set. Atoms are
+// counted atomically, so one taken here may be dropped on any thread.
+class TAtomCache {
+ public:
+  TXAtom Get(UnicodeStringView text) {
+    if (text.empty()) return {};
+    if (text.size() > kMaxLength) return TXAtom(UnicodeString(text));
+    std::uint32_t h = 2166136261u;
+    for (char16_t c : text) h = (h ^ c) * 16777619u;
+    TXAtom* set = FSlots + 2 * (h & (kSets - 1));
+    if (set[0] == text) return set[0];
+    if (set[1] == text) {
+      std::swap(set[0], set[1]);
+      return set[0];
+    }
+    set[1] = std::move(set[0]);
+    set[0] = TXAtom(UnicodeString(text));
+    return set[0];
+  }
+
+ private:
+  static constexpr std::size_t kSets = 128;
+  static constexpr std::size_t kMaxLength = 256;
+  TXAtom FSlots[2 * kSets];
+};
+
+}  // namespace
+
+TXAtom SharedAtom(UnicodeStringView text) {
+  thread_local TAtomCache cache;
+  return cache.Get(text);
+}
+
+namespace {
+
+// The name every node of an unnamed kind shares.
+const TXAtom& KindName(std::uint16_t type) {
+  static const TXAtom text{u"#text"}, cdata{u"#cdata-section"}, comment{u"#comment"},
+      fragment{u"#document-fragment"}, document{u"#document"};
+  switch (type) {
+    case TEXT_NODE:
+      return text;
+    case CDATA_SECTION_NODE:
+      return cdata;
+    case COMMENT_NODE:
+      return comment;
+    case DOCUMENT_FRAGMENT_NODE:
+      return fragment;
+    default:
+      return document;
   }
 }
 
@@ -172,8 +230,6 @@ void Adopt(TXNode* node, TXNode* doc) {
 namespace {
 
 TXNode* Core(IDOMNode* node);
-// The atom of doc for a name or namespace URI given through the API.
-TXAtom Intern(TXNode* doc, const UnicodeString& text);
 UnicodeString TextContent(TXNode* node);
 void SetTextContent(TXNode* node, const UnicodeString& text);
 TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc);
@@ -454,7 +510,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
       a->FValue = value;
       return;
     }
-    AppendAttribute(NewAttribute(FDoc, Intern(FDoc, name), {}, value));
+    AppendAttribute(NewAttribute(FDoc, SharedAtom(name), {}, value));
   }
   void removeAttribute(const UnicodeString& name) override {
     if (TXNode* a = AttributeByName(name)) Orphan(a);
@@ -487,12 +543,12 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
                                   ? UnicodeStringView(qualifiedName)
                                   : UnicodeStringView(qualifiedName).substr(c + 1);
     if (TXNode* a = AttributeByNS(namespaceURI, local)) {
-      a->SetName(qualifiedName);
+      a->SetName(SharedAtom(qualifiedName));
       a->FValue = value;
       return;
     }
     AppendAttribute(
-        NewAttribute(FDoc, Intern(FDoc, qualifiedName), Intern(FDoc, namespaceURI), value));
+        NewAttribute(FDoc, SharedAtom(qualifiedName), SharedAtom(namespaceURI), value));
   }
   void removeAttributeNS(const UnicodeString& namespaceURI,
                          const UnicodeString& localName) override {
@@ -611,7 +667,7 @@ class TXEntityReference final : public TXNodeImpl<IDOMEntityReference, IDOMNodeE
 class TXFragment final : public TXNodeImpl<IDOMDocumentFragment, IDOMNodeEx> {
  public:
   explicit TXFragment(TXNode* doc) : TXNodeImpl(doc, DOCUMENT_FRAGMENT_NODE) {
-    FName = u"#document-fragment";
+    FName = KindName(DOCUMENT_FRAGMENT_NODE);
   }
 };
 
@@ -652,7 +708,7 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
 
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
     FDoc = this;
-    FName = u"#document";
+    FName = KindName(DOCUMENT_NODE);
   }
 
   // IDOMDocument
@@ -674,7 +730,7 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     }
   }
   IntfPtr<IDOMElement> createElement(const UnicodeString& tagName) override {
-    return Counted<IDOMElement>(NewElement(this, Intern(tagName), {}));
+    return Counted<IDOMElement>(NewElement(this, SharedAtom(tagName), {}));
   }
   IntfPtr<IDOMDocumentFragment> createDocumentFragment() override {
     return Counted<IDOMDocumentFragment>(NewFragment(this));
@@ -693,7 +749,7 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     return Counted<IDOMProcessingInstruction>(NewProcessingInstruction(this, target, data));
   }
   IntfPtr<IDOMAttr> createAttribute(const UnicodeString& name) override {
-    return Counted<IDOMAttr>(NewAttribute(this, Intern(name), {}, {}));
+    return Counted<IDOMAttr>(NewAttribute(this, SharedAtom(name), {}, {}));
   }
   IntfPtr<IDOMEntityReference> createEntityReference(const UnicodeString& name) override {
     return Counted<IDOMEntityReference>(NewEntityReference(this, name));
@@ -709,11 +765,11 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
   }
   IntfPtr<IDOMElement> createElementNS(const UnicodeString& namespaceURI,
                                        const UnicodeString& qualifiedName) override {
-    return Counted<IDOMElement>(NewElement(this, Intern(qualifiedName), Intern(namespaceURI)));
+    return Counted<IDOMElement>(NewElement(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI)));
   }
   IntfPtr<IDOMAttr> createAttributeNS(const UnicodeString& namespaceURI,
                                       const UnicodeString& qualifiedName) override {
-    return Counted<IDOMAttr>(NewAttribute(this, Intern(qualifiedName), Intern(namespaceURI), {}));
+    return Counted<IDOMAttr>(NewAttribute(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI), {}));
   }
   IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString& namespaceURI,
                                                const UnicodeString& localName) override {
@@ -799,21 +855,6 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     return nullptr;
   }
 
-  // One atom per distinct name or namespace URI made through this document:
-  // a message built in code repeats a few names over many elements.
-  TXAtom Intern(const UnicodeString& text) {
-    if (text.empty()) return {};
-    // Elements are mostly made one after another in the same few
-    // namespaces: the last atoms answer before the hash of a long URI.
-    for (const TXAtom& recent : FRecentAtoms)
-      if (recent == UnicodeStringView(text)) return recent;
-    auto it = FAtoms.find(UnicodeStringView(text));
-    if (it == FAtoms.end()) it = FAtoms.emplace(text).first;
-    FRecentAtoms[FNextRecent] = *it;
-    FNextRecent = (FNextRecent + 1) % std::size(FRecentAtoms);
-    return *it;
-  }
-
   bool FAsync = false;
   bool FPreserveWhiteSpace = false;
   bool FResolveExternals = false;
@@ -831,25 +872,9 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     return ok;
   }
 
-  struct TAtomHash {
-    using is_transparent = void;
-    std::size_t operator()(UnicodeStringView s) const { return std::hash<UnicodeStringView>{}(s); }
-  };
-  struct TAtomEqual {
-    using is_transparent = void;
-    bool operator()(UnicodeStringView a, UnicodeStringView b) const { return a == b; }
-  };
-
   TXParseError FError;
   TAsyncEventHandler FOnAsyncLoad;
-  std::unordered_set<TXAtom, TAtomHash, TAtomEqual> FAtoms;
-  TXAtom FRecentAtoms[4];  // also held in FAtoms
-  std::size_t FNextRecent = 0;
 };
-
-TXAtom Intern(TXNode* doc, const UnicodeString& text) {
-  return static_cast<TXDocument*>(doc)->Intern(text);
-}
 
 TXNode* Core(IDOMNode* node) {
   void* core = nullptr;
@@ -1029,10 +1054,6 @@ const TXAtom& XMLNSAtom() {
   static const TXAtom atom{UnicodeString(kXMLNSNamespaceURI)};
   return atom;
 }
-const TXAtom& TextAtom() {
-  static const TXAtom atom{u"#text"};
-  return atom;
-}
 }  // namespace
 
 TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI) {
@@ -1057,15 +1078,15 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
   switch (type) {
     case TEXT_NODE:
       n = new TXText(doc, TEXT_NODE);
-      n->FName = TextAtom();
+      n->FName = KindName(TEXT_NODE);
       break;
     case CDATA_SECTION_NODE:
       n = new TXCDATASection(doc, CDATA_SECTION_NODE);
-      n->FName = u"#cdata-section";
+      n->FName = KindName(CDATA_SECTION_NODE);
       break;
     default:
       n = new TXComment(doc, COMMENT_NODE);
-      n->FName = u"#comment";
+      n->FName = KindName(COMMENT_NODE);
       break;
   }
   n->FValue = std::move(data);
@@ -1074,7 +1095,7 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
 
 TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data) {
   auto* n = new TXProcessingInstruction(doc);
-  n->FName = TXAtom(std::move(target));
+  n->FName = SharedAtom(target);
   n->FValue = std::move(data);
   return n;
 }
