@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "xml/XmlTestSupport.h"
 
@@ -458,6 +459,41 @@ TEST_F(ExpatDom, SharedNamesAndInPlaceStreams) {
   EXPECT_EQ(Save(other.get()),
             "<p:r xmlns:p=\"urn:p\"><p:i a=\"1\" b=\"3\"/><p:i a=\"2\" q:a=\"4\" "
             "xmlns:q=\"urn:q\"/><p:i/><p:i/><p:i/></p:r>");
+}
+
+// Names come from a cache each thread keeps across documents; more names
+// than it holds, names too long for it, and a thread that is gone by the
+// time its nodes are read and released leave every name as parsed.
+TEST_F(ExpatDom, NamesOutliveTheCacheAndTheThreadThatMadeThem) {
+  std::string xml = "<r xmlns:p=\"urn:p\">";
+  auto name = [](int i) {
+    return (i % 7 == 0 ? std::string(300, 'L') : "p:n") + std::to_string(i);
+  };
+  for (int i = 0; i < 3000; ++i) {
+    xml += '<';
+    xml += name(i);
+    xml += " a=\"1\"/><";
+    xml += name(i % 5);
+    xml += "/>";
+  }
+  xml += "</r>";
+  IntfPtr<IDOMDocument> doc;
+  std::thread([&] {
+    doc = Parse(xml);
+    IntfPtr<IDOMDocument> built = NewDoc();
+    built->appendChild(IntfPtr<IDOMNode>(built->createElementNS(u"urn:q", u"q:x")).get());
+    doc->get_documentElement()->appendChild(
+        doc->importNode(built->get_documentElement().get(), true).get());
+  }).join();
+  IntfPtr<IDOMNodeList> kids = doc->get_documentElement()->get_childNodes();
+  ASSERT_EQ(kids->get_length(), 6001);
+  for (int i = 0; i < 3000; ++i) {
+    ASSERT_EQ(Utf8(kids->get_item(2 * i)->get_nodeName()), name(i));
+    ASSERT_EQ(Utf8(kids->get_item(2 * i + 1)->get_nodeName()), name(i % 5));
+  }
+  EXPECT_EQ(kids->get_item(6000)->get_namespaceURI(), u"urn:q");
+  EXPECT_EQ(kids->get_item(0)->get_namespaceURI(), u"");
+  EXPECT_EQ(kids->get_item(2)->get_namespaceURI(), u"urn:p");
 }
 
 TEST_F(ExpatDom, RefusedOperationsNameThemselvesAndTheVendor) {

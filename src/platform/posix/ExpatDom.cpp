@@ -62,30 +62,37 @@ void ForEachDescendant(TXNode* root, F f) {
 
 namespace {
 
-// Two ways of kSets each; a miss replaces the older of its set. Atoms are
+// kSets sets of kWays atoms; a miss replaces the oldest of its set. Atoms are
 // counted atomically, so one taken here may be dropped on any thread.
 class TAtomCache {
  public:
   TXAtom Get(UnicodeStringView text) {
     if (text.empty()) return {};
     if (text.size() > kMaxLength) return TXAtom(UnicodeString(text));
-    std::uint32_t h = 2166136261u;
-    for (char16_t c : text) h = (h ^ c) * 16777619u;
-    TXAtom* set = FSlots + 2 * (h & (kSets - 1));
-    if (set[0] == text) return set[0];
-    if (set[1] == text) {
-      std::swap(set[0], set[1]);
-      return set[0];
-    }
-    set[1] = std::move(set[0]);
+    TXAtom* set = FSlots + kWays * (Hash(text) & (kSets - 1));
+    for (std::size_t w = 0; w < kWays; ++w)
+      if (set[w] == text) return set[w];
+    std::move_backward(set, set + kWays - 1, set + kWays);
     set[0] = TXAtom(UnicodeString(text));
     return set[0];
   }
 
  private:
+  // The length and the last units, where names of one namespace and the
+  // URIs of one site differ; the full text is compared on a hit anyway.
+  static std::uint32_t Hash(UnicodeStringView text) {
+    std::uint32_t h = static_cast<std::uint32_t>(text.size()) * 0x9E3779B1u;
+    const std::size_t from = text.size() > 12 ? text.size() - 12 : 0;
+    for (std::size_t i = from; i < text.size(); ++i) h = (h ^ text[i]) * 16777619u;
+    h = (h ^ (h >> 16)) * 0x85EBCA6Bu;
+    h = (h ^ (h >> 13)) * 0xC2B2AE35u;
+    return h ^ (h >> 16);
+  }
+
   static constexpr std::size_t kSets = 128;
+  static constexpr std::size_t kWays = 4;
   static constexpr std::size_t kMaxLength = 256;
-  TXAtom FSlots[2 * kSets];
+  TXAtom FSlots[kWays * kSets];
 };
 
 }  // namespace
