@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <span>
 #include <sstream>
 
 #include "platform/CodePage.h"
@@ -181,19 +182,22 @@ TXNode* TXNode::AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView 
 }
 
 void FreeTree(TXNode* root) {
-  std::vector<TXNode*> stack{root};
-  while (!stack.empty()) {
-    TXNode* n = stack.back();
-    stack.pop_back();
-    for (TXNodeVector* list : {&n->FAttributes, &n->FChildren}) {
-      for (TXNode* c : *list) {
-        if (c->FRefs.load(std::memory_order_acquire) > 0)
-          c->FParent = nullptr;  // still referenced: lives on detached
-        else
-          stack.push_back(c);
-      }
+  // Depth first over the parent links, each list emptied from its end, so
+  // that no stack is needed: a node goes once its lists are empty.
+  TXNode* n = root;
+  while (n) {
+    TXNodeVector& list = n->FAttributes.empty() ? n->FChildren : n->FAttributes;
+    if (!list.empty()) {
+      TXNode* c = list.pop_back();
+      if (c->FRefs.load(std::memory_order_acquire) > 0)
+        c->FParent = nullptr;  // still referenced: lives on detached
+      else
+        n = c;
+      continue;
     }
+    TXNode* up = n == root ? nullptr : n->FParent;
     delete n;
+    n = up;
   }
 }
 
@@ -901,11 +905,14 @@ IntfPtr<T> Counted(TXNode* node) {
 void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
   const std::uint16_t pt = parent->FType;
   if (pt != ELEMENT_NODE && pt != DOCUMENT_NODE && pt != DOCUMENT_FRAGMENT_NODE) HierarchyError();
-  std::vector<TXNode*> moving;
+  // One node moves without a list of its own; a fragment's children are
+  // copied, as their list changes while they move.
+  std::vector<TXNode*> children;
   if (child->FType == DOCUMENT_FRAGMENT_NODE)
-    moving.assign(child->FChildren.begin(), child->FChildren.end());
-  else
-    moving.push_back(child);
+    children.assign(child->FChildren.begin(), child->FChildren.end());
+  const std::span<TXNode*> moving = child->FType == DOCUMENT_FRAGMENT_NODE
+                                        ? std::span<TXNode*>(children)
+                                        : std::span<TXNode*>(&child, 1);
   std::size_t elements = 0;
   for (TXNode* m : moving) {
     const std::uint16_t t = m->FType;

@@ -125,6 +125,8 @@ class TXNodeVector {
     ++FBlock->Size;
     return d + at;
   }
+  // The last node, taken off the list (which must not be empty).
+  TXNode* pop_back() { return data()[--FBlock->Size]; }
   iterator erase(const_iterator pos) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     TXNode** d = data();

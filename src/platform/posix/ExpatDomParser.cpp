@@ -282,11 +282,12 @@ class TTreeBuilder {
                                    rtl::IntToStr(static_cast<std::int64_t>(kMaxParseDepth)) +
                                    u" levels");
     FScopes.push_back(FBindings.size());
-    std::vector<TXNode*> attrs;
+    std::vector<TXNode*>& attrs = FAttrs;
     struct Discard {
       std::vector<TXNode*>& a;
       ~Discard() {
         for (TXNode* n : a) FreeTree(n);
+        a.clear();
       }
     } discard{attrs};
     for (const XML_Char** a = atts; a && *a; a += 2) {
@@ -314,7 +315,8 @@ class TTreeBuilder {
       }
     } guard{element};
     if (!Resolve(element)) return;
-    std::vector<std::pair<UnicodeStringView, UnicodeStringView>> qualified;
+    auto& qualified = FQualified;
+    qualified.clear();
     for (TXNode* a : attrs) {
       if (a->FNamespaceURI.empty() && a->FColon != TXNode::npos) {
         if (!Resolve(a)) return;
@@ -372,6 +374,10 @@ class TTreeBuilder {
   std::vector<TBinding> FBindings;
   std::vector<std::size_t> FScopes;  // FBindings size at each open element
   std::string FText;                 // pending character data, UTF-8
+  // Scratch of Start, kept for its capacity: the attributes being made and
+  // the namespace and local name of each prefixed one.
+  std::vector<TXNode*> FAttrs;
+  std::vector<std::pair<UnicodeStringView, UnicodeStringView>> FQualified;
   std::string FEncoding;             // as the declaration names it
   bool FInCData = false;
   bool FFailed = false;
