@@ -415,6 +415,35 @@ TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {
   EXPECT_EQ(sub->get_ownerDocument()->get_documentElement()->get_nodeName(), u"two");
   EXPECT_EQ(Save(two.get()), "<two><moved><sub/></moved></two>");
 
+  // Documents that trade nodes both ways free each other's memory only
+  // when both are gone (the sanitizer build checks use and leaks).
+  {
+    IntfPtr<IDOMDocument> a = Parse("<a><fromA>1</fromA></a>");
+    IntfPtr<IDOMDocument> b = Parse("<b><fromB>2</fromB></b>");
+    IntfPtr<IDOMNode> fromA = a->get_documentElement()->get_firstChild();
+    b->get_documentElement()->appendChild(fromA.get());
+    a->get_documentElement()->appendChild(b->get_documentElement()->get_firstChild().get());
+    a.reset();
+    EXPECT_EQ(Save(b.get()), "<b><fromA>1</fromA></b>");
+    b.reset();
+    EXPECT_EQ(QueryIntf<IDOMNodeEx>(fromA)->get_xml(), u"<fromA>1</fromA>");
+  }
+
+  // A document loaded again and again reuses the memory of its last tree,
+  // also of nodes released on another thread.
+  {
+    IntfPtr<IDOMDocument> again = NewDoc();
+    for (int i = 0; i < 200; ++i) {
+      std::string xml = "<r><i n=\"" + std::to_string(i) + "\">t</i><!--c--></r>";
+      TMemoryStream in(xml);
+      ASSERT_TRUE(QueryIntf<IDOMPersist>(again)->loadFromStream(in));
+      IntfPtr<IDOMNode> item = again->get_documentElement()->get_firstChild();
+      again->get_documentElement()->removeChild(item.get());
+      std::thread([&] { item.reset(); }).join();
+      EXPECT_EQ(Save(again.get()), "<r><!--c--></r>");
+    }
+  }
+
   // Built by hand, a tree can be far deeper than the parse limit.
   IntfPtr<IDOMDocument> doc = NewDoc();
   IntfPtr<IDOMNode> at = doc->createElement(u"d");

@@ -6,6 +6,10 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <new>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/asan_interface.h>
+#endif
 #include <span>
 #include <sstream>
 
@@ -125,6 +129,111 @@ const TXAtom& KindName(std::uint16_t type) {
 
 }  // namespace
 
+// ---- Node memory ---------------------------------------------------------------
+
+namespace {
+
+// The memory of a document's nodes, carved from blocks that go with the
+// document, so that building and taking down a tree cost no allocation per
+// node. A destroyed node's memory goes back on the list of its node type
+// (from any thread: counted references may be dropped anywhere) and is
+// taken again by the next node of that type, so a document that is loaded
+// again and again stays the size of its largest tree. Counted by the
+// documents whose nodes live in it.
+class TXArena {
+ public:
+  TXArena() = default;
+  TXArena(const TXArena&) = delete;
+  TXArena& operator=(const TXArena&) = delete;
+
+  void AddRef() { FRefs.fetch_add(1, std::memory_order_relaxed); }
+  void Release() {
+    if (FRefs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+  // Called by the document's user alone, as every change of a tree is.
+  void* Allocate(std::uint16_t type, std::size_t size) {
+    TFree*& taken = FTaken[type];
+    if (!taken) taken = FFreed[type].exchange(nullptr, std::memory_order_acquire);
+    size = Rounded(size);
+    if (taken) {
+      void* p = taken;
+      taken = taken->Next;
+      Unpoison(p, size);
+      return p;
+    }
+    if (static_cast<std::size_t>(FEnd - FAt) < size) NewBlock(size);
+    void* p = FAt;
+    FAt += size;
+    return p;
+  }
+  // size as given to Allocate.
+  void Free(std::uint16_t type, void* p, std::size_t size) {
+    auto* f = static_cast<TFree*>(p);
+    Poison(f + 1, Rounded(size) - sizeof(TFree));
+    f->Next = FFreed[type].load(std::memory_order_relaxed);
+    while (!FFreed[type].compare_exchange_weak(f->Next, f, std::memory_order_release,
+                                               std::memory_order_relaxed)) {
+    }
+  }
+
+ private:
+  struct TFree {
+    TFree* Next;
+  };
+  struct alignas(std::max_align_t) TBlock {
+    TBlock* Next;
+    std::size_t Bytes;
+  };
+  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  static constexpr std::size_t kTypes = NOTATION_NODE + 1;
+  static std::size_t Rounded(std::size_t size) { return (size + kAlign - 1) & ~(kAlign - 1); }
+
+  // The sanitizer build reports a use of a destroyed node as it would
+  // without the arena.
+#ifdef __SANITIZE_ADDRESS__
+  static void Poison(void* p, std::size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
+  static void Unpoison(void* p, std::size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+#else
+  static void Poison(void*, std::size_t) {}
+  static void Unpoison(void*, std::size_t) {}
+#endif
+
+  ~TXArena() {
+    while (FBlocks) {
+      TBlock* next = FBlocks->Next;
+      Unpoison(FBlocks, FBlocks->Bytes);
+      ::operator delete(FBlocks);
+      FBlocks = next;
+    }
+  }
+  void NewBlock(std::size_t size) {
+    const std::size_t bytes = std::max(FNextBlock, sizeof(TBlock) + size);
+    FNextBlock = std::min<std::size_t>(2 * FNextBlock, 64 * 1024);
+    auto* block = static_cast<TBlock*>(::operator new(bytes));
+    block->Next = FBlocks;
+    block->Bytes = bytes;
+    FBlocks = block;
+    FAt = reinterpret_cast<char*>(block + 1);
+    FEnd = reinterpret_cast<char*>(block) + bytes;
+  }
+
+  std::atomic<std::int32_t> FRefs{1};
+  TBlock* FBlocks = nullptr;
+  char* FAt = nullptr;
+  char* FEnd = nullptr;
+  std::size_t FNextBlock = 4096;
+  TFree* FTaken[kTypes] = {};                // taken over from FFreed by the allocating side
+  std::atomic<TFree*> FFreed[kTypes] = {};   // given back by any thread
+};
+
+// Destroys a node other than a document and gives its memory back.
+void DestroyNode(TXNode* node);
+// Lets doc keep the arenas the nodes of from may live in.
+void KeepArenas(TXNode* doc, TXNode* from);
+
+}  // namespace
+
 // ---- TXNode ------------------------------------------------------------------
 
 std::int32_t TXNode::AddRef() {
@@ -196,7 +305,10 @@ void FreeTree(TXNode* root) {
       continue;
     }
     TXNode* up = n == root ? nullptr : n->FParent;
-    delete n;
+    if (n->FType == DOCUMENT_NODE)
+      delete n;  // after its tree: the arenas go with it
+    else
+      DestroyNode(n);
     n = up;
   }
 }
@@ -225,6 +337,7 @@ void Detach(TXNode* node) {
 void Adopt(TXNode* node, TXNode* doc) {
   TXNode* old = node->FDoc;
   if (old == doc) return;
+  KeepArenas(doc, old);
   std::int32_t refs = 0;
   ForEachInTree(node, [&](TXNode* n) {
     refs += n->FRefs.load(std::memory_order_relaxed);
@@ -718,6 +831,7 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
   }
 
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
+    FArenas.push_back(new TXArena);
     FDoc = this;
     FName = KindName(DOCUMENT_NODE);
   }
@@ -885,7 +999,48 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
 
   TXParseError FError;
   TAsyncEventHandler FOnAsyncLoad;
+
+ public:
+  ~TXDocument() override {
+    for (TXArena* a : FArenas) a->Release();
+  }
+  TXArena& Arena() { return *FArenas.front(); }
+  // Keeps the arenas of from, whose nodes move here; an arena holds no
+  // other, so documents that trade nodes both ways make no cycle.
+  void KeepArenasOf(const TXDocument& from) {
+    for (TXArena* a : from.FArenas)
+      if (std::find(FArenas.begin(), FArenas.end(), a) == FArenas.end()) {
+        a->AddRef();
+        FArenas.push_back(a);
+      }
+  }
+
+ private:
+  std::vector<TXArena*> FArenas;  // counted; its own first, then those of adopted nodes
 };
+
+void DestroyNode(TXNode* node) {
+  TXArena& arena = static_cast<TXDocument*>(node->FDoc)->Arena();
+  const std::uint16_t type = node->FType;
+  std::size_t size = 0;
+  switch (type) {
+    case ELEMENT_NODE: size = sizeof(TXElement); break;
+    case ATTRIBUTE_NODE: size = sizeof(TXAttr); break;
+    case TEXT_NODE: size = sizeof(TXText); break;
+    case CDATA_SECTION_NODE: size = sizeof(TXCDATASection); break;
+    case COMMENT_NODE: size = sizeof(TXComment); break;
+    case PROCESSING_INSTRUCTION_NODE: size = sizeof(TXProcessingInstruction); break;
+    case ENTITY_REFERENCE_NODE: size = sizeof(TXEntityReference); break;
+    default: size = sizeof(TXFragment); break;
+  }
+  void* memory = dynamic_cast<void*>(node);
+  node->~TXNode();
+  arena.Free(type, memory, size);
+}
+
+void KeepArenas(TXNode* doc, TXNode* from) {
+  static_cast<TXDocument*>(doc)->KeepArenasOf(*static_cast<TXDocument*>(from));
+}
 
 TXNode* Core(IDOMNode* node) {
   void* core = nullptr;
@@ -1070,15 +1225,24 @@ const TXAtom& XMLNSAtom() {
 }
 }  // namespace
 
+namespace {
+// A node of type T in doc's arena.
+template <class T, class... Args>
+T* Make(TXNode* doc, std::uint16_t type, Args... args) {
+  void* memory = static_cast<TXDocument*>(doc)->Arena().Allocate(type, sizeof(T));
+  return new (memory) T(doc, args...);
+}
+}  // namespace
+
 TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI) {
-  auto* n = new TXElement(doc);
+  auto* n = Make<TXElement>(doc, ELEMENT_NODE);
   n->SetName(std::move(qualifiedName));
   n->FNamespaceURI = std::move(namespaceURI);
   return n;
 }
 
 TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI, UnicodeString value) {
-  auto* n = new TXAttr(doc);
+  auto* n = Make<TXAttr>(doc, ATTRIBUTE_NODE);
   // A declaration made without namespace is still one, as a parsed one is.
   if (namespaceURI.empty() && IsDeclarationName(qualifiedName)) namespaceURI = XMLNSAtom();
   n->SetName(std::move(qualifiedName));
@@ -1091,15 +1255,15 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
   TXNode* n;
   switch (type) {
     case TEXT_NODE:
-      n = new TXText(doc, TEXT_NODE);
+      n = Make<TXText>(doc, TEXT_NODE, TEXT_NODE);
       n->FName = KindName(TEXT_NODE);
       break;
     case CDATA_SECTION_NODE:
-      n = new TXCDATASection(doc, CDATA_SECTION_NODE);
+      n = Make<TXCDATASection>(doc, CDATA_SECTION_NODE, CDATA_SECTION_NODE);
       n->FName = KindName(CDATA_SECTION_NODE);
       break;
     default:
-      n = new TXComment(doc, COMMENT_NODE);
+      n = Make<TXComment>(doc, COMMENT_NODE, COMMENT_NODE);
       n->FName = KindName(COMMENT_NODE);
       break;
   }
@@ -1108,19 +1272,19 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
 }
 
 TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data) {
-  auto* n = new TXProcessingInstruction(doc);
+  auto* n = Make<TXProcessingInstruction>(doc, PROCESSING_INSTRUCTION_NODE);
   n->FName = SharedAtom(target);
   n->FValue = std::move(data);
   return n;
 }
 
 TXNode* NewEntityReference(TXNode* doc, UnicodeString name) {
-  auto* n = new TXEntityReference(doc);
+  auto* n = Make<TXEntityReference>(doc, ENTITY_REFERENCE_NODE);
   n->FName = TXAtom(std::move(name));
   return n;
 }
 
-TXNode* NewFragment(TXNode* doc) { return new TXFragment(doc); }
+TXNode* NewFragment(TXNode* doc) { return Make<TXFragment>(doc, DOCUMENT_FRAGMENT_NODE); }
 
 IntfPtr<IDOMDocument> NewDocument() { return IntfPtr<IDOMDocument>(new TXDocument); }
 
