@@ -272,7 +272,8 @@ class TWriter {
   void Escape(UnicodeStringView text, bool attribute) {
     std::size_t run = 0;  // start of the pending run
     for (std::size_t i = 0; i < text.size(); ++i) {
-      if (Plain(text[i], attribute)) continue;
+      // Everything markup escapes lies at or below '>'.
+      if ((text[i] > u'>' && FRepertoire.Has(text[i])) || Plain(text[i], attribute)) continue;
       FOut.append(text.data() + run, i - run);
       EscapeOne(text, i, attribute);
       run = i + 1;
