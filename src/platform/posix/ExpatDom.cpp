@@ -223,8 +223,8 @@ class TXArena {
   char* FAt = nullptr;
   char* FEnd = nullptr;
   std::size_t FNextBlock = 4096;
-  TFree* FTaken[kTypes] = {};                // taken over from FFreed by the allocating side
-  std::atomic<TFree*> FFreed[kTypes] = {};   // given back by any thread
+  TFree* FTaken[kTypes] = {};               // taken over from FFreed by the allocating side
+  std::atomic<TFree*> FFreed[kTypes] = {};  // given back by any thread
 };
 
 // Destroys a node other than a document and gives its memory back.
@@ -671,8 +671,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
       a->FValue = value;
       return;
     }
-    AppendAttribute(
-        NewAttribute(FDoc, SharedAtom(qualifiedName), SharedAtom(namespaceURI), value));
+    AppendAttribute(NewAttribute(FDoc, SharedAtom(qualifiedName), SharedAtom(namespaceURI), value));
   }
   void removeAttributeNS(const UnicodeString& namespaceURI,
                          const UnicodeString& localName) override {
@@ -890,11 +889,13 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
   }
   IntfPtr<IDOMElement> createElementNS(const UnicodeString& namespaceURI,
                                        const UnicodeString& qualifiedName) override {
-    return Counted<IDOMElement>(NewElement(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI)));
+    return Counted<IDOMElement>(
+        NewElement(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI)));
   }
   IntfPtr<IDOMAttr> createAttributeNS(const UnicodeString& namespaceURI,
                                       const UnicodeString& qualifiedName) override {
-    return Counted<IDOMAttr>(NewAttribute(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI), {}));
+    return Counted<IDOMAttr>(
+        NewAttribute(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI), {}));
   }
   IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString& namespaceURI,
                                                const UnicodeString& localName) override {
@@ -1024,14 +1025,30 @@ void DestroyNode(TXNode* node) {
   const std::uint16_t type = node->FType;
   std::size_t size = 0;
   switch (type) {
-    case ELEMENT_NODE: size = sizeof(TXElement); break;
-    case ATTRIBUTE_NODE: size = sizeof(TXAttr); break;
-    case TEXT_NODE: size = sizeof(TXText); break;
-    case CDATA_SECTION_NODE: size = sizeof(TXCDATASection); break;
-    case COMMENT_NODE: size = sizeof(TXComment); break;
-    case PROCESSING_INSTRUCTION_NODE: size = sizeof(TXProcessingInstruction); break;
-    case ENTITY_REFERENCE_NODE: size = sizeof(TXEntityReference); break;
-    default: size = sizeof(TXFragment); break;
+    case ELEMENT_NODE:
+      size = sizeof(TXElement);
+      break;
+    case ATTRIBUTE_NODE:
+      size = sizeof(TXAttr);
+      break;
+    case TEXT_NODE:
+      size = sizeof(TXText);
+      break;
+    case CDATA_SECTION_NODE:
+      size = sizeof(TXCDATASection);
+      break;
+    case COMMENT_NODE:
+      size = sizeof(TXComment);
+      break;
+    case PROCESSING_INSTRUCTION_NODE:
+      size = sizeof(TXProcessingInstruction);
+      break;
+    case ENTITY_REFERENCE_NODE:
+      size = sizeof(TXEntityReference);
+      break;
+    default:
+      size = sizeof(TXFragment);
+      break;
   }
   void* memory = dynamic_cast<void*>(node);
   node->~TXNode();

@@ -378,7 +378,7 @@ class TTreeBuilder {
   // the namespace and local name of each prefixed one.
   std::vector<TXNode*> FAttrs;
   std::vector<std::pair<UnicodeStringView, UnicodeStringView>> FQualified;
-  std::string FEncoding;             // as the declaration names it
+  std::string FEncoding;  // as the declaration names it
   bool FInCData = false;
   bool FFailed = false;
 };
