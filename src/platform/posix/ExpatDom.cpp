@@ -6,8 +6,12 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <new>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/asan_interface.h>
+#endif
+#include <span>
 #include <sstream>
-#include <unordered_set>
 
 #include "platform/CodePage.h"
 #include "rtl/Stream.h"
@@ -56,6 +60,177 @@ void ForEachDescendant(TXNode* root, F f) {
     stack.insert(stack.end(), n->FChildren.rbegin(), n->FChildren.rend());
   }
 }
+
+}  // namespace
+
+// ---- Atoms ---------------------------------------------------------------------
+
+namespace {
+
+// kSets sets of kWays atoms; a miss replaces the oldest of its set. Atoms are
+// counted atomically, so one taken here may be dropped on any thread.
+class TAtomCache {
+ public:
+  TXAtom Get(UnicodeStringView text) {
+    if (text.empty()) return {};
+    if (text.size() > kMaxLength) return TXAtom(UnicodeString(text));
+    TXAtom* set = FSlots + kWays * (Hash(text) & (kSets - 1));
+    for (std::size_t w = 0; w < kWays; ++w)
+      if (set[w] == text) return set[w];
+    std::move_backward(set, set + kWays - 1, set + kWays);
+    set[0] = TXAtom(UnicodeString(text));
+    return set[0];
+  }
+
+ private:
+  // The length and the last units, where names of one namespace and the
+  // URIs of one site differ; the full text is compared on a hit anyway.
+  static std::uint32_t Hash(UnicodeStringView text) {
+    std::uint32_t h = static_cast<std::uint32_t>(text.size()) * 0x9E3779B1u;
+    const std::size_t from = text.size() > 12 ? text.size() - 12 : 0;
+    for (std::size_t i = from; i < text.size(); ++i) h = (h ^ text[i]) * 16777619u;
+    h = (h ^ (h >> 16)) * 0x85EBCA6Bu;
+    h = (h ^ (h >> 13)) * 0xC2B2AE35u;
+    return h ^ (h >> 16);
+  }
+
+  static constexpr std::size_t kSets = 128;
+  static constexpr std::size_t kWays = 4;
+  static constexpr std::size_t kMaxLength = 256;
+  TXAtom FSlots[kWays * kSets];
+};
+
+}  // namespace
+
+TXAtom SharedAtom(UnicodeStringView text) {
+  thread_local TAtomCache cache;
+  return cache.Get(text);
+}
+
+namespace {
+
+// The name every node of an unnamed kind shares.
+const TXAtom& KindName(std::uint16_t type) {
+  static const TXAtom text{u"#text"}, cdata{u"#cdata-section"}, comment{u"#comment"},
+      fragment{u"#document-fragment"}, document{u"#document"};
+  switch (type) {
+    case TEXT_NODE:
+      return text;
+    case CDATA_SECTION_NODE:
+      return cdata;
+    case COMMENT_NODE:
+      return comment;
+    case DOCUMENT_FRAGMENT_NODE:
+      return fragment;
+    default:
+      return document;
+  }
+}
+
+}  // namespace
+
+// ---- Node memory ---------------------------------------------------------------
+
+namespace {
+
+// The memory of a document's nodes, carved from blocks that go with the
+// document, so that building and taking down a tree cost no allocation per
+// node. A destroyed node's memory goes back on the list of its node type
+// (from any thread: counted references may be dropped anywhere) and is
+// taken again by the next node of that type, so a document that is loaded
+// again and again stays the size of its largest tree. Counted by the
+// documents whose nodes live in it.
+class TXArena {
+ public:
+  TXArena() = default;
+  TXArena(const TXArena&) = delete;
+  TXArena& operator=(const TXArena&) = delete;
+
+  void AddRef() { FRefs.fetch_add(1, std::memory_order_relaxed); }
+  void Release() {
+    if (FRefs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
+
+  // Called by the document's user alone, as every change of a tree is.
+  void* Allocate(std::uint16_t type, std::size_t size) {
+    TFree*& taken = FTaken[type];
+    if (!taken) taken = FFreed[type].exchange(nullptr, std::memory_order_acquire);
+    size = Rounded(size);
+    if (taken) {
+      void* p = taken;
+      taken = taken->Next;
+      Unpoison(p, size);
+      return p;
+    }
+    if (static_cast<std::size_t>(FEnd - FAt) < size) NewBlock(size);
+    void* p = FAt;
+    FAt += size;
+    return p;
+  }
+  // size as given to Allocate.
+  void Free(std::uint16_t type, void* p, std::size_t size) {
+    auto* f = static_cast<TFree*>(p);
+    Poison(f + 1, Rounded(size) - sizeof(TFree));
+    f->Next = FFreed[type].load(std::memory_order_relaxed);
+    while (!FFreed[type].compare_exchange_weak(f->Next, f, std::memory_order_release,
+                                               std::memory_order_relaxed)) {
+    }
+  }
+
+ private:
+  struct TFree {
+    TFree* Next;
+  };
+  struct alignas(std::max_align_t) TBlock {
+    TBlock* Next;
+    std::size_t Bytes;
+  };
+  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  static constexpr std::size_t kTypes = NOTATION_NODE + 1;
+  static std::size_t Rounded(std::size_t size) { return (size + kAlign - 1) & ~(kAlign - 1); }
+
+  // The sanitizer build reports a use of a destroyed node as it would
+  // without the arena.
+#ifdef __SANITIZE_ADDRESS__
+  static void Poison(void* p, std::size_t n) { ASAN_POISON_MEMORY_REGION(p, n); }
+  static void Unpoison(void* p, std::size_t n) { ASAN_UNPOISON_MEMORY_REGION(p, n); }
+#else
+  static void Poison(void*, std::size_t) {}
+  static void Unpoison(void*, std::size_t) {}
+#endif
+
+  ~TXArena() {
+    while (FBlocks) {
+      TBlock* next = FBlocks->Next;
+      Unpoison(FBlocks, FBlocks->Bytes);
+      ::operator delete(FBlocks);
+      FBlocks = next;
+    }
+  }
+  void NewBlock(std::size_t size) {
+    const std::size_t bytes = std::max(FNextBlock, sizeof(TBlock) + size);
+    FNextBlock = std::min<std::size_t>(2 * FNextBlock, 64 * 1024);
+    auto* block = static_cast<TBlock*>(::operator new(bytes));
+    block->Next = FBlocks;
+    block->Bytes = bytes;
+    FBlocks = block;
+    FAt = reinterpret_cast<char*>(block + 1);
+    FEnd = reinterpret_cast<char*>(block) + bytes;
+  }
+
+  std::atomic<std::int32_t> FRefs{1};
+  TBlock* FBlocks = nullptr;
+  char* FAt = nullptr;
+  char* FEnd = nullptr;
+  std::size_t FNextBlock = 4096;
+  TFree* FTaken[kTypes] = {};               // taken over from FFreed by the allocating side
+  std::atomic<TFree*> FFreed[kTypes] = {};  // given back by any thread
+};
+
+// Destroys a node other than a document and gives its memory back.
+void DestroyNode(TXNode* node);
+// Lets doc keep the arenas the nodes of from may live in.
+void KeepArenas(TXNode* doc, TXNode* from);
 
 }  // namespace
 
@@ -116,19 +291,25 @@ TXNode* TXNode::AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView 
 }
 
 void FreeTree(TXNode* root) {
-  std::vector<TXNode*> stack{root};
-  while (!stack.empty()) {
-    TXNode* n = stack.back();
-    stack.pop_back();
-    for (TXNodeVector* list : {&n->FAttributes, &n->FChildren}) {
-      for (TXNode* c : *list) {
-        if (c->FRefs.load(std::memory_order_acquire) > 0)
-          c->FParent = nullptr;  // still referenced: lives on detached
-        else
-          stack.push_back(c);
-      }
+  // Depth first over the parent links, each list emptied from its end, so
+  // that no stack is needed: a node goes once its lists are empty.
+  TXNode* n = root;
+  while (n) {
+    TXNodeVector& list = n->FAttributes.empty() ? n->FChildren : n->FAttributes;
+    if (!list.empty()) {
+      TXNode* c = list.pop_back();
+      if (c->FRefs.load(std::memory_order_acquire) > 0)
+        c->FParent = nullptr;  // still referenced: lives on detached
+      else
+        n = c;
+      continue;
     }
-    delete n;
+    TXNode* up = n == root ? nullptr : n->FParent;
+    if (n->FType == DOCUMENT_NODE)
+      delete n;  // after its tree: the arenas go with it
+    else
+      DestroyNode(n);
+    n = up;
   }
 }
 
@@ -156,6 +337,7 @@ void Detach(TXNode* node) {
 void Adopt(TXNode* node, TXNode* doc) {
   TXNode* old = node->FDoc;
   if (old == doc) return;
+  KeepArenas(doc, old);
   std::int32_t refs = 0;
   ForEachInTree(node, [&](TXNode* n) {
     refs += n->FRefs.load(std::memory_order_relaxed);
@@ -172,8 +354,6 @@ void Adopt(TXNode* node, TXNode* doc) {
 namespace {
 
 TXNode* Core(IDOMNode* node);
-// The atom of doc for a name or namespace URI given through the API.
-TXAtom Intern(TXNode* doc, const UnicodeString& text);
 UnicodeString TextContent(TXNode* node);
 void SetTextContent(TXNode* node, const UnicodeString& text);
 TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc);
@@ -454,7 +634,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
       a->FValue = value;
       return;
     }
-    AppendAttribute(NewAttribute(FDoc, Intern(FDoc, name), {}, value));
+    AppendAttribute(NewAttribute(FDoc, SharedAtom(name), {}, value));
   }
   void removeAttribute(const UnicodeString& name) override {
     if (TXNode* a = AttributeByName(name)) Orphan(a);
@@ -487,12 +667,11 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
                                   ? UnicodeStringView(qualifiedName)
                                   : UnicodeStringView(qualifiedName).substr(c + 1);
     if (TXNode* a = AttributeByNS(namespaceURI, local)) {
-      a->SetName(qualifiedName);
+      a->SetName(SharedAtom(qualifiedName));
       a->FValue = value;
       return;
     }
-    AppendAttribute(
-        NewAttribute(FDoc, Intern(FDoc, qualifiedName), Intern(FDoc, namespaceURI), value));
+    AppendAttribute(NewAttribute(FDoc, SharedAtom(qualifiedName), SharedAtom(namespaceURI), value));
   }
   void removeAttributeNS(const UnicodeString& namespaceURI,
                          const UnicodeString& localName) override {
@@ -611,7 +790,7 @@ class TXEntityReference final : public TXNodeImpl<IDOMEntityReference, IDOMNodeE
 class TXFragment final : public TXNodeImpl<IDOMDocumentFragment, IDOMNodeEx> {
  public:
   explicit TXFragment(TXNode* doc) : TXNodeImpl(doc, DOCUMENT_FRAGMENT_NODE) {
-    FName = u"#document-fragment";
+    FName = KindName(DOCUMENT_FRAGMENT_NODE);
   }
 };
 
@@ -651,8 +830,9 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
   }
 
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
+    FArenas.push_back(new TXArena);
     FDoc = this;
-    FName = u"#document";
+    FName = KindName(DOCUMENT_NODE);
   }
 
   // IDOMDocument
@@ -674,7 +854,7 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     }
   }
   IntfPtr<IDOMElement> createElement(const UnicodeString& tagName) override {
-    return Counted<IDOMElement>(NewElement(this, Intern(tagName), {}));
+    return Counted<IDOMElement>(NewElement(this, SharedAtom(tagName), {}));
   }
   IntfPtr<IDOMDocumentFragment> createDocumentFragment() override {
     return Counted<IDOMDocumentFragment>(NewFragment(this));
@@ -693,7 +873,7 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     return Counted<IDOMProcessingInstruction>(NewProcessingInstruction(this, target, data));
   }
   IntfPtr<IDOMAttr> createAttribute(const UnicodeString& name) override {
-    return Counted<IDOMAttr>(NewAttribute(this, Intern(name), {}, {}));
+    return Counted<IDOMAttr>(NewAttribute(this, SharedAtom(name), {}, {}));
   }
   IntfPtr<IDOMEntityReference> createEntityReference(const UnicodeString& name) override {
     return Counted<IDOMEntityReference>(NewEntityReference(this, name));
@@ -709,11 +889,13 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
   }
   IntfPtr<IDOMElement> createElementNS(const UnicodeString& namespaceURI,
                                        const UnicodeString& qualifiedName) override {
-    return Counted<IDOMElement>(NewElement(this, Intern(qualifiedName), Intern(namespaceURI)));
+    return Counted<IDOMElement>(
+        NewElement(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI)));
   }
   IntfPtr<IDOMAttr> createAttributeNS(const UnicodeString& namespaceURI,
                                       const UnicodeString& qualifiedName) override {
-    return Counted<IDOMAttr>(NewAttribute(this, Intern(qualifiedName), Intern(namespaceURI), {}));
+    return Counted<IDOMAttr>(
+        NewAttribute(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI), {}));
   }
   IntfPtr<IDOMNodeList> getElementsByTagNameNS(const UnicodeString& namespaceURI,
                                                const UnicodeString& localName) override {
@@ -799,21 +981,6 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     return nullptr;
   }
 
-  // One atom per distinct name or namespace URI made through this document:
-  // a message built in code repeats a few names over many elements.
-  TXAtom Intern(const UnicodeString& text) {
-    if (text.empty()) return {};
-    // Elements are mostly made one after another in the same few
-    // namespaces: the last atoms answer before the hash of a long URI.
-    for (const TXAtom& recent : FRecentAtoms)
-      if (recent == UnicodeStringView(text)) return recent;
-    auto it = FAtoms.find(UnicodeStringView(text));
-    if (it == FAtoms.end()) it = FAtoms.emplace(text).first;
-    FRecentAtoms[FNextRecent] = *it;
-    FNextRecent = (FNextRecent + 1) % std::size(FRecentAtoms);
-    return *it;
-  }
-
   bool FAsync = false;
   bool FPreserveWhiteSpace = false;
   bool FResolveExternals = false;
@@ -831,24 +998,65 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     return ok;
   }
 
-  struct TAtomHash {
-    using is_transparent = void;
-    std::size_t operator()(UnicodeStringView s) const { return std::hash<UnicodeStringView>{}(s); }
-  };
-  struct TAtomEqual {
-    using is_transparent = void;
-    bool operator()(UnicodeStringView a, UnicodeStringView b) const { return a == b; }
-  };
-
   TXParseError FError;
   TAsyncEventHandler FOnAsyncLoad;
-  std::unordered_set<TXAtom, TAtomHash, TAtomEqual> FAtoms;
-  TXAtom FRecentAtoms[4];  // also held in FAtoms
-  std::size_t FNextRecent = 0;
+
+ public:
+  ~TXDocument() override {
+    for (TXArena* a : FArenas) a->Release();
+  }
+  TXArena& Arena() { return *FArenas.front(); }
+  // Keeps the arenas of from, whose nodes move here; an arena holds no
+  // other, so documents that trade nodes both ways make no cycle.
+  void KeepArenasOf(const TXDocument& from) {
+    for (TXArena* a : from.FArenas)
+      if (std::find(FArenas.begin(), FArenas.end(), a) == FArenas.end()) {
+        a->AddRef();
+        FArenas.push_back(a);
+      }
+  }
+
+ private:
+  std::vector<TXArena*> FArenas;  // counted; its own first, then those of adopted nodes
 };
 
-TXAtom Intern(TXNode* doc, const UnicodeString& text) {
-  return static_cast<TXDocument*>(doc)->Intern(text);
+void DestroyNode(TXNode* node) {
+  TXArena& arena = static_cast<TXDocument*>(node->FDoc)->Arena();
+  const std::uint16_t type = node->FType;
+  std::size_t size = 0;
+  switch (type) {
+    case ELEMENT_NODE:
+      size = sizeof(TXElement);
+      break;
+    case ATTRIBUTE_NODE:
+      size = sizeof(TXAttr);
+      break;
+    case TEXT_NODE:
+      size = sizeof(TXText);
+      break;
+    case CDATA_SECTION_NODE:
+      size = sizeof(TXCDATASection);
+      break;
+    case COMMENT_NODE:
+      size = sizeof(TXComment);
+      break;
+    case PROCESSING_INSTRUCTION_NODE:
+      size = sizeof(TXProcessingInstruction);
+      break;
+    case ENTITY_REFERENCE_NODE:
+      size = sizeof(TXEntityReference);
+      break;
+    default:
+      size = sizeof(TXFragment);
+      break;
+  }
+  void* memory = dynamic_cast<void*>(node);
+  node->~TXNode();
+  arena.Free(type, memory, size);
+}
+
+void KeepArenas(TXNode* doc, TXNode* from) {
+  static_cast<TXDocument*>(doc)->KeepArenasOf(*static_cast<TXDocument*>(from));
 }
 
 TXNode* Core(IDOMNode* node) {
@@ -869,11 +1077,14 @@ IntfPtr<T> Counted(TXNode* node) {
 void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
   const std::uint16_t pt = parent->FType;
   if (pt != ELEMENT_NODE && pt != DOCUMENT_NODE && pt != DOCUMENT_FRAGMENT_NODE) HierarchyError();
-  std::vector<TXNode*> moving;
+  // One node moves without a list of its own; a fragment's children are
+  // copied, as their list changes while they move.
+  std::vector<TXNode*> children;
   if (child->FType == DOCUMENT_FRAGMENT_NODE)
-    moving.assign(child->FChildren.begin(), child->FChildren.end());
-  else
-    moving.push_back(child);
+    children.assign(child->FChildren.begin(), child->FChildren.end());
+  const std::span<TXNode*> moving = child->FType == DOCUMENT_FRAGMENT_NODE
+                                        ? std::span<TXNode*>(children)
+                                        : std::span<TXNode*>(&child, 1);
   std::size_t elements = 0;
   for (TXNode* m : moving) {
     const std::uint16_t t = m->FType;
@@ -1029,21 +1240,26 @@ const TXAtom& XMLNSAtom() {
   static const TXAtom atom{UnicodeString(kXMLNSNamespaceURI)};
   return atom;
 }
-const TXAtom& TextAtom() {
-  static const TXAtom atom{u"#text"};
-  return atom;
+}  // namespace
+
+namespace {
+// A node of type T in doc's arena.
+template <class T, class... Args>
+T* Make(TXNode* doc, std::uint16_t type, Args... args) {
+  void* memory = static_cast<TXDocument*>(doc)->Arena().Allocate(type, sizeof(T));
+  return new (memory) T(doc, args...);
 }
 }  // namespace
 
 TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI) {
-  auto* n = new TXElement(doc);
+  auto* n = Make<TXElement>(doc, ELEMENT_NODE);
   n->SetName(std::move(qualifiedName));
   n->FNamespaceURI = std::move(namespaceURI);
   return n;
 }
 
 TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI, UnicodeString value) {
-  auto* n = new TXAttr(doc);
+  auto* n = Make<TXAttr>(doc, ATTRIBUTE_NODE);
   // A declaration made without namespace is still one, as a parsed one is.
   if (namespaceURI.empty() && IsDeclarationName(qualifiedName)) namespaceURI = XMLNSAtom();
   n->SetName(std::move(qualifiedName));
@@ -1056,16 +1272,16 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
   TXNode* n;
   switch (type) {
     case TEXT_NODE:
-      n = new TXText(doc, TEXT_NODE);
-      n->FName = TextAtom();
+      n = Make<TXText>(doc, TEXT_NODE, TEXT_NODE);
+      n->FName = KindName(TEXT_NODE);
       break;
     case CDATA_SECTION_NODE:
-      n = new TXCDATASection(doc, CDATA_SECTION_NODE);
-      n->FName = u"#cdata-section";
+      n = Make<TXCDATASection>(doc, CDATA_SECTION_NODE, CDATA_SECTION_NODE);
+      n->FName = KindName(CDATA_SECTION_NODE);
       break;
     default:
-      n = new TXComment(doc, COMMENT_NODE);
-      n->FName = u"#comment";
+      n = Make<TXComment>(doc, COMMENT_NODE, COMMENT_NODE);
+      n->FName = KindName(COMMENT_NODE);
       break;
   }
   n->FValue = std::move(data);
@@ -1073,19 +1289,19 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
 }
 
 TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data) {
-  auto* n = new TXProcessingInstruction(doc);
-  n->FName = TXAtom(std::move(target));
+  auto* n = Make<TXProcessingInstruction>(doc, PROCESSING_INSTRUCTION_NODE);
+  n->FName = SharedAtom(target);
   n->FValue = std::move(data);
   return n;
 }
 
 TXNode* NewEntityReference(TXNode* doc, UnicodeString name) {
-  auto* n = new TXEntityReference(doc);
+  auto* n = Make<TXEntityReference>(doc, ENTITY_REFERENCE_NODE);
   n->FName = TXAtom(std::move(name));
   return n;
 }
 
-TXNode* NewFragment(TXNode* doc) { return new TXFragment(doc); }
+TXNode* NewFragment(TXNode* doc) { return Make<TXFragment>(doc, DOCUMENT_FRAGMENT_NODE); }
 
 IntfPtr<IDOMDocument> NewDocument() { return IntfPtr<IDOMDocument>(new TXDocument); }
 

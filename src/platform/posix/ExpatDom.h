@@ -76,6 +76,12 @@ class TXAtom {
   TCell* FCell = nullptr;
 };
 
+// The shared atom of text from this thread's cache, which outlives parses
+// and documents so that the names and URIs of each message are made once
+// per thread. The cache is bounded in slots and in the length it keeps: a
+// document of a million distinct names leaves only the last few behind.
+TXAtom SharedAtom(UnicodeStringView text);
+
 class TXNode;
 
 // The child or attribute list of a node: one pointer while empty (most
@@ -119,6 +125,8 @@ class TXNodeVector {
     ++FBlock->Size;
     return d + at;
   }
+  // The last node, taken off the list (which must not be empty).
+  TXNode* pop_back() { return data()[--FBlock->Size]; }
   iterator erase(const_iterator pos) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     TXNode** d = data();

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <climits>
-#include <unordered_map>
+#include <iterator>
 
 #include "platform/CodePage.h"
 #include "platform/posix/ExpatDom.h"
@@ -150,18 +150,19 @@ class TTreeBuilder {
     TXAtom URI;
   };
 
-  struct THash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  using TAtoms = std::unordered_map<std::string, TXAtom, THash, std::equal_to<>>;
-
-  // The one atom of a name or URI for the whole parse: the elements of a
-  // long list share their names and namespace instead of each holding a copy.
-  static const TXAtom& Intern(TAtoms& atoms, std::string_view utf8) {
-    auto it = atoms.find(utf8);
-    if (it == atoms.end()) it = atoms.emplace(std::string(utf8), TXAtom(Widen(utf8))).first;
-    return it->second;
+  // The shared atom of a name or URI as expat hands it over: short ASCII
+  // text is widened on the stack, so a name seen before costs no allocation.
+  static TXAtom Atom(std::string_view utf8) {
+    char16_t buffer[128];
+    if (utf8.size() <= std::size(buffer)) {
+      std::size_t n = 0;
+      for (unsigned char c : utf8) {
+        if (c >= 0x80) break;
+        buffer[n++] = c;
+      }
+      if (n == utf8.size()) return SharedAtom(UnicodeStringView(buffer, n));
+    }
+    return SharedAtom(Widen(utf8));
   }
 
   void Fail(std::int32_t code, UnicodeString reason) {
@@ -226,10 +227,11 @@ class TTreeBuilder {
   // is dropped unless asked to keep it.
   void Flush() {
     if (FText.empty()) return;
+    // FText keeps its capacity for the next run of character data.
     if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace)) {
-      std::string text;
-      text.swap(FText);
-      Append(NewCharacterData(&FDoc, TEXT_NODE, Widen(std::string_view(text))));
+      UnicodeString text = Widen(std::string_view(FText));
+      FText.clear();
+      Append(NewCharacterData(&FDoc, TEXT_NODE, std::move(text)));
     }
     FText.clear();
   }
@@ -258,10 +260,10 @@ class TTreeBuilder {
   }
 
   void EndCData() {
-    std::string text;
-    text.swap(FText);
+    UnicodeString text = Widen(std::string_view(FText));
+    FText.clear();
     FInCData = false;
-    Append(NewCharacterData(&FDoc, CDATA_SECTION_NODE, Widen(std::string_view(text))));
+    Append(NewCharacterData(&FDoc, CDATA_SECTION_NODE, std::move(text)));
   }
 
   // The URI bound to prefix in scope; null when unbound (the default
@@ -280,15 +282,16 @@ class TTreeBuilder {
                                    rtl::IntToStr(static_cast<std::int64_t>(kMaxParseDepth)) +
                                    u" levels");
     FScopes.push_back(FBindings.size());
-    std::vector<TXNode*> attrs;
+    std::vector<TXNode*>& attrs = FAttrs;
     struct Discard {
       std::vector<TXNode*>& a;
       ~Discard() {
         for (TXNode* n : a) FreeTree(n);
+        a.clear();
       }
     } discard{attrs};
     for (const XML_Char** a = atts; a && *a; a += 2) {
-      const TXAtom& aname = Intern(FNames, a[0]);
+      const TXAtom aname = Atom(a[0]);
       UnicodeString value = Widen(a[1]);
       if (!NamespaceWellFormed(aname))
         return Fail(kErrNamespace, u"The name '" + aname.str() + u"' is not valid with namespaces");
@@ -297,11 +300,11 @@ class TTreeBuilder {
         if (prefix == u"xmlns" || (prefix == u"xml") != (value == kXMLNamespaceURI) ||
             value == kXMLNSNamespaceURI || (!prefix.empty() && value.empty()))
           return Fail(kErrNamespace, u"Invalid namespace declaration '" + aname.str() + u"'");
-        FBindings.push_back({prefix, Intern(FURIs, a[1])});
+        FBindings.push_back({prefix, SharedAtom(value)});
       }
       attrs.push_back(NewAttribute(&FDoc, aname, {}, std::move(value)));
     }
-    const TXAtom& ename = Intern(FNames, name);
+    const TXAtom ename = Atom(name);
     if (!NamespaceWellFormed(ename))
       return Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
     TXNode* element = NewElement(&FDoc, ename, {});
@@ -312,7 +315,8 @@ class TTreeBuilder {
       }
     } guard{element};
     if (!Resolve(element)) return;
-    std::vector<std::pair<UnicodeStringView, UnicodeStringView>> qualified;
+    auto& qualified = FQualified;
+    qualified.clear();
     for (TXNode* a : attrs) {
       if (a->FNamespaceURI.empty() && a->FColon != TXNode::npos) {
         if (!Resolve(a)) return;
@@ -368,11 +372,13 @@ class TTreeBuilder {
   XML_Parser FParser = nullptr;
   std::vector<TXNode*> FOpen;  // the document, then the open elements
   std::vector<TBinding> FBindings;
-  TAtoms FNames;                     // element and attribute names, by their UTF-8 bytes
-  TAtoms FURIs;                      // namespace URIs, likewise
   std::vector<std::size_t> FScopes;  // FBindings size at each open element
   std::string FText;                 // pending character data, UTF-8
-  std::string FEncoding;             // as the declaration names it
+  // Scratch of Start, kept for its capacity: the attributes being made and
+  // the namespace and local name of each prefixed one.
+  std::vector<TXNode*> FAttrs;
+  std::vector<std::pair<UnicodeStringView, UnicodeStringView>> FQualified;
+  std::string FEncoding;  // as the declaration names it
   bool FInCData = false;
   bool FFailed = false;
 };

@@ -45,7 +45,11 @@ constexpr char16_t kHex[] = u"0123456789ABCDEF";
 
 class TWriter {
  public:
-  explicit TWriter(const TRepertoire& repertoire) : FRepertoire(repertoire) {}
+  explicit TWriter(const TRepertoire& repertoire) : FRepertoire(repertoire) {
+    // Enough for a message's scopes and bindings in one allocation each.
+    FBindings.reserve(16);
+    FScopes.reserve(32);
+  }
 
   UnicodeString FOut;
 
@@ -68,6 +72,7 @@ class TWriter {
       std::size_t Next;
     };
     std::vector<TFrame> stack;
+    stack.reserve(32);
     auto open = [&](TXNode* n) {
       if (n->IsElement() || n->FType == DOCUMENT_NODE || n->FType == DOCUMENT_FRAGMENT_NODE) {
         if (n->IsElement()) {
@@ -267,7 +272,8 @@ class TWriter {
   void Escape(UnicodeStringView text, bool attribute) {
     std::size_t run = 0;  // start of the pending run
     for (std::size_t i = 0; i < text.size(); ++i) {
-      if (Plain(text[i], attribute)) continue;
+      // Everything markup escapes lies at or below '>'.
+      if ((text[i] > u'>' && FRepertoire.Has(text[i])) || Plain(text[i], attribute)) continue;
       FOut.append(text.data() + run, i - run);
       EscapeOne(text, i, attribute);
       run = i + 1;
