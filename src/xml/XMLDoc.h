@@ -28,6 +28,7 @@
 #include "rtl/Set.h"
 #include "rtl/Stream.h"
 #include "rtl/Variant.h"
+#include "xml/DOMNamespaceScan.h"
 #include "xml/XMLNames.h"
 #include "xml/xmldom.h"
 
@@ -312,6 +313,9 @@ class TXMLNodeList final : public IXMLNodeList {
                                            std::int32_t index, bool beforeChange, bool carry);
 
   TXMLNodeList(TXMLNode* owner, UnicodeString defaultNamespaceURI, TNotification notification);
+  // The default namespace is the namespace URI of namespaceSource, read
+  // when a lookup by name first needs it (a DOM node's namespace is fixed).
+  TXMLNodeList(TXMLNode* owner, IDOMNode* namespaceSource, TNotification notification);
   ~TXMLNodeList();
   // Kept on a per-thread free list, as the nodes are.
   static void* operator new(std::size_t size);
@@ -347,11 +351,13 @@ class TXMLNodeList final : public IXMLNodeList {
 
   // Fills the list without telling the owner (building from the DOM).
   void AddBuilt(IntfPtr<IXMLNode> node) { FList.push_back(std::move(node)); }
+  void ReserveBuilt(std::size_t count) { FList.reserve(count); }
 
  private:
   TXMLNode* Owner() const;
   void Notify(TNodeListOperation operation, IXMLNode* node, std::int32_t index, bool before);
   void InsertPlain(std::int32_t index, IXMLNode* node);
+  const UnicodeString& DefaultNamespaceURI();
 
   std::vector<IntfPtr<IXMLNode>> FList;
   std::mutex FLock;  // taken while the list is cleared
@@ -359,6 +365,7 @@ class TXMLNodeList final : public IXMLNodeList {
   TBackRef<TXMLNode> FOwner;
   std::int32_t FUpdateCount = 0;
   UnicodeString FDefaultNamespaceURI;
+  IntfPtr<IDOMNode> FNamespaceSource;  // until FDefaultNamespaceURI is read from it
   std::atomic<std::int32_t> FRefCount{0};
 };
 
@@ -424,6 +431,8 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // name prefixed with the prefix of the declaration of namespaceURI in
   // scope, under doAutoPrefix; name unchanged otherwise.
   UnicodeString GetPrefixedName(const UnicodeString& name, const UnicodeString& namespaceURI);
+  // name prefixed with the prefix that decl (a declaration or none) binds.
+  static UnicodeString PrefixedName(const UnicodeString& name, IXMLNode* decl);
 
   TXMLDocument* Document() const { return FDocument.get(); }
   TXMLNode* ParentNodeObject() const { return FParentNode.get(); }
@@ -583,6 +592,8 @@ class TXMLDocument : public TComponent, public IXMLDocument {
   IntfPtr<IDOMDocument> FDOMDocument;
   IntfPtr<IDOMImplementation> FDOMImplementation;
   IntfPtr<IDOMParseOptions> FDOMParseOptions;
+  // The DOM document's namespace-declaration search, when it offers one.
+  IntfPtr<IDOMNamespaceDeclScan> FDOMNamespaceScan;
   TParseOptions FParseOptions;
   IntfPtr<IXMLNode> FDocumentNode;
   UnicodeString FFileName;

@@ -30,6 +30,17 @@ TXMLNodeList::TXMLNodeList(TXMLNode* owner, UnicodeString defaultNamespaceURI,
       FOwner(owner->SelfCell()),
       FDefaultNamespaceURI(std::move(defaultNamespaceURI)) {}
 
+TXMLNodeList::TXMLNodeList(TXMLNode* owner, IDOMNode* namespaceSource, TNotification notification)
+    : FNotificationProc(notification), FOwner(owner->SelfCell()), FNamespaceSource(namespaceSource) {}
+
+const UnicodeString& TXMLNodeList::DefaultNamespaceURI() {
+  if (FNamespaceSource) {
+    FDefaultNamespaceURI = FNamespaceSource->get_namespaceURI();
+    FNamespaceSource.reset();
+  }
+  return FDefaultNamespaceURI;
+}
+
 TXMLNodeList::~TXMLNodeList() {
   if (tl_pendingRelease) {
     for (IntfPtr<IXMLNode>& n : FList) tl_pendingRelease->push_back(std::move(n));
@@ -115,7 +126,7 @@ IntfPtr<IXMLNode> TXMLNodeList::GetNode(const Variant& indexOrName) {
 }
 
 IntfPtr<IXMLNode> TXMLNodeList::FindNode(const UnicodeString& name) {
-  return FindNode(name, FDefaultNamespaceURI);
+  return FindNode(name, DefaultNamespaceURI());
 }
 
 IntfPtr<IXMLNode> TXMLNodeList::FindNode(const UnicodeString& name,
@@ -150,7 +161,7 @@ std::int32_t TXMLNodeList::IndexOf(IXMLNode* node) {
 }
 
 std::int32_t TXMLNodeList::IndexOf(const UnicodeString& name) {
-  return IndexOf(name, FDefaultNamespaceURI);
+  return IndexOf(name, DefaultNamespaceURI());
 }
 
 std::int32_t TXMLNodeList::IndexOf(const UnicodeString& name, const UnicodeString& namespaceURI) {
@@ -211,7 +222,7 @@ std::int32_t TXMLNodeList::Remove(IXMLNode* node) {
 std::int32_t TXMLNodeList::Delete(std::int32_t index) { return Remove(Get(index).get()); }
 
 std::int32_t TXMLNodeList::Delete(const UnicodeString& name) {
-  return Delete(name, FDefaultNamespaceURI);
+  return Delete(name, DefaultNamespaceURI());
 }
 
 std::int32_t TXMLNodeList::Delete(const UnicodeString& name, const UnicodeString& namespaceURI) {

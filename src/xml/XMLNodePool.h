@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -112,6 +113,32 @@ class TBlockPool {
 #if defined(DELVAN_POOL_ASAN)
     ASAN_UNPOISON_MEMORY_REGION(p, Size);
 #endif
+  }
+};
+
+// An allocator over TBlockPool for std::allocate_shared: the cells that
+// back references go through are made and dropped with their wrappers.
+template <class T>
+class TPoolAllocator {
+ public:
+  using value_type = T;
+  TPoolAllocator() = default;
+  template <class U>
+  TPoolAllocator(const TPoolAllocator<U>&) noexcept {}  // NOLINT: rebinding
+
+  T* allocate(std::size_t n) {
+    if (n == 1) return static_cast<T*>(TBlockPool<sizeof(T), TPoolAllocator<T>>::Take());
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n == 1)
+      TBlockPool<sizeof(T), TPoolAllocator<T>>::Give(p);
+    else
+      std::allocator<T>().deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const TPoolAllocator<U>&) const noexcept {
+    return true;
   }
 };
 
