@@ -350,8 +350,10 @@ class TXMLNodeList final : public IXMLNodeList {
   IntfPtr<IXMLNode> ReplaceNode(IXMLNode* oldNode, IXMLNode* newNode) override;
 
   // Fills the list without telling the owner (building from the DOM).
-  void AddBuilt(IntfPtr<IXMLNode> node) { FList.push_back(std::move(node)); }
-  void ReserveBuilt(std::size_t count) { FList.reserve(count); }
+  void AddBuilt(IntfPtr<IXMLNode> node) {
+    if (FList.capacity() == 0) FList.reserve(kFirstCapacity);
+    FList.push_back(std::move(node));
+  }
 
  private:
   TXMLNode* Owner() const;
@@ -359,6 +361,8 @@ class TXMLNodeList final : public IXMLNodeList {
   void InsertPlain(std::int32_t index, IXMLNode* node);
   const UnicodeString& DefaultNamespaceURI();
 
+  // Room made at the first member: lists grow one member at a time.
+  static constexpr std::size_t kFirstCapacity = 4;
   std::vector<IntfPtr<IXMLNode>> FList;
   std::mutex FLock;  // taken while the list is cleared
   TNotification FNotificationProc;

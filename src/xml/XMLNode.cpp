@@ -192,13 +192,11 @@ void TXMLNode::MoveToDocument(TXMLDocument* document) {
 IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
   IntfPtr<TXMLNodeList> list(
       new TXMLNodeList(this, FDOMNode.get(), &TXMLNode::ChildListNotify));
-  // A node being built has no children yet: no DOM list to ask for.
-  if (!FDOMNode->hasChildNodes()) return list;
-  IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
-  const std::int32_t count = children ? children->get_length() : 0;
-  list->ReserveBuilt(static_cast<std::size_t>(count));
-  for (std::int32_t i = 0; i < count; ++i)
-    list->AddBuilt(CreateChildNode(children->get_item(i).get()));
+  // Walked by siblings: a DOM node list would be one more object made and
+  // freed for every list built.
+  for (IntfPtr<IDOMNode> child = FDOMNode->get_firstChild(); child;
+       child = child->get_nextSibling())
+    list->AddBuilt(CreateChildNode(child.get()));
   return list;
 }
 
@@ -206,7 +204,6 @@ IntfPtr<TXMLNodeList> TXMLNode::CreateAttributeList() {
   IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, UnicodeString(), &TXMLNode::AttributeListNotify));
   if (IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes()) {
     const std::int32_t count = attrs->get_length();
-    list->ReserveBuilt(static_cast<std::size_t>(count));
     for (std::int32_t i = 0; i < count; ++i)
       list->AddBuilt(CreateAttributeNode(attrs->get_item(i).get()));
   }

@@ -202,6 +202,7 @@ void TXMLNodeList::InsertPlain(std::int32_t index, IXMLNode* node) {
   // Whitespace under doNodeAutoIndent is not produced: this system never
   // turns it on, and the insertion below is what every caller relies on.
   Notify(nlInsert, node, index, true);
+  if (FList.capacity() == 0) FList.reserve(kFirstCapacity);
   if (index == -1)
     FList.emplace_back(node);
   else
