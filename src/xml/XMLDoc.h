@@ -30,6 +30,7 @@
 #include "rtl/Variant.h"
 #include "xml/DOMNamespaceScan.h"
 #include "xml/XMLNames.h"
+#include "xml/XMLNodePool.h"
 #include "xml/xmldom.h"
 
 namespace delvan::xml {
@@ -349,6 +350,12 @@ class TXMLNodeList final : public IXMLNodeList {
   std::int32_t Remove(IXMLNode* node) override;
   IntfPtr<IXMLNode> ReplaceNode(IXMLNode* oldNode, IXMLNode* newNode) override;
 
+  // Room made at the first member: lists grow one member at a time. Lists
+  // that short take their buffer from a per-thread free list.
+  static constexpr std::size_t kFirstCapacity = 4;
+  using TMembers =
+      std::vector<IntfPtr<IXMLNode>, TPoolAllocator<IntfPtr<IXMLNode>, kFirstCapacity>>;
+
   // Fills the list without telling the owner (building from the DOM).
   void AddBuilt(IntfPtr<IXMLNode> node) {
     if (FList.capacity() == 0) FList.reserve(kFirstCapacity);
@@ -361,9 +368,7 @@ class TXMLNodeList final : public IXMLNodeList {
   void InsertPlain(std::int32_t index, IXMLNode* node);
   const UnicodeString& DefaultNamespaceURI();
 
-  // Room made at the first member: lists grow one member at a time.
-  static constexpr std::size_t kFirstCapacity = 4;
-  std::vector<IntfPtr<IXMLNode>> FList;
+  TMembers FList;
   std::mutex FLock;  // taken while the list is cleared
   TNotification FNotificationProc;
   TBackRef<TXMLNode> FOwner;

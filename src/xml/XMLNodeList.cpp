@@ -10,7 +10,7 @@ namespace {
 // Nodes whose release is under way. Releasing a list's nodes frees their
 // own lists in turn; doing that from one loop instead of from each
 // destructor keeps deep wrapper trees from exhausting the stack.
-thread_local std::vector<IntfPtr<IXMLNode>>* tl_pendingRelease = nullptr;
+thread_local TXMLNodeList::TMembers* tl_pendingRelease = nullptr;
 
 // The index error of a list: the wording is ours.
 [[noreturn]] void IndexError(std::int64_t index) {
@@ -46,7 +46,7 @@ TXMLNodeList::~TXMLNodeList() {
     for (IntfPtr<IXMLNode>& n : FList) tl_pendingRelease->push_back(std::move(n));
     return;
   }
-  std::vector<IntfPtr<IXMLNode>> pending(std::move(FList));
+  TMembers pending(std::move(FList));
   tl_pendingRelease = &pending;
   while (!pending.empty()) {
     IntfPtr<IXMLNode> n = std::move(pending.back());

@@ -116,30 +116,38 @@ class TBlockPool {
   }
 };
 
-// An allocator over TBlockPool for std::allocate_shared: the cells that
-// back references go through are made and dropped with their wrappers.
-template <class T>
+// An allocator over TBlockPool: requests of up to N objects take one pooled
+// block of N; larger ones go to the heap. With N = 1 it serves the cells of
+// std::allocate_shared, with more the first buffer of a short vector.
+template <class T, std::size_t N = 1>
 class TPoolAllocator {
  public:
   using value_type = T;
+  template <class U>
+  struct rebind {
+    using other = TPoolAllocator<U, N>;
+  };
   TPoolAllocator() = default;
   template <class U>
-  TPoolAllocator(const TPoolAllocator<U>&) noexcept {}  // NOLINT: rebinding
+  TPoolAllocator(const TPoolAllocator<U, N>&) noexcept {}  // NOLINT: rebinding
 
   T* allocate(std::size_t n) {
-    if (n == 1) return static_cast<T*>(TBlockPool<sizeof(T), TPoolAllocator<T>>::Take());
+    if (n <= N) return static_cast<T*>(TPool::Take());
     return std::allocator<T>().allocate(n);
   }
   void deallocate(T* p, std::size_t n) noexcept {
-    if (n == 1)
-      TBlockPool<sizeof(T), TPoolAllocator<T>>::Give(p);
+    if (n <= N)
+      TPool::Give(p);
     else
       std::allocator<T>().deallocate(p, n);
   }
   template <class U>
-  bool operator==(const TPoolAllocator<U>&) const noexcept {
+  bool operator==(const TPoolAllocator<U, N>&) const noexcept {
     return true;
   }
+
+ private:
+  using TPool = TBlockPool<N * sizeof(T), TPoolAllocator<T, N>>;
 };
 
 }  // namespace delvan::xml
