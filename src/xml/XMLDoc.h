@@ -477,7 +477,9 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // Gives an element without children an empty text child; refuses an
   // element whose children are anything but one text or CDATA node.
   void CheckTextNode();
-  IntfPtr<IDOMElement> DOMElement();
+  // The element interface of the DOM node, asked once (a node's type is
+  // fixed); null when it is no element. Lives as long as this node.
+  IDOMElement* DOMElement();
   IntfPtr<IDOMDocument> DOMDocument();
   TXMLDocOptions DocOptions() const;
   void MoveToDocument(TXMLDocument* document);
@@ -488,6 +490,8 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   TBackRef<TXMLDocument> FDocument;
   IntfPtr<IDOMNode> FDOMNode;
   TBackRef<TXMLNode> FParentNode;
+  IntfPtr<IDOMElement> FDOMElement;
+  bool FDOMElementKnown = false;
   bool FIsDocElement = false;
   bool FReadOnly = false;
   std::atomic<std::int32_t> FRefCount{0};

@@ -321,9 +321,12 @@ IntfPtr<IDOMDocument> TXMLNode::DOMDocument() {
   return FDOMNode->get_ownerDocument();
 }
 
-IntfPtr<IDOMElement> TXMLNode::DOMElement() {
-  if (GetNodeType() != ntElement) return {};
-  return QueryIntf<IDOMElement>(FDOMNode);
+IDOMElement* TXMLNode::DOMElement() {
+  if (!FDOMElementKnown) {
+    if (GetNodeType() == ntElement) FDOMElement = QueryIntf<IDOMElement>(FDOMNode);
+    FDOMElementKnown = true;
+  }
+  return FDOMElement.get();
 }
 
 UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
@@ -436,7 +439,7 @@ IntfPtr<IXMLNode> TXMLNode::PreviousSibling() {
 }
 
 void TXMLNode::Normalize() {
-  if (IntfPtr<IDOMElement> e = DOMElement())
+  if (IDOMElement* e = DOMElement())
     e->normalize();
   else
     FDOMNode->normalize();
@@ -540,7 +543,7 @@ void TXMLNode::TransformNode(IXMLNode* stylesheet, IXMLDocument* output) {
 // ---- Attributes -----------------------------------------------------------------------
 
 Variant TXMLNode::GetAttribute(const UnicodeString& attrName) {
-  if (IntfPtr<IDOMElement> e = DOMElement()) {
+  if (IDOMElement* e = DOMElement()) {
     if (e->hasAttribute(attrName)) return Variant(e->getAttribute(attrName));
   } else if (IntfPtr<IXMLNode> a = GetAttributeNodes()->FindNode(attrName)) {
     return Variant(a->GetDOMNode()->get_nodeValue());
@@ -551,7 +554,7 @@ Variant TXMLNode::GetAttribute(const UnicodeString& attrName) {
 
 void TXMLNode::SetAttribute(const UnicodeString& attrName, const Variant& value) {
   const TNodeChange change = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
-  if (IntfPtr<IDOMElement> e = DOMElement()) {
+  if (IDOMElement* e = DOMElement()) {
     DoNodeChange(change, true);
     if (value.IsNull())
       e->removeAttribute(attrName);
@@ -574,7 +577,7 @@ void TXMLNode::SetAttribute(const UnicodeString& attrName, const Variant& value)
 }
 
 Variant TXMLNode::GetAttributeNS(const UnicodeString& attrName, const UnicodeString& namespaceURI) {
-  IntfPtr<IDOMElement> e = DOMElement();
+  IDOMElement* e = DOMElement();
   if (!e) NoAttributes();
   if (e->hasAttributeNS(namespaceURI, attrName))
     return Variant(e->getAttributeNS(namespaceURI, attrName));
@@ -584,7 +587,7 @@ Variant TXMLNode::GetAttributeNS(const UnicodeString& attrName, const UnicodeStr
 
 void TXMLNode::SetAttributeNS(const UnicodeString& attrName, const UnicodeString& namespaceURI,
                               const Variant& value) {
-  IntfPtr<IDOMElement> e = DOMElement();
+  IDOMElement* e = DOMElement();
   if (!e) NoAttributes();
   const UnicodeString name = GetPrefixedName(attrName, namespaceURI);
   const TNodeChange change = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
@@ -599,12 +602,12 @@ void TXMLNode::SetAttributeNS(const UnicodeString& attrName, const UnicodeString
 }
 
 bool TXMLNode::HasAttribute(const UnicodeString& name) {
-  if (IntfPtr<IDOMElement> e = DOMElement()) return e->hasAttribute(name);
+  if (IDOMElement* e = DOMElement()) return e->hasAttribute(name);
   return static_cast<bool>(GetAttributeNodes()->FindNode(name));
 }
 
 bool TXMLNode::HasAttribute(const UnicodeString& name, const UnicodeString& namespaceURI) {
-  IntfPtr<IDOMElement> e = DOMElement();
+  IDOMElement* e = DOMElement();
   if (!e) NoAttributes();
   return e->hasAttributeNS(namespaceURI, name);
 }
