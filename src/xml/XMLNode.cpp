@@ -190,8 +190,7 @@ void TXMLNode::MoveToDocument(TXMLDocument* document) {
 // ---- Lists ------------------------------------------------------------------------
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
-  IntfPtr<TXMLNodeList> list(
-      new TXMLNodeList(this, FDOMNode.get(), &TXMLNode::ChildListNotify));
+  IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, FDOMNode.get(), &TXMLNode::ChildListNotify));
   // Walked by siblings: a DOM node list would be one more object made and
   // freed for every list built.
   for (IntfPtr<IDOMNode> child = FDOMNode->get_firstChild(); child;
@@ -201,7 +200,8 @@ IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
 }
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateAttributeList() {
-  IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, UnicodeString(), &TXMLNode::AttributeListNotify));
+  IntfPtr<TXMLNodeList> list(
+      new TXMLNodeList(this, UnicodeString(), &TXMLNode::AttributeListNotify));
   if (IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes()) {
     const std::int32_t count = attrs->get_length();
     for (std::int32_t i = 0; i < count; ++i)

@@ -31,7 +31,9 @@ TXMLNodeList::TXMLNodeList(TXMLNode* owner, UnicodeString defaultNamespaceURI,
       FDefaultNamespaceURI(std::move(defaultNamespaceURI)) {}
 
 TXMLNodeList::TXMLNodeList(TXMLNode* owner, IDOMNode* namespaceSource, TNotification notification)
-    : FNotificationProc(notification), FOwner(owner->SelfCell()), FNamespaceSource(namespaceSource) {}
+    : FNotificationProc(notification),
+      FOwner(owner->SelfCell()),
+      FNamespaceSource(namespaceSource) {}
 
 const UnicodeString& TXMLNodeList::DefaultNamespaceURI() {
   if (FNamespaceSource) {
