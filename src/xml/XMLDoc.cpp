@@ -4,6 +4,7 @@
 #include "xml/XMLDoc.h"
 
 #include "platform/CodePage.h"
+#include "xml/XMLNodePool.h"
 
 namespace delvan::xml {
 
@@ -116,7 +117,7 @@ EDOMParseError::EDOMParseError(IntfPtr<IDOMParseError> parseError)
 TXMLDocument::TXMLDocument(TComponent* owner)
     : TComponent(owner),
       FOwnerIsComponent(owner != nullptr),
-      FSelf(std::make_shared<TXMLDocument*>(this)) {}
+      FSelf(std::allocate_shared<TXMLDocument*>(TPoolAllocator<TXMLDocument*>(), this)) {}
 
 TXMLDocument::~TXMLDocument() {
   // Nodes that outlive the document see it gone from here on.
@@ -165,6 +166,7 @@ void TXMLDocument::Open() {
   if (!FDOMImplementation)
     FDOMImplementation = FDOMVendor ? FDOMVendor->DOMImplementation() : GetDOM(DefaultDOMVendor);
   FDOMDocument = FDOMImplementation->createDocument(u"", u"", nullptr);
+  FDOMNamespaceScan = QueryIntf<IDOMNamespaceDeclScan>(FDOMDocument);
   try {
     LoadData();
   } catch (...) {
@@ -238,6 +240,7 @@ void TXMLDocument::ReleaseDoc(bool checkSave) {
   FDocumentNode.reset();
   FDOMPersist.reset();
   FDOMParseOptions.reset();
+  FDOMNamespaceScan.reset();
   FDOMDocument.reset();
   FPrefixID = 0;
   FModified = 0;
@@ -249,6 +252,7 @@ void TXMLDocument::SetDOMDocument(IDOMDocument* value) {
   SetActive(false);
   if (!value) return;
   FDOMDocument = IntfPtr<IDOMDocument>(value);
+  FDOMNamespaceScan = QueryIntf<IDOMNamespaceDeclScan>(FDOMDocument);
   FDOMPersist = QueryIntf<IDOMPersist>(FDOMDocument);
   FDOMParseOptions = QueryIntf<IDOMParseOptions>(FDOMDocument);
   FDocSource = xdsNone;

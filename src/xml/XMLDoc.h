@@ -28,7 +28,9 @@
 #include "rtl/Set.h"
 #include "rtl/Stream.h"
 #include "rtl/Variant.h"
+#include "xml/DOMNamespaceScan.h"
 #include "xml/XMLNames.h"
+#include "xml/XMLNodePool.h"
 #include "xml/xmldom.h"
 
 namespace delvan::xml {
@@ -312,6 +314,9 @@ class TXMLNodeList final : public IXMLNodeList {
                                            std::int32_t index, bool beforeChange, bool carry);
 
   TXMLNodeList(TXMLNode* owner, UnicodeString defaultNamespaceURI, TNotification notification);
+  // The default namespace is the namespace URI of namespaceSource, read
+  // when a lookup by name first needs it (a DOM node's namespace is fixed).
+  TXMLNodeList(TXMLNode* owner, IDOMNode* namespaceSource, TNotification notification);
   ~TXMLNodeList();
   // Kept on a per-thread free list, as the nodes are.
   static void* operator new(std::size_t size);
@@ -345,20 +350,31 @@ class TXMLNodeList final : public IXMLNodeList {
   std::int32_t Remove(IXMLNode* node) override;
   IntfPtr<IXMLNode> ReplaceNode(IXMLNode* oldNode, IXMLNode* newNode) override;
 
+  // Room made at the first member: lists grow one member at a time. Lists
+  // that short take their buffer from a per-thread free list.
+  static constexpr std::size_t kFirstCapacity = 4;
+  using TMembers =
+      std::vector<IntfPtr<IXMLNode>, TPoolAllocator<IntfPtr<IXMLNode>, kFirstCapacity>>;
+
   // Fills the list without telling the owner (building from the DOM).
-  void AddBuilt(IntfPtr<IXMLNode> node) { FList.push_back(std::move(node)); }
+  void AddBuilt(IntfPtr<IXMLNode> node) {
+    if (FList.capacity() == 0) FList.reserve(kFirstCapacity);
+    FList.push_back(std::move(node));
+  }
 
  private:
   TXMLNode* Owner() const;
   void Notify(TNodeListOperation operation, IXMLNode* node, std::int32_t index, bool before);
   void InsertPlain(std::int32_t index, IXMLNode* node);
+  const UnicodeString& DefaultNamespaceURI();
 
-  std::vector<IntfPtr<IXMLNode>> FList;
+  TMembers FList;
   std::mutex FLock;  // taken while the list is cleared
   TNotification FNotificationProc;
   TBackRef<TXMLNode> FOwner;
   std::int32_t FUpdateCount = 0;
   UnicodeString FDefaultNamespaceURI;
+  IntfPtr<IDOMNode> FNamespaceSource;  // until FDefaultNamespaceURI is read from it
   std::atomic<std::int32_t> FRefCount{0};
 };
 
@@ -424,6 +440,8 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // name prefixed with the prefix of the declaration of namespaceURI in
   // scope, under doAutoPrefix; name unchanged otherwise.
   UnicodeString GetPrefixedName(const UnicodeString& name, const UnicodeString& namespaceURI);
+  // name prefixed with the prefix that decl (a declaration or none) binds.
+  static UnicodeString PrefixedName(const UnicodeString& name, IXMLNode* decl);
 
   TXMLDocument* Document() const { return FDocument.get(); }
   TXMLNode* ParentNodeObject() const { return FParentNode.get(); }
@@ -459,7 +477,9 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // Gives an element without children an empty text child; refuses an
   // element whose children are anything but one text or CDATA node.
   void CheckTextNode();
-  IntfPtr<IDOMElement> DOMElement();
+  // The element interface of the DOM node, asked once (a node's type is
+  // fixed); null when it is no element. Lives as long as this node.
+  IDOMElement* DOMElement();
   IntfPtr<IDOMDocument> DOMDocument();
   TXMLDocOptions DocOptions() const;
   void MoveToDocument(TXMLDocument* document);
@@ -470,6 +490,8 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   TBackRef<TXMLDocument> FDocument;
   IntfPtr<IDOMNode> FDOMNode;
   TBackRef<TXMLNode> FParentNode;
+  IntfPtr<IDOMElement> FDOMElement;
+  bool FDOMElementKnown = false;
   bool FIsDocElement = false;
   bool FReadOnly = false;
   std::atomic<std::int32_t> FRefCount{0};
@@ -583,6 +605,8 @@ class TXMLDocument : public TComponent, public IXMLDocument {
   IntfPtr<IDOMDocument> FDOMDocument;
   IntfPtr<IDOMImplementation> FDOMImplementation;
   IntfPtr<IDOMParseOptions> FDOMParseOptions;
+  // The DOM document's namespace-declaration search, when it offers one.
+  IntfPtr<IDOMNamespaceDeclScan> FDOMNamespaceScan;
   TParseOptions FParseOptions;
   IntfPtr<IXMLNode> FDocumentNode;
   UnicodeString FFileName;

@@ -1,5 +1,7 @@
 #include "xml/XMLNames.h"
 
+#include <cstring>
+
 namespace delvan::xml {
 
 bool IsPrefixed(UnicodeStringView name) { return name.find(u':') != UnicodeStringView::npos; }
@@ -23,8 +25,12 @@ UnicodeString MakeNodeName(UnicodeStringView prefix, UnicodeStringView local) {
 }
 
 bool SameNamespace(UnicodeStringView uri1, UnicodeStringView uri2) {
-  if (uri1 == uri2) return true;
-  return !uri1.empty() && !uri2.empty() && rtl::SameTextAscii(uri1, uri2);
+  // Case folding keeps the length; equal texts compare bytes at once (the
+  // character traits go one character at a time).
+  if (uri1.size() != uri2.size()) return false;
+  if (uri1.empty() || std::memcmp(uri1.data(), uri2.data(), uri1.size() * sizeof(char16_t)) == 0)
+    return true;
+  return rtl::SameTextAscii(uri1, uri2);
 }
 
 }  // namespace delvan::xml

@@ -11,6 +11,10 @@ namespace delvan::xml {
 
 namespace {
 
+// Asked of a node by NodeObject alone: answers the TXMLNode, uncounted, so
+// that the many lookups on every insertion cost no reference traffic.
+constexpr TGUID kNodeObjectIID = TGUID::Parse("{B5E1C0A4-7D2F-4E93-8A61-3C9F0D4E7B25}");
+
 [[noreturn]] void NoAttributes() {
   throw EXMLDocError(u"Attributes are not supported on this node type");
 }
@@ -41,6 +45,9 @@ UnicodeString FloatText(double value) {
 
 TXMLNode* NodeObject(IXMLNode* node) {
   if (!node) throw EXMLDocError(u"IDOMNode required");
+  void* self = nullptr;
+  if (node->QueryInterface(kNodeObjectIID, &self) == S_OK && self)
+    return static_cast<TXMLNode*>(self);
   IntfPtr<IXMLNodeAccess> access = QueryIntf<IXMLNodeAccess>(node);
   if (!access) throw EXMLDocError(u"The node does not belong to this node model");
   return access->GetNodeObject();
@@ -101,12 +108,16 @@ void TXMLNode::operator delete(void* p, std::size_t size) noexcept {
 }
 
 const std::shared_ptr<TXMLNode*>& TXMLNode::SelfCell() {
-  if (!FSelf) FSelf = std::make_shared<TXMLNode*>(this);
+  if (!FSelf) FSelf = std::allocate_shared<TXMLNode*>(TPoolAllocator<TXMLNode*>(), this);
   return FSelf;
 }
 
 HRESULT TXMLNode::QueryInterface(const TGUID& iid, void** obj) {
   if (!obj) return E_POINTER;
+  if (iid == kNodeObjectIID) {
+    *obj = this;
+    return S_OK;  // not counted: see kNodeObjectIID
+  }
   if (iid == IInterface::IID || iid == IXMLNode::IID)
     *obj = static_cast<IXMLNode*>(this);
   else if (iid == IXMLNodeAccess::IID)
@@ -179,18 +190,18 @@ void TXMLNode::MoveToDocument(TXMLDocument* document) {
 // ---- Lists ------------------------------------------------------------------------
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
-  IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, GetNamespaceURI(), &TXMLNode::ChildListNotify));
-  // A node being built has no children yet: no DOM list to ask for.
-  if (!FDOMNode->hasChildNodes()) return list;
-  IntfPtr<IDOMNodeList> children = FDOMNode->get_childNodes();
-  const std::int32_t count = children ? children->get_length() : 0;
-  for (std::int32_t i = 0; i < count; ++i)
-    list->AddBuilt(CreateChildNode(children->get_item(i).get()));
+  IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, FDOMNode.get(), &TXMLNode::ChildListNotify));
+  // Walked by siblings: a DOM node list would be one more object made and
+  // freed for every list built.
+  for (IntfPtr<IDOMNode> child = FDOMNode->get_firstChild(); child;
+       child = child->get_nextSibling())
+    list->AddBuilt(CreateChildNode(child.get()));
   return list;
 }
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateAttributeList() {
-  IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, {}, &TXMLNode::AttributeListNotify));
+  IntfPtr<TXMLNodeList> list(
+      new TXMLNodeList(this, UnicodeString(), &TXMLNode::AttributeListNotify));
   if (IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes()) {
     const std::int32_t count = attrs->get_length();
     for (std::int32_t i = 0; i < count; ++i)
@@ -238,7 +249,8 @@ void TXMLNode::DoNodeChange(TNodeChange change, bool beforeChange) {
 
 void TXMLNode::ChildListNotify(TNodeListOperation operation, IXMLNode* node, std::int32_t index,
                                bool beforeChange, bool carry) {
-  TXMLNode* child = NodeObject(node);
+  // The node was checked when the change was announced.
+  TXMLNode* child = beforeChange ? NodeObject(node) : nullptr;
   if (operation == nlInsert) {
     DoNodeChange(ncInsertChild, beforeChange);
     if (!beforeChange) return;
@@ -264,7 +276,7 @@ void TXMLNode::ChildListNotify(TNodeListOperation operation, IXMLNode* node, std
 
 void TXMLNode::AttributeListNotify(TNodeListOperation operation, IXMLNode* node, std::int32_t,
                                    bool beforeChange, bool carry) {
-  TXMLNode* attr = NodeObject(node);
+  TXMLNode* attr = beforeChange ? NodeObject(node) : nullptr;
   if (operation == nlInsert) {
     DoNodeChange(ncAddAttribute, beforeChange);
     if (!beforeChange || !carry) return;
@@ -309,9 +321,12 @@ IntfPtr<IDOMDocument> TXMLNode::DOMDocument() {
   return FDOMNode->get_ownerDocument();
 }
 
-IntfPtr<IDOMElement> TXMLNode::DOMElement() {
-  if (GetNodeType() != ntElement) return {};
-  return QueryIntf<IDOMElement>(FDOMNode);
+IDOMElement* TXMLNode::DOMElement() {
+  if (!FDOMElementKnown) {
+    if (GetNodeType() == ntElement) FDOMElement = QueryIntf<IDOMElement>(FDOMNode);
+    FDOMElementKnown = true;
+  }
+  return FDOMElement.get();
 }
 
 UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
@@ -328,7 +343,10 @@ UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
 }
 
 IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
-  const IntfPtr<IDOMNamespaceDeclScan> scan = QueryIntf<IDOMNamespaceDeclScan>(DOMDocument());
+  // The document's scan answers -2 for a node of another DOM document
+  // (one kept from before a reload): that node is searched the general way.
+  TXMLDocument* doc = Document();
+  IDOMNamespaceDeclScan* scan = doc ? doc->FDOMNamespaceScan.get() : nullptr;
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
     const std::int32_t found =
         scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
@@ -355,10 +373,13 @@ void TXMLNode::DeclareNamespace(const UnicodeString& prefix, const UnicodeString
 
 UnicodeString TXMLNode::GetPrefixedName(const UnicodeString& name,
                                         const UnicodeString& namespaceURI) {
-  if (DocOptions().Contains(doAutoPrefix) && !IsPrefixed(name)) {
-    IntfPtr<IXMLNode> decl = FindNamespaceDecl(namespaceURI);
-    if (decl && decl->GetNodeName() != u"xmlns") return MakeNodeName(decl->GetLocalName(), name);
-  }
+  if (DocOptions().Contains(doAutoPrefix) && !IsPrefixed(name))
+    return PrefixedName(name, FindNamespaceDecl(namespaceURI).get());
+  return name;
+}
+
+UnicodeString TXMLNode::PrefixedName(const UnicodeString& name, IXMLNode* decl) {
+  if (decl && decl->GetNodeName() != u"xmlns") return MakeNodeName(decl->GetLocalName(), name);
   return name;
 }
 
@@ -380,20 +401,23 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName, std::int32_t 
 IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
                                      const UnicodeString& namespaceURI, bool generatePrefix,
                                      std::int32_t index) {
-  UnicodeString name = tagName;
+  UnicodeString built;  // the tag name when it is not tagName itself
+  const UnicodeString* name = &tagName;
   UnicodeString prefix;
   IntfPtr<IXMLNode> decl = FindNamespaceDecl(namespaceURI);
   if (decl && generatePrefix) {
-    name = GetPrefixedName(tagName, namespaceURI);
+    // GetPrefixedName with the declaration just found.
+    if (DocOptions().Contains(doAutoPrefix) && !IsPrefixed(tagName))
+      name = &(built = PrefixedName(tagName, decl.get()));
   } else if (IsPrefixed(tagName)) {
     prefix = ExtractPrefix(tagName);
   } else if (generatePrefix) {
     TXMLDocument* doc = Document();
     if (!doc) throw EXMLDocError(u"No active document");
     prefix = doc->GeneratePrefix(this);
-    name = MakeNodeName(prefix, tagName);
+    name = &(built = MakeNodeName(prefix, tagName));
   }
-  IntfPtr<IXMLNode> child = InternalAddChild(name, namespaceURI, index);
+  IntfPtr<IXMLNode> child = InternalAddChild(*name, namespaceURI, index);
   if (!namespaceURI.empty() && Document() && DocOptions().Contains(doNamespaceDecl) && !decl)
     child->DeclareNamespace(prefix, namespaceURI);
   return child;
@@ -415,7 +439,7 @@ IntfPtr<IXMLNode> TXMLNode::PreviousSibling() {
 }
 
 void TXMLNode::Normalize() {
-  if (IntfPtr<IDOMElement> e = DOMElement())
+  if (IDOMElement* e = DOMElement())
     e->normalize();
   else
     FDOMNode->normalize();
@@ -519,7 +543,7 @@ void TXMLNode::TransformNode(IXMLNode* stylesheet, IXMLDocument* output) {
 // ---- Attributes -----------------------------------------------------------------------
 
 Variant TXMLNode::GetAttribute(const UnicodeString& attrName) {
-  if (IntfPtr<IDOMElement> e = DOMElement()) {
+  if (IDOMElement* e = DOMElement()) {
     if (e->hasAttribute(attrName)) return Variant(e->getAttribute(attrName));
   } else if (IntfPtr<IXMLNode> a = GetAttributeNodes()->FindNode(attrName)) {
     return Variant(a->GetDOMNode()->get_nodeValue());
@@ -530,7 +554,7 @@ Variant TXMLNode::GetAttribute(const UnicodeString& attrName) {
 
 void TXMLNode::SetAttribute(const UnicodeString& attrName, const Variant& value) {
   const TNodeChange change = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
-  if (IntfPtr<IDOMElement> e = DOMElement()) {
+  if (IDOMElement* e = DOMElement()) {
     DoNodeChange(change, true);
     if (value.IsNull())
       e->removeAttribute(attrName);
@@ -553,7 +577,7 @@ void TXMLNode::SetAttribute(const UnicodeString& attrName, const Variant& value)
 }
 
 Variant TXMLNode::GetAttributeNS(const UnicodeString& attrName, const UnicodeString& namespaceURI) {
-  IntfPtr<IDOMElement> e = DOMElement();
+  IDOMElement* e = DOMElement();
   if (!e) NoAttributes();
   if (e->hasAttributeNS(namespaceURI, attrName))
     return Variant(e->getAttributeNS(namespaceURI, attrName));
@@ -563,7 +587,7 @@ Variant TXMLNode::GetAttributeNS(const UnicodeString& attrName, const UnicodeStr
 
 void TXMLNode::SetAttributeNS(const UnicodeString& attrName, const UnicodeString& namespaceURI,
                               const Variant& value) {
-  IntfPtr<IDOMElement> e = DOMElement();
+  IDOMElement* e = DOMElement();
   if (!e) NoAttributes();
   const UnicodeString name = GetPrefixedName(attrName, namespaceURI);
   const TNodeChange change = value.IsNull() ? ncRemoveAttribute : ncAddAttribute;
@@ -578,12 +602,12 @@ void TXMLNode::SetAttributeNS(const UnicodeString& attrName, const UnicodeString
 }
 
 bool TXMLNode::HasAttribute(const UnicodeString& name) {
-  if (IntfPtr<IDOMElement> e = DOMElement()) return e->hasAttribute(name);
+  if (IDOMElement* e = DOMElement()) return e->hasAttribute(name);
   return static_cast<bool>(GetAttributeNodes()->FindNode(name));
 }
 
 bool TXMLNode::HasAttribute(const UnicodeString& name, const UnicodeString& namespaceURI) {
-  IntfPtr<IDOMElement> e = DOMElement();
+  IDOMElement* e = DOMElement();
   if (!e) NoAttributes();
   return e->hasAttributeNS(namespaceURI, name);
 }

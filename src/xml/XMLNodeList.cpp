@@ -10,7 +10,7 @@ namespace {
 // Nodes whose release is under way. Releasing a list's nodes frees their
 // own lists in turn; doing that from one loop instead of from each
 // destructor keeps deep wrapper trees from exhausting the stack.
-thread_local std::vector<IntfPtr<IXMLNode>>* tl_pendingRelease = nullptr;
+thread_local TXMLNodeList::TMembers* tl_pendingRelease = nullptr;
 
 // The index error of a list: the wording is ours.
 [[noreturn]] void IndexError(std::int64_t index) {
@@ -30,12 +30,25 @@ TXMLNodeList::TXMLNodeList(TXMLNode* owner, UnicodeString defaultNamespaceURI,
       FOwner(owner->SelfCell()),
       FDefaultNamespaceURI(std::move(defaultNamespaceURI)) {}
 
+TXMLNodeList::TXMLNodeList(TXMLNode* owner, IDOMNode* namespaceSource, TNotification notification)
+    : FNotificationProc(notification),
+      FOwner(owner->SelfCell()),
+      FNamespaceSource(namespaceSource) {}
+
+const UnicodeString& TXMLNodeList::DefaultNamespaceURI() {
+  if (FNamespaceSource) {
+    FDefaultNamespaceURI = FNamespaceSource->get_namespaceURI();
+    FNamespaceSource.reset();
+  }
+  return FDefaultNamespaceURI;
+}
+
 TXMLNodeList::~TXMLNodeList() {
   if (tl_pendingRelease) {
     for (IntfPtr<IXMLNode>& n : FList) tl_pendingRelease->push_back(std::move(n));
     return;
   }
-  std::vector<IntfPtr<IXMLNode>> pending(std::move(FList));
+  TMembers pending(std::move(FList));
   tl_pendingRelease = &pending;
   while (!pending.empty()) {
     IntfPtr<IXMLNode> n = std::move(pending.back());
@@ -115,7 +128,7 @@ IntfPtr<IXMLNode> TXMLNodeList::GetNode(const Variant& indexOrName) {
 }
 
 IntfPtr<IXMLNode> TXMLNodeList::FindNode(const UnicodeString& name) {
-  return FindNode(name, FDefaultNamespaceURI);
+  return FindNode(name, DefaultNamespaceURI());
 }
 
 IntfPtr<IXMLNode> TXMLNodeList::FindNode(const UnicodeString& name,
@@ -150,7 +163,7 @@ std::int32_t TXMLNodeList::IndexOf(IXMLNode* node) {
 }
 
 std::int32_t TXMLNodeList::IndexOf(const UnicodeString& name) {
-  return IndexOf(name, FDefaultNamespaceURI);
+  return IndexOf(name, DefaultNamespaceURI());
 }
 
 std::int32_t TXMLNodeList::IndexOf(const UnicodeString& name, const UnicodeString& namespaceURI) {
@@ -191,6 +204,7 @@ void TXMLNodeList::InsertPlain(std::int32_t index, IXMLNode* node) {
   // Whitespace under doNodeAutoIndent is not produced: this system never
   // turns it on, and the insertion below is what every caller relies on.
   Notify(nlInsert, node, index, true);
+  if (FList.capacity() == 0) FList.reserve(kFirstCapacity);
   if (index == -1)
     FList.emplace_back(node);
   else
@@ -211,7 +225,7 @@ std::int32_t TXMLNodeList::Remove(IXMLNode* node) {
 std::int32_t TXMLNodeList::Delete(std::int32_t index) { return Remove(Get(index).get()); }
 
 std::int32_t TXMLNodeList::Delete(const UnicodeString& name) {
-  return Delete(name, FDefaultNamespaceURI);
+  return Delete(name, DefaultNamespaceURI());
 }
 
 std::int32_t TXMLNodeList::Delete(const UnicodeString& name, const UnicodeString& namespaceURI) {

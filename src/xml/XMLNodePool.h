@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <new>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -113,6 +114,40 @@ class TBlockPool {
     ASAN_UNPOISON_MEMORY_REGION(p, Size);
 #endif
   }
+};
+
+// An allocator over TBlockPool: requests of up to N objects take one pooled
+// block of N; larger ones go to the heap. With N = 1 it serves the cells of
+// std::allocate_shared, with more the first buffer of a short vector.
+template <class T, std::size_t N = 1>
+class TPoolAllocator {
+ public:
+  using value_type = T;
+  template <class U>
+  struct rebind {
+    using other = TPoolAllocator<U, N>;
+  };
+  TPoolAllocator() = default;
+  template <class U>
+  TPoolAllocator(const TPoolAllocator<U, N>&) noexcept {}  // NOLINT: rebinding
+
+  T* allocate(std::size_t n) {
+    if (n <= N) return static_cast<T*>(TPool::Take());
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n <= N)
+      TPool::Give(p);
+    else
+      std::allocator<T>().deallocate(p, n);
+  }
+  template <class U>
+  bool operator==(const TPoolAllocator<U, N>&) const noexcept {
+    return true;
+  }
+
+ private:
+  using TPool = TBlockPool<N * sizeof(T), TPoolAllocator<T, N>>;
 };
 
 }  // namespace delvan::xml

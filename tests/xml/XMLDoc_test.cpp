@@ -482,6 +482,42 @@ TEST_F(XMLDoc, NodesOutliveDocumentsAndParents) {
   deep.reset();
 }
 
+// Lists of a loaded document mirror every DOM child in order; a list kept
+// past its owner still looks names up in the owner's namespace; nodes kept
+// from before a reload still find the declarations of their own tree.
+TEST_F(XMLDoc, KeptListsAndNodesOfAnEarlierLoad) {
+  IntfPtr<IXMLDocument> doc = NewXMLDocument(u"");
+  doc->LoadFromXML(UnicodeString(
+      u"<p:r xmlns:p=\"urn:P\" xmlns:q=\"urn:Q\">t<p:a/><!--c--><q:b/><p:c>x</p:c></p:r>"));
+  IntfPtr<IXMLNode> root = doc->GetDocumentElement();
+  IntfPtr<IXMLNode> leaf = root->GetChildNodes()->Get(4);
+  IntfPtr<IXMLNodeList> kids = root->GetChildNodes();
+  std::string names;
+  for (int i = 0; i < kids->GetCount(); ++i) names += Utf8(kids->Get(i)->GetNodeName()) + ",";
+  EXPECT_EQ(names, "#text,p:a,#comment,q:b,p:c,");
+
+  doc->LoadFromXML(UnicodeString(u"<other/>"));
+  EXPECT_TRUE(kids->FindNode(u"a"));
+  EXPECT_FALSE(kids->FindNode(u"b"));
+  EXPECT_TRUE(kids->FindNode(u"b", u"urn:Q"));
+  IntfPtr<IXMLNodeList> orphan;
+  {
+    IntfPtr<IXMLDocument> other = NewXMLDocument();
+    IntfPtr<IXMLNode> owner = other->AddChild(u"s:o", u"urn:S");
+    owner->AddChild(u"x");
+    orphan = owner->GetChildNodes();
+  }
+  EXPECT_TRUE(orphan->FindNode(u"x"));
+  EXPECT_FALSE(orphan->FindNode(u"x", u"urn:T"));
+
+  ASSERT_EQ(leaf->GetNodeName(), u"p:c");
+  IntfPtr<IXMLNode> decl = leaf->FindNamespaceDecl(u"URN:q");
+  ASSERT_TRUE(decl);
+  EXPECT_EQ(decl->GetNodeName(), u"xmlns:q");
+  EXPECT_EQ(leaf->AddChild(u"d", u"urn:Q", true)->GetNodeName(), u"q:d");
+  EXPECT_FALSE(doc->GetDocumentElement()->FindNamespaceDecl(u"urn:Q"));
+}
+
 // Wrapper blocks are reused per thread: a wrapper made on one thread and
 // dropped on another, and many more than a thread keeps at once, come back
 // whole; a thread's kept blocks go with it (the leak check sees the rest).
