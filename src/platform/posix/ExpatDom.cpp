@@ -185,7 +185,7 @@ class TXArena {
     TBlock* Next;
     std::size_t Bytes;
   };
-  static constexpr std::size_t kAlign = alignof(std::max_align_t);
+  static constexpr std::size_t kAlign = alignof(TXNode);  // nodes hold nothing wider than a pointer
   static constexpr std::size_t kTypes = NOTATION_NODE + 1;
   static std::size_t Rounded(std::size_t size) { return (size + kAlign - 1) & ~(kAlign - 1); }
 
@@ -1246,6 +1246,7 @@ namespace {
 // A node of type T in doc's arena.
 template <class T, class... Args>
 T* Make(TXNode* doc, std::uint16_t type, Args... args) {
+  static_assert(alignof(T) <= alignof(TXNode), "the arena aligns to a node");
   void* memory = static_cast<TXDocument*>(doc)->Arena().Allocate(type, sizeof(T));
   return new (memory) T(doc, args...);
 }
