@@ -57,8 +57,19 @@ const TKnownNamespaces& KnownNamespaces() {
 
 // ns as a string: a known namespace's made text, else a copy in scratch.
 const UnicodeString& NamespaceText(UnicodeStringView ns, UnicodeString& scratch) {
-  for (const UnicodeString& known : KnownNamespaces())
-    if (known == ns) return known;
+  const TKnownNamespaces& known = KnownNamespaces();
+  // Callers pass the constants themselves: their address finds the text without comparing.
+  std::size_t i = 0;
+  for (UnicodeStringView k : XMLSchemaInstNamespaces) {
+    if (k.data() == ns.data() && k.size() == ns.size()) return known[i];
+    ++i;
+  }
+  for (UnicodeStringView k : SOAPEncodingNamespaces) {
+    if (k.data() == ns.data() && k.size() == ns.size()) return known[i];
+    ++i;
+  }
+  for (const UnicodeString& text : known)
+    if (text == ns) return text;
   scratch = ns;
   return scratch;
 }
