@@ -293,6 +293,8 @@ bool TSOAPDomConv::NodeIsNULL(IXMLNode* Node) {
 }
 
 UnicodeString TSOAPDomConv::GetNodeAsText(IXMLNode* Node) {
+  // The usual element of one text child is read without building its child list.
+  if (Node->GetIsTextElement()) return Node->GetText();
   IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
   if (n == 1) {
