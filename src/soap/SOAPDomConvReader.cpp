@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <deque>
+#include <list>
 #include <unordered_map>
 
 #include "rtl/AnsiString.h"
@@ -207,7 +207,8 @@ struct TSOAPDomConv::TReaderState {
       UnicodeStringView ExtName, AttrNamespace;
     };
     std::vector<TNames> Names;
-    std::deque<UnicodeString> Taken;  // a deque: growing it moves none of its texts
+    // A list: growing it moves none of its texts, and an empty one allocates nothing.
+    std::list<UnicodeString> Taken;
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
 
