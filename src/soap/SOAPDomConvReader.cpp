@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <deque>
+#include <list>
 #include <unordered_map>
 
 #include "rtl/AnsiString.h"
@@ -57,8 +57,19 @@ const TKnownNamespaces& KnownNamespaces() {
 
 // ns as a string: a known namespace's made text, else a copy in scratch.
 const UnicodeString& NamespaceText(UnicodeStringView ns, UnicodeString& scratch) {
-  for (const UnicodeString& known : KnownNamespaces())
-    if (known == ns) return known;
+  const TKnownNamespaces& known = KnownNamespaces();
+  // Callers pass the constants themselves: their address finds the text without comparing.
+  std::size_t i = 0;
+  for (UnicodeStringView k : XMLSchemaInstNamespaces) {
+    if (k.data() == ns.data() && k.size() == ns.size()) return known[i];
+    ++i;
+  }
+  for (UnicodeStringView k : SOAPEncodingNamespaces) {
+    if (k.data() == ns.data() && k.size() == ns.size()) return known[i];
+    ++i;
+  }
+  for (const UnicodeString& text : known)
+    if (text == ns) return text;
   scratch = ns;
   return scratch;
 }
@@ -196,7 +207,8 @@ struct TSOAPDomConv::TReaderState {
       UnicodeStringView ExtName, AttrNamespace;
     };
     std::vector<TNames> Names;
-    std::deque<UnicodeString> Taken;  // a deque: growing it moves none of its texts
+    // A list: growing it moves none of its texts, and an empty one allocates nothing.
+    std::list<UnicodeString> Taken;
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
 
@@ -282,6 +294,8 @@ bool TSOAPDomConv::NodeIsNULL(IXMLNode* Node) {
 }
 
 UnicodeString TSOAPDomConv::GetNodeAsText(IXMLNode* Node) {
+  // The usual element of one text child is read without building its child list.
+  if (Node->GetIsTextElement()) return Node->GetText();
   IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
   if (n == 1) {

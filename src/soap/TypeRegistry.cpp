@@ -310,14 +310,16 @@ TSerializationOptions TRemotableTypeRegistry::SerializeOptions(const TTypeInfo* 
 // re-entrant lock allows.
 const UnicodeString* TRemotableTypeRegistry::FindExternalPropName(const TTypeInfo* Info,
                                                                   UnicodeStringView Prop) const {
+  // The class and then its ancestors below TRemotable, under one lock.
   Lock lock(FCriticalSection);
-  if (const TRemRegEntry* e = FindByInfo(Info))
-    for (const ExtNameMapItem& m : e->PropNameMap)
-      if (m.Name == Prop) return m.StoredExtName;
-  if (const TClass* cls = Info ? Info->Class() : nullptr) {
-    const TClass* parent = cls->Parent;
-    if (parent && parent != &TRemotable::StaticClass && parent != &TObject::StaticClass)
-      return FindExternalPropName(&parent->Info, Prop);
+  while (Info) {
+    if (const TRemRegEntry* e = FindByInfo(Info))
+      for (const ExtNameMapItem& m : e->PropNameMap)
+        if (m.Name == Prop) return m.StoredExtName;
+    const TClass* cls = Info->Class();
+    const TClass* parent = cls ? cls->Parent : nullptr;
+    if (!parent || parent == &TRemotable::StaticClass || parent == &TObject::StaticClass) break;
+    Info = &parent->Info;
   }
   return nullptr;
 }
