@@ -84,8 +84,9 @@ TXAtom SharedAtom(UnicodeStringView text);
 
 class TXNode;
 
-// The child or attribute list of a node: one pointer while empty (most
-// nodes of a message are leaves), its size and capacity kept in its block.
+// The child or attribute list of a node. Its first node is kept in the
+// list itself, so that the many nodes of a message with one child (an
+// element and its text) or one attribute need no block of their own.
 class TXNodeVector {
  public:
   using value_type = TXNode*;
@@ -97,10 +98,12 @@ class TXNodeVector {
   TXNodeVector() = default;
   TXNodeVector(const TXNodeVector&) = delete;
   TXNodeVector& operator=(const TXNodeVector&) = delete;
-  ~TXNodeVector() { ::operator delete(FBlock); }
+  ~TXNodeVector() {
+    if (FCapacity) ::operator delete(FBlock);
+  }
 
-  std::size_t size() const { return FBlock ? FBlock->Size : 0; }
-  bool empty() const { return size() == 0; }
+  std::size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
   iterator begin() { return data(); }
   iterator end() { return data() + size(); }
   const_iterator begin() const { return data(); }
@@ -118,40 +121,41 @@ class TXNodeVector {
   iterator insert(const_iterator pos, TXNode* node) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     const std::size_t n = size();
-    if (!FBlock || n == FBlock->Capacity) Grow(n ? 2 * n : 2);
+    if (n == (FCapacity ? FCapacity : 1)) Grow(n < 2 ? 4 : 2 * n);
     TXNode** d = data();
     for (std::size_t i = n; i > at; --i) d[i] = d[i - 1];
     d[at] = node;
-    ++FBlock->Size;
+    ++FSize;
     return d + at;
   }
   // The last node, taken off the list (which must not be empty).
-  TXNode* pop_back() { return data()[--FBlock->Size]; }
+  TXNode* pop_back() { return data()[--FSize]; }
   iterator erase(const_iterator pos) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     TXNode** d = data();
     const std::size_t n = size();
     for (std::size_t i = at; i + 1 < n; ++i) d[i] = d[i + 1];
-    --FBlock->Size;
+    --FSize;
     return d + at;
   }
 
  private:
-  struct THeader {
-    std::uint32_t Size;
-    std::uint32_t Capacity;
-  };
-  TXNode** data() const { return FBlock ? reinterpret_cast<TXNode**>(FBlock + 1) : nullptr; }
-  void Grow(std::size_t capacity) {
-    auto* block =
-        static_cast<THeader*>(::operator new(sizeof(THeader) + capacity * sizeof(TXNode*)));
-    block->Size = FBlock ? FBlock->Size : 0;
-    block->Capacity = static_cast<std::uint32_t>(capacity);
-    if (FBlock) std::copy(data(), data() + FBlock->Size, reinterpret_cast<TXNode**>(block + 1));
-    ::operator delete(FBlock);
-    FBlock = block;
+  TXNode** data() const {
+    return FCapacity ? FBlock : const_cast<TXNode**>(&FOne);
   }
-  THeader* FBlock = nullptr;
+  void Grow(std::size_t capacity) {
+    auto* block = static_cast<TXNode**>(::operator new(capacity * sizeof(TXNode*)));
+    std::copy(data(), data() + FSize, block);
+    if (FCapacity) ::operator delete(FBlock);
+    FBlock = block;
+    FCapacity = static_cast<std::uint32_t>(capacity);
+  }
+  union {
+    TXNode* FOne = nullptr;  // the only node while FCapacity is 0
+    TXNode** FBlock;         // FCapacity nodes
+  };
+  std::uint32_t FSize = 0;
+  std::uint32_t FCapacity = 0;
 };
 
 // The data and tree links every node has, apart from its interfaces.
