@@ -78,6 +78,13 @@ class TTreeBuilder {
  public:
   TTreeBuilder(TXNode& doc, bool preserveWhiteSpace, TXParseError& error)
       : FDoc(doc), FPreserveWhiteSpace(preserveWhiteSpace), FError(error) {
+    // Room for a message's depth and bindings at once, not grown step by step.
+    FOpen.reserve(32);
+    FScopes.reserve(32);
+    FBindings.reserve(16);
+    FAttrs.reserve(8);
+    FQualified.reserve(8);
+    FText.reserve(256);
     FOpen.push_back(&doc);
   }
 
@@ -238,10 +245,17 @@ class TTreeBuilder {
 
   void XmlDecl(const XML_Char* version, const XML_Char* encoding, int standalone) {
     if (!version) return;  // a text declaration, not ours
-    UnicodeString data = u"version=\"" + Widen(version) + u"\"";
+    // Built in place: one allocation for the whole text.
+    UnicodeString data;
+    data.reserve(64);
+    data += u"version=\"";
+    data += Widen(version);
+    data += u'"';
     if (encoding) {
       FEncoding = encoding;
-      data += u" encoding=\"" + Widen(encoding) + u"\"";
+      data += u" encoding=\"";
+      data += Widen(encoding);
+      data += u'"';
     }
     if (standalone >= 0) data += standalone ? u" standalone=\"yes\"" : u" standalone=\"no\"";
     Append(NewProcessingInstruction(&FDoc, u"xml", std::move(data)));
