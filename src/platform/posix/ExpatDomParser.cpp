@@ -21,15 +21,33 @@ constexpr std::int32_t kErrDoctype = 1001;
 constexpr std::int32_t kErrTooDeep = 1002;
 constexpr std::int32_t kErrNamespace = 1003;
 
-// expat hands out UTF-8. ASCII, the bulk of a SOAP message, is widened
-// here directly; anything else goes through the code-page layer.
+// expat hands out UTF-8. Characters of up to three bytes (ASCII and the
+// scripts of the messages) are decoded here straight into the result;
+// anything else goes through the code-page layer.
 UnicodeString Widen(std::string_view utf8) {
-  UnicodeString out(utf8.size(), u'\0');
+  UnicodeString out(utf8.size(), u'\0');  // never more units than bytes
   char16_t* d = out.data();
-  for (unsigned char c : utf8) {
-    if (c >= 0x80) return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
-    *d++ = c;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* const end = p + utf8.size();
+  auto tail = [&](std::size_t k) { return (p[k] & 0xC0) == 0x80; };
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      *d++ = c;
+      ++p;
+    } else if (c >= 0xC2 && c < 0xE0 && end - p >= 2 && tail(1)) {
+      *d++ = static_cast<char16_t>((c & 0x1F) << 6 | (p[1] & 0x3F));
+      p += 2;
+    } else if (c >= 0xE0 && c < 0xF0 && end - p >= 3 && tail(1) && tail(2)) {
+      const char16_t u = static_cast<char16_t>((c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+      if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+      *d++ = u;
+      p += 3;
+    } else {
+      return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+    }
   }
+  out.resize(static_cast<std::size_t>(d - out.data()));
   return out;
 }
 UnicodeString Widen(const XML_Char* utf8) { return Widen(std::string_view(utf8 ? utf8 : "")); }
