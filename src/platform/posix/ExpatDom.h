@@ -39,7 +39,7 @@ class TXAtom {
  public:
   TXAtom() = default;
   TXAtom(UnicodeString text)  // NOLINT: implicit, as the text it stands for
-      : FCell(text.empty() ? nullptr : new TCell{{1}, std::move(text)}) {}
+      : FCell(text.empty() ? nullptr : NewCell(std::move(text))) {}
   TXAtom(const char16_t* text) : TXAtom(UnicodeString(text)) {}  // NOLINT
   TXAtom(const TXAtom& other) noexcept : FCell(other.FCell) {
     if (FCell) FCell->Refs.fetch_add(1, std::memory_order_relaxed);
@@ -57,6 +57,11 @@ class TXAtom {
   operator UnicodeStringView() const { return str(); }  // NOLINT
   std::size_t size() const { return str().size(); }
   bool empty() const { return !FCell; }
+  // Where the first colon stands (npos: none), and whether the text has at
+  // most one colon, not at either end: worked out once, as the atom is made.
+  static constexpr std::uint32_t npos = static_cast<std::uint32_t>(-1);
+  std::uint32_t Colon() const { return FCell ? FCell->Colon : npos; }
+  bool NamespaceWellFormed() const { return !FCell || FCell->WellFormed; }
   // Sizes, then the bytes at once (the character traits compare one by one).
   friend bool operator==(const TXAtom& a, UnicodeStringView b) {
     const UnicodeString& s = a.str();
@@ -68,7 +73,16 @@ class TXAtom {
   struct TCell {
     std::atomic<std::int32_t> Refs;
     const UnicodeString Text;
+    std::uint32_t Colon;
+    bool WellFormed;
   };
+  static TCell* NewCell(UnicodeString text) {
+    const std::size_t c = text.find(u':');
+    const bool wellFormed = c == UnicodeString::npos ||
+                            (c > 0 && c + 1 < text.size() && text.find(u':', c + 1) == UnicodeString::npos);
+    const std::uint32_t colon = c == UnicodeString::npos ? npos : static_cast<std::uint32_t>(c);
+    return new TCell{{1}, std::move(text), colon, wellFormed};
+  }
   static const UnicodeString& Empty() {
     static const UnicodeString empty;
     return empty;

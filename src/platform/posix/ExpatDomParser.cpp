@@ -85,13 +85,6 @@ int XMLCALL UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// A name is namespace-well-formed with at most one colon, not at either end.
-bool NamespaceWellFormed(UnicodeStringView name) {
-  std::size_t c = name.find(u':');
-  if (c == UnicodeStringView::npos) return true;
-  return c > 0 && c + 1 < name.size() && name.find(u':', c + 1) == UnicodeStringView::npos;
-}
-
 class TTreeBuilder {
  public:
   TTreeBuilder(TXNode& doc, bool preserveWhiteSpace, TXParseError& error)
@@ -325,7 +318,7 @@ class TTreeBuilder {
     for (const XML_Char** a = atts; a && *a; a += 2) {
       const TXAtom aname = Atom(a[0]);
       UnicodeString value = Widen(a[1]);
-      if (!NamespaceWellFormed(aname))
+      if (!aname.NamespaceWellFormed())
         return Fail(kErrNamespace, u"The name '" + aname.str() + u"' is not valid with namespaces");
       if (aname == u"xmlns" || aname.str().starts_with(u"xmlns:")) {
         UnicodeString prefix = aname.size() > 5 ? aname.str().substr(6) : UnicodeString();
@@ -337,7 +330,7 @@ class TTreeBuilder {
       attrs.push_back(NewAttribute(&FDoc, aname, {}, std::move(value)));
     }
     const TXAtom ename = Atom(name);
-    if (!NamespaceWellFormed(ename))
+    if (!ename.NamespaceWellFormed())
       return Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
     TXNode* element = NewElement(&FDoc, ename, {});
     struct Guard {
