@@ -116,7 +116,9 @@ class TWriter {
   // copied over and over as the text grows.
   void Reserve(TXNode& top) {
     std::size_t size = 0;
-    std::vector<TXNode*> stack{&top};
+    std::vector<TXNode*> stack;
+    stack.reserve(64);  // a message's pending nodes in one allocation
+    stack.push_back(&top);
     while (!stack.empty()) {
       TXNode* n = stack.back();
       stack.pop_back();
