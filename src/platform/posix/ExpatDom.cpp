@@ -256,8 +256,7 @@ std::int32_t TXNode::Release() {
 
 void TXNode::SetName(TXAtom qualifiedName) {
   FName = std::move(qualifiedName);
-  std::size_t c = FName.str().find(u':');
-  FColon = c == UnicodeString::npos ? npos : static_cast<std::uint32_t>(c);
+  FColon = FName.Colon();
 }
 
 UnicodeStringView TXNode::Prefix() const {

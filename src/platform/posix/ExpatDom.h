@@ -39,7 +39,7 @@ class TXAtom {
  public:
   TXAtom() = default;
   TXAtom(UnicodeString text)  // NOLINT: implicit, as the text it stands for
-      : FCell(text.empty() ? nullptr : new TCell{{1}, std::move(text)}) {}
+      : FCell(text.empty() ? nullptr : NewCell(std::move(text))) {}
   TXAtom(const char16_t* text) : TXAtom(UnicodeString(text)) {}  // NOLINT
   TXAtom(const TXAtom& other) noexcept : FCell(other.FCell) {
     if (FCell) FCell->Refs.fetch_add(1, std::memory_order_relaxed);
@@ -57,6 +57,11 @@ class TXAtom {
   operator UnicodeStringView() const { return str(); }  // NOLINT
   std::size_t size() const { return str().size(); }
   bool empty() const { return !FCell; }
+  // Where the first colon stands (npos: none), and whether the text has at
+  // most one colon, not at either end: worked out once, as the atom is made.
+  static constexpr std::uint32_t npos = static_cast<std::uint32_t>(-1);
+  std::uint32_t Colon() const { return FCell ? FCell->Colon : npos; }
+  bool NamespaceWellFormed() const { return !FCell || FCell->WellFormed; }
   // Sizes, then the bytes at once (the character traits compare one by one).
   friend bool operator==(const TXAtom& a, UnicodeStringView b) {
     const UnicodeString& s = a.str();
@@ -68,7 +73,16 @@ class TXAtom {
   struct TCell {
     std::atomic<std::int32_t> Refs;
     const UnicodeString Text;
+    std::uint32_t Colon;
+    bool WellFormed;
   };
+  static TCell* NewCell(UnicodeString text) {
+    const std::size_t c = text.find(u':');
+    const bool wellFormed = c == UnicodeString::npos ||
+                            (c > 0 && c + 1 < text.size() && text.find(u':', c + 1) == UnicodeString::npos);
+    const std::uint32_t colon = c == UnicodeString::npos ? npos : static_cast<std::uint32_t>(c);
+    return new TCell{{1}, std::move(text), colon, wellFormed};
+  }
   static const UnicodeString& Empty() {
     static const UnicodeString empty;
     return empty;
@@ -84,8 +98,9 @@ TXAtom SharedAtom(UnicodeStringView text);
 
 class TXNode;
 
-// The child or attribute list of a node: one pointer while empty (most
-// nodes of a message are leaves), its size and capacity kept in its block.
+// The child or attribute list of a node. Its first node is kept in the
+// list itself, so that the many nodes of a message with one child (an
+// element and its text) or one attribute need no block of their own.
 class TXNodeVector {
  public:
   using value_type = TXNode*;
@@ -97,10 +112,12 @@ class TXNodeVector {
   TXNodeVector() = default;
   TXNodeVector(const TXNodeVector&) = delete;
   TXNodeVector& operator=(const TXNodeVector&) = delete;
-  ~TXNodeVector() { ::operator delete(FBlock); }
+  ~TXNodeVector() {
+    if (FCapacity) ::operator delete(FBlock);
+  }
 
-  std::size_t size() const { return FBlock ? FBlock->Size : 0; }
-  bool empty() const { return size() == 0; }
+  std::size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
   iterator begin() { return data(); }
   iterator end() { return data() + size(); }
   const_iterator begin() const { return data(); }
@@ -118,40 +135,41 @@ class TXNodeVector {
   iterator insert(const_iterator pos, TXNode* node) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     const std::size_t n = size();
-    if (!FBlock || n == FBlock->Capacity) Grow(n ? 2 * n : 2);
+    if (n == (FCapacity ? FCapacity : 1)) Grow(n < 2 ? 4 : 2 * n);
     TXNode** d = data();
     for (std::size_t i = n; i > at; --i) d[i] = d[i - 1];
     d[at] = node;
-    ++FBlock->Size;
+    ++FSize;
     return d + at;
   }
   // The last node, taken off the list (which must not be empty).
-  TXNode* pop_back() { return data()[--FBlock->Size]; }
+  TXNode* pop_back() { return data()[--FSize]; }
   iterator erase(const_iterator pos) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     TXNode** d = data();
     const std::size_t n = size();
     for (std::size_t i = at; i + 1 < n; ++i) d[i] = d[i + 1];
-    --FBlock->Size;
+    --FSize;
     return d + at;
   }
 
  private:
-  struct THeader {
-    std::uint32_t Size;
-    std::uint32_t Capacity;
-  };
-  TXNode** data() const { return FBlock ? reinterpret_cast<TXNode**>(FBlock + 1) : nullptr; }
-  void Grow(std::size_t capacity) {
-    auto* block =
-        static_cast<THeader*>(::operator new(sizeof(THeader) + capacity * sizeof(TXNode*)));
-    block->Size = FBlock ? FBlock->Size : 0;
-    block->Capacity = static_cast<std::uint32_t>(capacity);
-    if (FBlock) std::copy(data(), data() + FBlock->Size, reinterpret_cast<TXNode**>(block + 1));
-    ::operator delete(FBlock);
-    FBlock = block;
+  TXNode** data() const {
+    return FCapacity ? FBlock : const_cast<TXNode**>(&FOne);
   }
-  THeader* FBlock = nullptr;
+  void Grow(std::size_t capacity) {
+    auto* block = static_cast<TXNode**>(::operator new(capacity * sizeof(TXNode*)));
+    std::copy(data(), data() + FSize, block);
+    if (FCapacity) ::operator delete(FBlock);
+    FBlock = block;
+    FCapacity = static_cast<std::uint32_t>(capacity);
+  }
+  union {
+    TXNode* FOne = nullptr;  // the only node while FCapacity is 0
+    TXNode** FBlock;         // FCapacity nodes
+  };
+  std::uint32_t FSize = 0;
+  std::uint32_t FCapacity = 0;
 };
 
 // The data and tree links every node has, apart from its interfaces.

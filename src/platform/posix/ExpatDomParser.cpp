@@ -21,15 +21,33 @@ constexpr std::int32_t kErrDoctype = 1001;
 constexpr std::int32_t kErrTooDeep = 1002;
 constexpr std::int32_t kErrNamespace = 1003;
 
-// expat hands out UTF-8. ASCII, the bulk of a SOAP message, is widened
-// here directly; anything else goes through the code-page layer.
+// expat hands out UTF-8. Characters of up to three bytes (ASCII and the
+// scripts of the messages) are decoded here straight into the result;
+// anything else goes through the code-page layer.
 UnicodeString Widen(std::string_view utf8) {
-  UnicodeString out(utf8.size(), u'\0');
+  UnicodeString out(utf8.size(), u'\0');  // never more units than bytes
   char16_t* d = out.data();
-  for (unsigned char c : utf8) {
-    if (c >= 0x80) return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
-    *d++ = c;
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const auto* const end = p + utf8.size();
+  auto tail = [&](std::size_t k) { return (p[k] & 0xC0) == 0x80; };
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      *d++ = c;
+      ++p;
+    } else if (c >= 0xC2 && c < 0xE0 && end - p >= 2 && tail(1)) {
+      *d++ = static_cast<char16_t>((c & 0x1F) << 6 | (p[1] & 0x3F));
+      p += 2;
+    } else if (c >= 0xE0 && c < 0xF0 && end - p >= 3 && tail(1) && tail(2)) {
+      const char16_t u = static_cast<char16_t>((c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+      if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+      *d++ = u;
+      p += 3;
+    } else {
+      return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+    }
   }
+  out.resize(static_cast<std::size_t>(d - out.data()));
   return out;
 }
 UnicodeString Widen(const XML_Char* utf8) { return Widen(std::string_view(utf8 ? utf8 : "")); }
@@ -67,17 +85,17 @@ int XMLCALL UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
 
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
-// A name is namespace-well-formed with at most one colon, not at either end.
-bool NamespaceWellFormed(UnicodeStringView name) {
-  std::size_t c = name.find(u':');
-  if (c == UnicodeStringView::npos) return true;
-  return c > 0 && c + 1 < name.size() && name.find(u':', c + 1) == UnicodeStringView::npos;
-}
-
 class TTreeBuilder {
  public:
   TTreeBuilder(TXNode& doc, bool preserveWhiteSpace, TXParseError& error)
       : FDoc(doc), FPreserveWhiteSpace(preserveWhiteSpace), FError(error) {
+    // Room for a message's depth and bindings at once, not grown step by step.
+    FOpen.reserve(32);
+    FScopes.reserve(32);
+    FBindings.reserve(16);
+    FAttrs.reserve(8);
+    FQualified.reserve(8);
+    FText.reserve(256);
     FOpen.push_back(&doc);
   }
 
@@ -238,10 +256,17 @@ class TTreeBuilder {
 
   void XmlDecl(const XML_Char* version, const XML_Char* encoding, int standalone) {
     if (!version) return;  // a text declaration, not ours
-    UnicodeString data = u"version=\"" + Widen(version) + u"\"";
+    // Built in place: one allocation for the whole text.
+    UnicodeString data;
+    data.reserve(64);
+    data += u"version=\"";
+    data += Widen(version);
+    data += u'"';
     if (encoding) {
       FEncoding = encoding;
-      data += u" encoding=\"" + Widen(encoding) + u"\"";
+      data += u" encoding=\"";
+      data += Widen(encoding);
+      data += u'"';
     }
     if (standalone >= 0) data += standalone ? u" standalone=\"yes\"" : u" standalone=\"no\"";
     Append(NewProcessingInstruction(&FDoc, u"xml", std::move(data)));
@@ -293,7 +318,7 @@ class TTreeBuilder {
     for (const XML_Char** a = atts; a && *a; a += 2) {
       const TXAtom aname = Atom(a[0]);
       UnicodeString value = Widen(a[1]);
-      if (!NamespaceWellFormed(aname))
+      if (!aname.NamespaceWellFormed())
         return Fail(kErrNamespace, u"The name '" + aname.str() + u"' is not valid with namespaces");
       if (aname == u"xmlns" || aname.str().starts_with(u"xmlns:")) {
         UnicodeString prefix = aname.size() > 5 ? aname.str().substr(6) : UnicodeString();
@@ -305,7 +330,7 @@ class TTreeBuilder {
       attrs.push_back(NewAttribute(&FDoc, aname, {}, std::move(value)));
     }
     const TXAtom ename = Atom(name);
-    if (!NamespaceWellFormed(ename))
+    if (!ename.NamespaceWellFormed())
       return Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
     TXNode* element = NewElement(&FDoc, ename, {});
     struct Guard {

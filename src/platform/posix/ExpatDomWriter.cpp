@@ -3,6 +3,7 @@
 // declarations in scope would not put a namespace-aware reader in the
 // element's (or a prefixed attribute's) namespace.
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/CodePage.h"
 #include "platform/posix/ExpatDom.h"
@@ -29,6 +30,7 @@ class TRepertoire {
     }
     std::sort(FUpper.begin(), FUpper.end());
   }
+  bool All() const { return FAll; }
   bool Has(char16_t c) const {
     if (FAll || c < 0x80) return true;
     if (FLatin1) return c < 0x100;
@@ -42,6 +44,8 @@ class TRepertoire {
 };
 
 constexpr char16_t kHex[] = u"0123456789ABCDEF";
+
+constexpr std::uint64_t Bit(char16_t c) { return std::uint64_t{1} << c; }
 
 class TWriter {
  public:
@@ -112,7 +116,9 @@ class TWriter {
   // copied over and over as the text grows.
   void Reserve(TXNode& top) {
     std::size_t size = 0;
-    std::vector<TXNode*> stack{&top};
+    std::vector<TXNode*> stack;
+    stack.reserve(64);  // a message's pending nodes in one allocation
+    stack.push_back(&top);
     while (!stack.empty()) {
       TXNode* n = stack.back();
       stack.pop_back();
@@ -270,10 +276,13 @@ class TWriter {
   // and the white space a reader would normalise away. Runs of characters
   // written as they are go out in one append.
   void Escape(UnicodeStringView text, bool attribute) {
+    const std::uint64_t special = attribute ? kSpecialInAttribute : kSpecialInText;
+    const bool all = FRepertoire.All();
     std::size_t run = 0;  // start of the pending run
     for (std::size_t i = 0; i < text.size(); ++i) {
-      // Everything markup escapes lies at or below '>'.
-      if ((text[i] > u'>' && FRepertoire.Has(text[i])) || Plain(text[i], attribute)) continue;
+      // Everything markup escapes lies below '@': one bit test for ASCII.
+      const char16_t c = text[i];
+      if (c < 0x40 ? !(special >> c & 1) : (c < 0x80 || all || FRepertoire.Has(c))) continue;
       FOut.append(text.data() + run, i - run);
       EscapeOne(text, i, attribute);
       run = i + 1;
@@ -281,22 +290,10 @@ class TWriter {
     FOut.append(text.data() + run, text.size() - run);
   }
 
-  // A character written as it is.
-  bool Plain(char16_t c, bool attribute) const {
-    switch (c) {
-      case u'&':
-      case u'<':
-      case u'>':
-      case u'\r':
-        return false;
-      case u'"':
-      case u'\t':
-      case u'\n':
-        return !attribute;
-      default:
-        return FRepertoire.Has(c);
-    }
-  }
+  // The characters below '@' that text and attribute values escape.
+  static constexpr std::uint64_t kSpecialInText = Bit(u'&') | Bit(u'<') | Bit(u'>') | Bit(u'\r');
+  static constexpr std::uint64_t kSpecialInAttribute =
+      kSpecialInText | Bit(u'"') | Bit(u'\t') | Bit(u'\n');
 
   // Writes text[i] escaped; i moves past a surrogate pair.
   void EscapeOne(UnicodeStringView text, std::size_t& i, bool attribute) {
