@@ -394,6 +394,43 @@ TEST_F(ExpatDom, ListsAndMapsFollowEveryChange) {
   EXPECT_THROW(r->insertBefore(z.get(), nullptr), DOMException);
 }
 
+// The node list changes shape (empty, one node in place, a block) as it
+// grows and shrinks; order must survive every change. The nodes are never
+// touched, so addresses stand in for them.
+TEST(ExpatDomNodeVector, KeepsOrderAcrossEveryShape) {
+  alignas(8) static char slots[8 * 8];
+  auto node = [](int i) { return reinterpret_cast<platform::posix::TXNode*>(slots + 8 * i); };
+  auto order = [&](const platform::posix::TXNodeVector& v) {
+    std::string s;
+    for (auto* n : v) s += static_cast<char>('0' + (reinterpret_cast<char*>(n) - slots) / 8);
+    return s;
+  };
+  platform::posix::TXNodeVector v;
+  EXPECT_TRUE(v.empty());
+  v.push_back(node(1));
+  EXPECT_EQ(order(v), "1");
+  v.erase(v.begin());
+  EXPECT_TRUE(v.empty());
+  v.push_back(node(2));
+  v.insert(v.begin(), node(1));  // one node in place, then a block
+  v.insert(v.end(), node(4));
+  v.insert(v.begin() + 2, node(3));
+  v.push_back(node(5));  // past the first block's room
+  EXPECT_EQ(order(v), "12345");
+  EXPECT_EQ(v.back(), node(5));
+  EXPECT_EQ(v.pop_back(), node(5));
+  v.erase(v.begin() + 1);
+  EXPECT_EQ(order(v), "134");
+  while (!v.empty()) v.pop_back();
+  EXPECT_EQ(v.size(), 0u);
+  v.push_back(node(6));
+  EXPECT_EQ(order(v), "6");
+  platform::posix::TXNodeVector one;
+  one.push_back(node(7));
+  EXPECT_EQ(one.pop_back(), node(7));
+  EXPECT_TRUE(one.empty());
+}
+
 TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {
   IntfPtr<IDOMNode> kept;
   IntfPtr<IDOMNode> removed;

@@ -98,9 +98,10 @@ TXAtom SharedAtom(UnicodeStringView text);
 
 class TXNode;
 
-// The child or attribute list of a node. Its first node is kept in the
-// list itself, so that the many nodes of a message with one child (an
-// element and its text) or one attribute need no block of their own.
+// The child or attribute list of a node, one word wide: empty, its only
+// node (the many nodes of a message with one child, an element and its
+// text, or one attribute need no block of their own), or, tagged in its
+// lowest bit, a block that keeps size and capacity before the nodes.
 class TXNodeVector {
  public:
   using value_type = TXNode*;
@@ -113,11 +114,11 @@ class TXNodeVector {
   TXNodeVector(const TXNodeVector&) = delete;
   TXNodeVector& operator=(const TXNodeVector&) = delete;
   ~TXNodeVector() {
-    if (FCapacity) ::operator delete(FBlock);
+    if (IsBlock()) ::operator delete(Block());
   }
 
-  std::size_t size() const { return FSize; }
-  bool empty() const { return FSize == 0; }
+  std::size_t size() const { return IsBlock() ? Block()->Size : (FWord ? 1 : 0); }
+  bool empty() const { return FWord == 0 || (IsBlock() && Block()->Size == 0); }
   iterator begin() { return data(); }
   iterator end() { return data() + size(); }
   const_iterator begin() const { return data(); }
@@ -135,41 +136,67 @@ class TXNodeVector {
   iterator insert(const_iterator pos, TXNode* node) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     const std::size_t n = size();
-    if (n == (FCapacity ? FCapacity : 1)) Grow(n < 2 ? 4 : 2 * n);
+    if (FWord == 0) {
+      FOne = node;
+      return &FOne;
+    }
+    if (!IsBlock())
+      Grow(4);
+    else if (n == Block()->Capacity)
+      Grow(2 * n);
     TXNode** d = data();
     for (std::size_t i = n; i > at; --i) d[i] = d[i - 1];
     d[at] = node;
-    ++FSize;
+    ++Block()->Size;
     return d + at;
   }
   // The last node, taken off the list (which must not be empty).
-  TXNode* pop_back() { return data()[--FSize]; }
+  TXNode* pop_back() {
+    if (!IsBlock()) {
+      TXNode* node = FOne;
+      FWord = 0;
+      return node;
+    }
+    return data()[--Block()->Size];
+  }
   iterator erase(const_iterator pos) {
+    if (!IsBlock()) {
+      FWord = 0;
+      return &FOne;
+    }
     const std::size_t at = static_cast<std::size_t>(pos - data());
     TXNode** d = data();
     const std::size_t n = size();
     for (std::size_t i = at; i + 1 < n; ++i) d[i] = d[i + 1];
-    --FSize;
+    --Block()->Size;
     return d + at;
   }
 
  private:
+  struct THeader {
+    std::uint32_t Size;
+    std::uint32_t Capacity;
+  };
+  static constexpr std::uintptr_t kBlockTag = 1;  // nodes and blocks are at least 8-aligned
+  bool IsBlock() const { return (FWord & kBlockTag) != 0; }
+  THeader* Block() const { return reinterpret_cast<THeader*>(FWord & ~kBlockTag); }
   TXNode** data() const {
-    return FCapacity ? FBlock : const_cast<TXNode**>(&FOne);
+    return IsBlock() ? reinterpret_cast<TXNode**>(Block() + 1) : const_cast<TXNode**>(&FOne);
   }
   void Grow(std::size_t capacity) {
-    auto* block = static_cast<TXNode**>(::operator new(capacity * sizeof(TXNode*)));
-    std::copy(data(), data() + FSize, block);
-    if (FCapacity) ::operator delete(FBlock);
-    FBlock = block;
-    FCapacity = static_cast<std::uint32_t>(capacity);
+    auto* block =
+        static_cast<THeader*>(::operator new(sizeof(THeader) + capacity * sizeof(TXNode*)));
+    const std::size_t n = size();
+    block->Size = static_cast<std::uint32_t>(n);
+    block->Capacity = static_cast<std::uint32_t>(capacity);
+    std::copy(data(), data() + n, reinterpret_cast<TXNode**>(block + 1));
+    if (IsBlock()) ::operator delete(Block());
+    FWord = reinterpret_cast<std::uintptr_t>(block) | kBlockTag;
   }
   union {
-    TXNode* FOne = nullptr;  // the only node while FCapacity is 0
-    TXNode** FBlock;         // FCapacity nodes
+    TXNode* FOne;  // the only node, untagged
+    std::uintptr_t FWord = 0;
   };
-  std::uint32_t FSize = 0;
-  std::uint32_t FCapacity = 0;
 };
 
 // The data and tree links every node has, apart from its interfaces.
