@@ -477,6 +477,9 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // Gives an element without children an empty text child; refuses an
   // element whose children are anything but one text or CDATA node.
   void CheckTextNode();
+  // Declares uri with prefix on this element without looking for a
+  // declaration in scope first.
+  void AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri);
   // The element interface of the DOM node, asked once (a node's type is
   // fixed); null when it is no element. Lives as long as this node.
   IDOMElement* DOMElement();
