@@ -393,7 +393,13 @@ IntfPtr<IXMLNode> TXMLNode::InternalAddChild(const UnicodeString& nodeName,
   IntfPtr<IDOMDocument> doc = DOMDocument();
   IntfPtr<IXMLNode> child =
       CreateChildNode(CreateDOMNode(doc.get(), nodeName, ntElement, namespaceURI).get());
-  GetChildNodes()->Insert(index, child.get());
+  // A node just made sits in no list: Insert's search for its old one is skipped.
+  if (!FChildNodes) SetChildNodes(CreateChildList());
+  TXMLNodeList* list = FChildNodes.get();
+  if (index >= -1 && index <= list->GetCount())
+    list->InsertPlain(index, child.get());
+  else
+    list->Insert(index, child.get());  // reports the index
   return child;
 }
 
