@@ -374,17 +374,28 @@ void TXMLDocument::SetPrologValue(TXMLPrologItem item, const UnicodeString& valu
         return prolog->set_Standalone(value);
     }
   }
-  UnicodeString values[3] = {GetPrologValue(xpVersion, u"1.0"), GetPrologValue(xpEncoding, {}),
-                             GetPrologValue(xpStandalone, {})};
-  values[item] = value;
+  // The declaration's text is read once for the three items (as
+  // GetPrologValue reads it).
+  IntfPtr<IXMLNode> old = PrologNode();
+  const UnicodeString oldData = old ? old->GetDOMNode()->get_nodeValue() : UnicodeString();
   UnicodeString data;
   for (int i = 0; i < 3; ++i) {
-    if (values[i].empty()) continue;
+    UnicodeStringView v = i == item ? UnicodeStringView(value) : UnicodeStringView();
+    std::size_t begin, end;
+    if (i != item) {
+      if (old && FindItem(oldData, kPrologNames[i], begin, end))
+        v = UnicodeStringView(oldData).substr(begin, end - begin);
+      else if (i == xpVersion)
+        v = u"1.0";
+    }
+    if (v.empty()) continue;
     if (!data.empty()) data += u' ';
-    data += Format(u"%s=\"%s\"", {kPrologNames[i], values[i]});
+    data += kPrologNames[i];
+    data += u"=\"";
+    data += v;
+    data += u'"';
   }
   IntfPtr<IXMLNode> decl = CreateNode(u"xml", ntProcessingInstr, data);
-  IntfPtr<IXMLNode> old = PrologNode();
   if (old)
     GetChildNodes()->ReplaceNode(old.get(), decl.get());
   else
