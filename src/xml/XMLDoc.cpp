@@ -374,28 +374,17 @@ void TXMLDocument::SetPrologValue(TXMLPrologItem item, const UnicodeString& valu
         return prolog->set_Standalone(value);
     }
   }
-  // The declaration's text is read once for the three items (as
-  // GetPrologValue reads it).
-  IntfPtr<IXMLNode> old = PrologNode();
-  const UnicodeString oldData = old ? old->GetDOMNode()->get_nodeValue() : UnicodeString();
+  UnicodeString values[3] = {GetPrologValue(xpVersion, u"1.0"), GetPrologValue(xpEncoding, {}),
+                             GetPrologValue(xpStandalone, {})};
+  values[item] = value;
   UnicodeString data;
   for (int i = 0; i < 3; ++i) {
-    UnicodeStringView v = i == item ? UnicodeStringView(value) : UnicodeStringView();
-    std::size_t begin, end;
-    if (i != item) {
-      if (old && FindItem(oldData, kPrologNames[i], begin, end))
-        v = UnicodeStringView(oldData).substr(begin, end - begin);
-      else if (i == xpVersion)
-        v = u"1.0";
-    }
-    if (v.empty()) continue;
+    if (values[i].empty()) continue;
     if (!data.empty()) data += u' ';
-    data += kPrologNames[i];
-    data += u"=\"";
-    data += v;
-    data += u'"';
+    data += Format(u"%s=\"%s\"", {kPrologNames[i], values[i]});
   }
   IntfPtr<IXMLNode> decl = CreateNode(u"xml", ntProcessingInstr, data);
+  IntfPtr<IXMLNode> old = PrologNode();
   if (old)
     GetChildNodes()->ReplaceNode(old.get(), decl.get());
   else

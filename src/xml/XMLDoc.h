@@ -363,8 +363,6 @@ class TXMLNodeList final : public IXMLNodeList {
   }
 
  private:
-  friend class TXMLNode;
-
   TXMLNode* Owner() const;
   void Notify(TNodeListOperation operation, IXMLNode* node, std::int32_t index, bool before);
   void InsertPlain(std::int32_t index, IXMLNode* node);
@@ -479,9 +477,6 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // Gives an element without children an empty text child; refuses an
   // element whose children are anything but one text or CDATA node.
   void CheckTextNode();
-  // Declares uri with prefix on this element without looking for a
-  // declaration in scope first.
-  void AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri);
   // The element interface of the DOM node, asked once (a node's type is
   // fixed); null when it is no element. Lives as long as this node.
   IDOMElement* DOMElement();

@@ -367,10 +367,6 @@ IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI)
 
 void TXMLNode::DeclareNamespace(const UnicodeString& prefix, const UnicodeString& uri) {
   if (FindNamespaceDecl(uri)) return;
-  AddNamespaceDecl(prefix, uri);
-}
-
-void TXMLNode::AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri) {
   SetAttributeNS(prefix.empty() ? UnicodeString(u"xmlns") : MakeNodeName(u"xmlns", prefix),
                  UnicodeString(kXMLNSNamespaceURI), Variant(uri));
 }
@@ -393,13 +389,7 @@ IntfPtr<IXMLNode> TXMLNode::InternalAddChild(const UnicodeString& nodeName,
   IntfPtr<IDOMDocument> doc = DOMDocument();
   IntfPtr<IXMLNode> child =
       CreateChildNode(CreateDOMNode(doc.get(), nodeName, ntElement, namespaceURI).get());
-  // A node just made sits in no list: Insert's search for its old one is skipped.
-  if (!FChildNodes) SetChildNodes(CreateChildList());
-  TXMLNodeList* list = FChildNodes.get();
-  if (index >= -1 && index <= list->GetCount())
-    list->InsertPlain(index, child.get());
-  else
-    list->Insert(index, child.get());  // reports the index
+  GetChildNodes()->Insert(index, child.get());
   return child;
 }
 
@@ -428,16 +418,8 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
     name = &(built = MakeNodeName(prefix, tagName));
   }
   IntfPtr<IXMLNode> child = InternalAddChild(*name, namespaceURI, index);
-  TXMLDocument* doc = Document();
-  if (!namespaceURI.empty() && doc && DocOptions().Contains(doNamespaceDecl) && !decl) {
-    // The ancestors were searched above and the new child has no
-    // attributes: the search is repeated only when a node-change handler
-    // may have changed the tree in between.
-    if (!doc->BeforeNodeChange && !doc->AfterNodeChange)
-      NodeObject(child.get())->AddNamespaceDecl(prefix, namespaceURI);
-    else
-      child->DeclareNamespace(prefix, namespaceURI);
-  }
+  if (!namespaceURI.empty() && Document() && DocOptions().Contains(doNamespaceDecl) && !decl)
+    child->DeclareNamespace(prefix, namespaceURI);
   return child;
 }
 
@@ -498,16 +480,8 @@ UnicodeString TXMLNode::GetText() {
 void TXMLNode::SetText(const UnicodeString& value) {
   DoNodeChange(ncUpdateValue, true);
   if (GetNodeType() == ntElement) {
-    // An element without children (every one the writer fills) gets its
-    // text node made with the value: no empty node to overwrite.
-    if (!FDOMNode->hasChildNodes()) {
-      IntfPtr<IDOMText> text = DOMDocument()->createTextNode(value);
-      FDOMNode->appendChild(text.get());
-      SetChildNodes(nullptr);
-    } else {
-      CheckTextNode();
-      FDOMNode->get_firstChild()->set_nodeValue(value);
-    }
+    CheckTextNode();
+    FDOMNode->get_firstChild()->set_nodeValue(value);
   } else {
     FDOMNode->set_nodeValue(value);
   }
