@@ -8,9 +8,10 @@
 // the heap when its thread ends; after that (thread-exit and static
 // destructors that still drop wrappers) blocks go straight to the heap.
 //
-// Under AddressSanitizer a block on a list is poisoned (the list unpoisons
-// it to follow its link), so a wrapper used after its release is still
-// reported.
+// Under AddressSanitizer every block goes straight to the heap: its
+// quarantine reports a wrapper used after its release, and the leak checker
+// does not follow links kept in poisoned blocks, so a kept list would read
+// as leaked while a process still runs.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +38,7 @@ template <std::size_t Size, class Tag>
 class TBlockPool {
  public:
   static void* Take() {
-#if !defined(_WIN32)
+#if !defined(_WIN32) && !defined(DELVAN_POOL_ASAN)
     TList& list = List();
     if (FreeBlock* block = list.head) {
       Unpoison(block);
@@ -50,7 +51,7 @@ class TBlockPool {
   }
 
   static void Give(void* p) noexcept {
-#if !defined(_WIN32)
+#if !defined(_WIN32) && !defined(DELVAN_POOL_ASAN)
     // A DLL's thread-exit destructors are not safe across unloading, so
     // Windows builds go to the heap each time.
     TList& list = List();
