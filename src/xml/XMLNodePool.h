@@ -25,9 +25,6 @@
 #define DELVAN_POOL_ASAN 1
 #endif
 #endif
-#if defined(DELVAN_POOL_ASAN)
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace delvan::xml {
 
@@ -41,7 +38,6 @@ class TBlockPool {
 #if !defined(_WIN32) && !defined(DELVAN_POOL_ASAN)
     TList& list = List();
     if (FreeBlock* block = list.head) {
-      Unpoison(block);
       list.head = block->next;
       --list.count;
       return block;
@@ -66,7 +62,6 @@ class TBlockPool {
       block->next = list.head;
       list.head = block;
       ++list.count;
-      Poison(block);
       return;
     }
 #endif
@@ -92,7 +87,6 @@ class TBlockPool {
       TList& list = List();
       list.closed = true;
       while (FreeBlock* block = list.head) {
-        Unpoison(block);
         list.head = block->next;
         ::operator delete(block);
       }
@@ -103,17 +97,6 @@ class TBlockPool {
   static TList& List() {
     static constinit thread_local TList list;
     return list;
-  }
-
-  static void Poison([[maybe_unused]] void* p) {
-#if defined(DELVAN_POOL_ASAN)
-    ASAN_POISON_MEMORY_REGION(p, Size);
-#endif
-  }
-  static void Unpoison([[maybe_unused]] void* p) {
-#if defined(DELVAN_POOL_ASAN)
-    ASAN_UNPOISON_MEMORY_REGION(p, Size);
-#endif
   }
 };
 
