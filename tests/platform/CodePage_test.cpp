@@ -105,6 +105,26 @@ TEST(CodePageTest, EveryDefinedByteRoundTrips) {
   }
 }
 
+// Every BMP character a page does not define is "?", whatever its
+// neighbours in the lookup of the encoder.
+TEST(CodePageTest, EveryUndefinedCharacterIsUnmappable) {
+  for (TCodePage codePage : {CP_GREEK, CP_LATIN1, CP_ISO_8859_7, CP_ISO_8859_1, CP_US_ASCII}) {
+    std::string expected(0x10000, '?');
+    for (int b = 0; b < 256; ++b) {
+      const std::u16string text = MultiByteToWideChar(codePage, 0, std::string(1, static_cast<char>(b)));
+      if (text[0] != u'\uFFFD') expected[text[0]] = static_cast<char>(b);
+    }
+    std::u16string all;
+    std::string want;
+    for (char32_t u = 0; u < 0x10000; ++u) {
+      if (u >= 0xD800 && u <= 0xDFFF) continue;  // covered with the surrogate cases
+      all.push_back(static_cast<char16_t>(u));
+      want.push_back(expected[u]);
+    }
+    EXPECT_EQ(WideCharToMultiByte(codePage, 0, all), want) << codePage;
+  }
+}
+
 TEST(CodePageTest, SupplementaryCharactersRoundTripThroughUtf8) {
   const std::u16string text = u"\U00010000\U0001F600\U0010FFFF\uFFFF";
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, WideCharToMultiByte(CP_UTF8, 0, text)), text);
