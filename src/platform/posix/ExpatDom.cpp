@@ -821,8 +821,7 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
     if (!e || e->FDoc != this) return -2;
     for (std::size_t i = 0; i < e->FAttributes.size(); ++i) {
       const TXNode* a = e->FAttributes[i];
-      if ((a->Prefix() == u"xmlns" || a->FName == u"xmlns") &&
-          SameNamespace(a->FValue, namespaceURI))
+      if (a->IsNamespaceDeclaration() && SameNamespace(a->FValue, namespaceURI))
         return static_cast<std::int32_t>(i);
     }
     return -1;

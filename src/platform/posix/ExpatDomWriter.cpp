@@ -147,9 +147,6 @@ class TWriter {
     return {};
   }
 
-  static bool IsDeclaration(const TXNode& a) {
-    return a.FName == u"xmlns" || a.Prefix() == u"xmlns";
-  }
   static UnicodeStringView DeclaredPrefix(const TXNode& a) {
     return a.FName == u"xmlns" ? UnicodeStringView() : a.LocalName();
   }
@@ -161,7 +158,7 @@ class TWriter {
     FScopes.push_back(FBindings.size());
     const std::size_t own = FBindings.size();
     for (TXNode* a : e.FAttributes)
-      if (IsDeclaration(*a)) FBindings.push_back({DeclaredPrefix(*a), a->FValue});
+      if (a->IsNamespaceDeclaration()) FBindings.push_back({DeclaredPrefix(*a), a->FValue});
     auto declaredHere = [&](UnicodeStringView prefix) {
       for (std::size_t i = own; i < FBindings.size(); ++i)
         if (FBindings[i].Prefix == prefix) return true;
