@@ -177,6 +177,29 @@ TEST_F(ExpatDom, RefusesDocumentTypesAndSoEveryEntityBombOrExternalEntity) {
   }
 }
 
+// Documents parsed one after another on a thread share its parser: no
+// state of a parse (an encoding, a failure, a stop mid-document) may carry
+// over into the next.
+TEST_F(ExpatDom, EachParseStartsAfresh) {
+  const std::string greek = "<?xml version=\"1.0\" encoding=\"windows-1253\"?><a>\xD9</a>";
+  const std::string late = "<a>\n<b>x</b>\n<b></c></a>";
+  const std::string first = Utf8(Refuse(late)->get_reason());
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(QueryIntf<IDOMNodeEx>(Parse(greek)->get_documentElement())->get_text(), u"\u03A9");
+    IntfPtr<IDOMParseError> e = Refuse(late);
+    EXPECT_EQ(Utf8(e->get_reason()), first);
+    EXPECT_EQ(e->get_line(), 3);
+    EXPECT_EQ(e->get_srcText(), u"<b></c></a>");
+    Refuse("<!DOCTYPE r><r/>");
+    Refuse("<p:a/>");
+    // Undeclared, the bytes are UTF-8 again; a name bound before is not.
+    EXPECT_EQ(QueryIntf<IDOMNodeEx>(Parse("<a>\xCE\xA9</a>")->get_documentElement())->get_text(),
+              u"\u03A9");
+    EXPECT_EQ(Outline(Parse("<x:a xmlns:x=\"urn:x\"/>").get()), "#document {}\n  x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n");
+    Refuse("<x:a/>");
+  }
+}
+
 TEST_F(ExpatDom, RefusesNestingDeeperThanTheLimit) {
   // Nesting up to the limit is read; one level more is refused, and so is
   // a hundred thousand levels, without recursion anywhere.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
 #include <iterator>
 
 #include "platform/CodePage.h"
@@ -83,6 +84,69 @@ int XMLCALL UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
   return XML_STATUS_OK;
 }
 
+// The parser of this thread, kept between documents: creating and freeing
+// expat's parser, its tables, buffers and tag stack, costs about as much as
+// the parse of a short message. XML_ParserReset gives it back in the state
+// of a new one (handlers, options and limits at their defaults).
+struct TThreadParser {
+  XML_Parser Parser = nullptr;
+  bool Busy = false;
+  TThreadParser() = default;
+  TThreadParser(const TThreadParser&) = delete;
+  TThreadParser& operator=(const TThreadParser&) = delete;
+  ~TThreadParser() {
+    if (Parser) XML_ParserFree(Parser);
+  }
+};
+
+// Inputs above this size are parsed by a parser of their own: the parser
+// keeps a copy of its input, which a thread should not hold on to.
+constexpr std::size_t kKeepParserBelow = 64 * 1024;
+
+// A parser for one document: the thread's own when it is free (a parse
+// inside a parse on one thread gets a new one), freed instead of kept
+// when an exception went through it, since expat's state is then unknown.
+class TParserLease {
+ public:
+  TParserLease(const char* encoding, std::size_t inputSize)
+      : FExceptions(std::uncaught_exceptions()) {
+    thread_local TThreadParser mine;
+    if (!mine.Busy && inputSize < kKeepParserBelow) {
+      if (mine.Parser && !XML_ParserReset(mine.Parser, encoding)) {
+        XML_ParserFree(mine.Parser);
+        mine.Parser = nullptr;
+      }
+      if (!mine.Parser) mine.Parser = XML_ParserCreate(encoding);
+      if (!mine.Parser) throw DOMException(u"Out of memory");
+      mine.Busy = true;
+      FThread = &mine;
+      FParser = mine.Parser;
+      return;
+    }
+    FParser = XML_ParserCreate(encoding);
+    if (!FParser) throw DOMException(u"Out of memory");
+  }
+  TParserLease(const TParserLease&) = delete;
+  TParserLease& operator=(const TParserLease&) = delete;
+  ~TParserLease() {
+    if (!FThread) {
+      XML_ParserFree(FParser);
+      return;
+    }
+    FThread->Busy = false;
+    if (std::uncaught_exceptions() > FExceptions) {
+      XML_ParserFree(FThread->Parser);
+      FThread->Parser = nullptr;
+    }
+  }
+  XML_Parser Parser() const { return FParser; }
+
+ private:
+  XML_Parser FParser = nullptr;
+  TThreadParser* FThread = nullptr;
+  int FExceptions;
+};
+
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 class TTreeBuilder {
@@ -100,13 +164,10 @@ class TTreeBuilder {
   }
 
   bool Run(std::string_view bytes, const char* forcedEncoding) {
-    XML_Parser p = XML_ParserCreate(forcedEncoding);
-    if (!p) throw DOMException(u"Out of memory");
+    TParserLease lease(forcedEncoding, bytes.size());
+    XML_Parser p = lease.Parser();
     FParser = p;
-    struct Free {
-      XML_Parser p;
-      ~Free() { XML_ParserFree(p); }
-    } freeParser{p};
+    // A reset parser has lost every handler and option: all are set anew.
     XML_SetUserData(p, this);
     XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
     XML_SetUnknownEncodingHandler(p, UnknownEncoding, nullptr);
