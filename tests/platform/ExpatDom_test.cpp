@@ -338,6 +338,15 @@ TEST_F(ExpatDom, SavingDeclaresNamespacesTheTreeLeavesUnbound) {
          a->appendChild(IntfPtr<IDOMNode>(d->createElementNS(u"urn:2", u"p:b")).get());
        },
        "<p:a xmlns:p=\"urn:1\"><p:b xmlns:p=\"urn:2\"/></p:a>"},
+      {"a URI declared again and again, escaped every time it needs it",
+       [](IDOMDocument* d) {
+         IntfPtr<IDOMElement> r = d->createElement(u"r");
+         d->appendChild(r.get());
+         for (const char16_t* uri : {u"urn:\"q\"&", u"urn:c", u"urn:\"q\"&", u"urn:c"})
+           r->appendChild(IntfPtr<IDOMNode>(d->createElementNS(uri, u"p:x")).get());
+       },
+       "<r><p:x xmlns:p=\"urn:&quot;q&quot;&amp;\"/><p:x xmlns:p=\"urn:c\"/>"
+       "<p:x xmlns:p=\"urn:&quot;q&quot;&amp;\"/><p:x xmlns:p=\"urn:c\"/></r>"},
   };
   for (const Case& c : cases) {
     IntfPtr<IDOMDocument> doc = NewDoc();

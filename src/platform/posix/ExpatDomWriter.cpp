@@ -4,6 +4,7 @@
 // element's (or a prefixed attribute's) namespace.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "platform/CodePage.h"
 #include "platform/posix/ExpatDom.h"
@@ -172,7 +173,7 @@ class TWriter {
         FOut += prefix;
         FOut += u"=\"";
       }
-      Escape(uri, true);
+      EscapeURI(uri);
       FOut += u'"';
     };
     if (emit) {
@@ -202,6 +203,22 @@ class TWriter {
       if (ap.empty() || ap == u"xml" || ap == u"xmlns" || a->FNamespaceURI.empty()) continue;
       if (Lookup(ap) != a->FNamespaceURI && !declaredHere(ap)) add(ap, a->FNamespaceURI);
     }
+  }
+
+  // A namespace URI as an attribute value. The URIs that needed no escaping
+  // are remembered by address: a message declares the same few URIs, held
+  // by the same shared atoms, on element after element.
+  void EscapeURI(UnicodeStringView uri) {
+    for (std::size_t i = 0; i < FCleanCount; ++i)
+      if (FClean[i].data() == uri.data() && FClean[i].size() == uri.size()) {
+        FOut += uri;
+        return;
+      }
+    const std::size_t before = FOut.size();
+    Escape(uri, true);
+    // Every escape lengthens the text: the same length means none.
+    if (FOut.size() - before == uri.size() && FCleanCount < std::size(FClean))
+      FClean[FCleanCount++] = uri;
   }
 
   void CloseScope() {
@@ -342,6 +359,8 @@ class TWriter {
   const TRepertoire& FRepertoire;
   std::vector<TBinding> FBindings;
   std::vector<std::size_t> FScopes;
+  UnicodeStringView FClean[8];  // URIs written as they are; the tree outlives the writer
+  std::size_t FCleanCount = 0;
 };
 
 // The encoding item of the declaration that heads doc; empty when none.
