@@ -91,7 +91,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "\xEF\xBF\xBD"
                    "a"},
         EncodeCase{CP_UTF8, u"\xD800\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80"},
-        EncodeCase{CP_UTF8, std::u16string(u"a\0b", 3), std::string("a\0b", 3)}));
+        EncodeCase{CP_UTF8, std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+        // Long enough that the size is summed in several blocks.
+        EncodeCase{CP_UTF8, std::u16string(40000, u'\u20AC') + u"\U0001F600\xD800",
+                   [] {
+                     std::string s;
+                     for (int i = 0; i < 40000; ++i) s += "\xE2\x82\xAC";
+                     return s + "\xF0\x9F\x98\x80\xEF\xBF\xBD";
+                   }()}));
 
 TEST(CodePageTest, EveryDefinedByteRoundTrips) {
   for (TCodePage codePage : {CP_GREEK, CP_LATIN1, CP_ISO_8859_7, CP_ISO_8859_1, CP_US_ASCII}) {

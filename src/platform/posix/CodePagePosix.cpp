@@ -146,12 +146,28 @@ std::string EncodeUtf8(std::u16string_view text) {
   // bytes, not six. A low surrogate pairs with the unit before it exactly
   // when that is a high one, so the pairs are counted without a scan that
   // skips. Every sum is a plain reduction the compiler can widen.
+  // The sums run over blocks in 16 bits, the width of the units, so the
+  // widened loop needs no widening of its lanes; no block sum can wrap.
   std::size_t size = text.size();
-  for (const char16_t* p = begin; p < end; ++p) size += (*p >= 0x80) + (*p >= 0x800);
-  std::size_t pairs = 0;
-  for (const char16_t* p = begin + 1; p < end; ++p)
-    pairs += IsHighSurrogate(p[-1]) & IsLowSurrogate(p[0]);
-  size -= 2 * pairs;
+  bool surrogates = false;
+  for (const char16_t* block = begin; block < end;) {
+    const char16_t* const blockEnd = end - block > 16384 ? block + 16384 : end;
+    std::uint16_t extra = 0;
+    std::uint16_t any = 0;
+    for (const char16_t* p = block; p < blockEnd; ++p) {
+      extra = static_cast<std::uint16_t>(extra + (*p >= 0x80) + (*p >= 0x800));
+      any |= (*p & 0xF800) == 0xD800;
+    }
+    size += extra;
+    surrogates |= any != 0;
+    block = blockEnd;
+  }
+  if (surrogates) {
+    std::size_t pairs = 0;
+    for (const char16_t* p = begin + 1; p < end; ++p)
+      pairs += IsHighSurrogate(p[-1]) & IsLowSurrogate(p[0]);
+    size -= 2 * pairs;
+  }
   std::string out(size, '\0');
   auto* d = reinterpret_cast<unsigned char*>(out.data());
   for (const char16_t* p = begin; p < end; ++p) {
