@@ -200,6 +200,34 @@ TEST_F(ExpatDom, EachParseStartsAfresh) {
   }
 }
 
+// Saves one after another on a thread share the writer's lists and output
+// buffer: a save reads the same as the first save on a new thread, after a
+// large document, one in UTF-16 and one refused for its encoding.
+TEST_F(ExpatDom, EachSaveStartsAfresh) {
+  const std::string small = "<p:a xmlns:p=\"urn:p\"><b>\xCE\xA9</b><p:c/></p:a>";
+  std::string fresh;
+  std::thread([&] { fresh = Save(Parse(small).get()); }).join();
+  std::string large = "<r xmlns=\"urn:r\">";
+  for (int i = 0; i < 20000; ++i) large += "<e>x</e>";
+  large += "</r>";
+  EXPECT_EQ(Save(Parse(large).get()).size(), large.size());
+  EXPECT_EQ(Save(Parse(small).get()), fresh);
+  auto declared = [&](const char16_t* encoding) {
+    IntfPtr<IDOMDocument> d = Parse("<a/>");
+    d->insertBefore(IntfPtr<IDOMNode>(d->createProcessingInstruction(
+                                          u"xml", u"version=\"1.0\" encoding=\"" +
+                                                      UnicodeString(encoding) + u"\""))
+                        .get(),
+                    d->get_firstChild().get());
+    return d;
+  };
+  EXPECT_EQ(Save(declared(u"UTF-16").get()).substr(0, 4), std::string("\xFF\xFE<\0", 4));
+  EXPECT_EQ(Save(Parse(small).get()), fresh);
+  IntfPtr<IDOMDocument> bad = declared(u"KOI8-R");
+  EXPECT_THROW(Save(bad.get()), DOMException);
+  EXPECT_EQ(Save(Parse(small).get()), fresh);
+}
+
 TEST_F(ExpatDom, RefusesNestingDeeperThanTheLimit) {
   // Nesting up to the limit is read; one level more is refused, and so is
   // a hundred thousand levels, without recursion anywhere.
