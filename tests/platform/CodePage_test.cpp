@@ -91,7 +91,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "\xEF\xBF\xBD"
                    "a"},
         EncodeCase{CP_UTF8, u"\xD800\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80"},
-        EncodeCase{CP_UTF8, std::u16string(u"a\0b", 3), std::string("a\0b", 3)}));
+        EncodeCase{CP_UTF8, std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+        // Long enough that the size is summed in several blocks.
+        EncodeCase{CP_UTF8, std::u16string(40000, u'\u20AC') + u"\U0001F600\xD800",
+                   [] {
+                     std::string s;
+                     for (int i = 0; i < 40000; ++i) s += "\xE2\x82\xAC";
+                     return s + "\xF0\x9F\x98\x80\xEF\xBF\xBD";
+                   }()}));
 
 TEST(CodePageTest, EveryDefinedByteRoundTrips) {
   for (TCodePage codePage : {CP_GREEK, CP_LATIN1, CP_ISO_8859_7, CP_ISO_8859_1, CP_US_ASCII}) {
@@ -102,6 +109,26 @@ TEST(CodePageTest, EveryDefinedByteRoundTrips) {
       if (text[0] == u'\uFFFD') continue;
       EXPECT_EQ(WideCharToMultiByte(codePage, 0, text), byte) << codePage << " byte " << b;
     }
+  }
+}
+
+// Every BMP character a page does not define is "?", whatever its
+// neighbours in the lookup of the encoder.
+TEST(CodePageTest, EveryUndefinedCharacterIsUnmappable) {
+  for (TCodePage codePage : {CP_GREEK, CP_LATIN1, CP_ISO_8859_7, CP_ISO_8859_1, CP_US_ASCII}) {
+    std::string expected(0x10000, '?');
+    for (int b = 0; b < 256; ++b) {
+      const std::u16string text = MultiByteToWideChar(codePage, 0, std::string(1, static_cast<char>(b)));
+      if (text[0] != u'\uFFFD') expected[text[0]] = static_cast<char>(b);
+    }
+    std::u16string all;
+    std::string want;
+    for (char32_t u = 0; u < 0x10000; ++u) {
+      if (u >= 0xD800 && u <= 0xDFFF) continue;  // covered with the surrogate cases
+      all.push_back(static_cast<char16_t>(u));
+      want.push_back(expected[u]);
+    }
+    EXPECT_EQ(WideCharToMultiByte(codePage, 0, all), want) << codePage;
   }
 }
 

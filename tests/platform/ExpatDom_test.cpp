@@ -177,6 +177,57 @@ TEST_F(ExpatDom, RefusesDocumentTypesAndSoEveryEntityBombOrExternalEntity) {
   }
 }
 
+// Documents parsed one after another on a thread share its parser: no
+// state of a parse (an encoding, a failure, a stop mid-document) may carry
+// over into the next.
+TEST_F(ExpatDom, EachParseStartsAfresh) {
+  const std::string greek = "<?xml version=\"1.0\" encoding=\"windows-1253\"?><a>\xD9</a>";
+  const std::string late = "<a>\n<b>x</b>\n<b></c></a>";
+  const std::string first = Utf8(Refuse(late)->get_reason());
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(QueryIntf<IDOMNodeEx>(Parse(greek)->get_documentElement())->get_text(), u"\u03A9");
+    IntfPtr<IDOMParseError> e = Refuse(late);
+    EXPECT_EQ(Utf8(e->get_reason()), first);
+    EXPECT_EQ(e->get_line(), 3);
+    EXPECT_EQ(e->get_srcText(), u"<b></c></a>");
+    Refuse("<!DOCTYPE r><r/>");
+    Refuse("<p:a/>");
+    // Undeclared, the bytes are UTF-8 again; a name bound before is not.
+    EXPECT_EQ(QueryIntf<IDOMNodeEx>(Parse("<a>\xCE\xA9</a>")->get_documentElement())->get_text(),
+              u"\u03A9");
+    EXPECT_EQ(Outline(Parse("<x:a xmlns:x=\"urn:x\"/>").get()), "#document {}\n  x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n");
+    Refuse("<x:a/>");
+  }
+}
+
+// Saves one after another on a thread share the writer's lists and output
+// buffer: a save reads the same as the first save on a new thread, after a
+// large document, one in UTF-16 and one refused for its encoding.
+TEST_F(ExpatDom, EachSaveStartsAfresh) {
+  const std::string small = "<p:a xmlns:p=\"urn:p\"><b>\xCE\xA9</b><p:c/></p:a>";
+  std::string fresh;
+  std::thread([&] { fresh = Save(Parse(small).get()); }).join();
+  std::string large = "<r xmlns=\"urn:r\">";
+  for (int i = 0; i < 20000; ++i) large += "<e>x</e>";
+  large += "</r>";
+  EXPECT_EQ(Save(Parse(large).get()).size(), large.size());
+  EXPECT_EQ(Save(Parse(small).get()), fresh);
+  auto declared = [&](const char16_t* encoding) {
+    IntfPtr<IDOMDocument> d = Parse("<a/>");
+    d->insertBefore(IntfPtr<IDOMNode>(d->createProcessingInstruction(
+                                          u"xml", u"version=\"1.0\" encoding=\"" +
+                                                      UnicodeString(encoding) + u"\""))
+                        .get(),
+                    d->get_firstChild().get());
+    return d;
+  };
+  EXPECT_EQ(Save(declared(u"UTF-16").get()).substr(0, 4), std::string("\xFF\xFE<\0", 4));
+  EXPECT_EQ(Save(Parse(small).get()), fresh);
+  IntfPtr<IDOMDocument> bad = declared(u"KOI8-R");
+  EXPECT_THROW(Save(bad.get()), DOMException);
+  EXPECT_EQ(Save(Parse(small).get()), fresh);
+}
+
 TEST_F(ExpatDom, RefusesNestingDeeperThanTheLimit) {
   // Nesting up to the limit is read; one level more is refused, and so is
   // a hundred thousand levels, without recursion anywhere.
@@ -315,6 +366,15 @@ TEST_F(ExpatDom, SavingDeclaresNamespacesTheTreeLeavesUnbound) {
          a->appendChild(IntfPtr<IDOMNode>(d->createElementNS(u"urn:2", u"p:b")).get());
        },
        "<p:a xmlns:p=\"urn:1\"><p:b xmlns:p=\"urn:2\"/></p:a>"},
+      {"a URI declared again and again, escaped every time it needs it",
+       [](IDOMDocument* d) {
+         IntfPtr<IDOMElement> r = d->createElement(u"r");
+         d->appendChild(r.get());
+         for (const char16_t* uri : {u"urn:\"q\"&", u"urn:c", u"urn:\"q\"&", u"urn:c"})
+           r->appendChild(IntfPtr<IDOMNode>(d->createElementNS(uri, u"p:x")).get());
+       },
+       "<r><p:x xmlns:p=\"urn:&quot;q&quot;&amp;\"/><p:x xmlns:p=\"urn:c\"/>"
+       "<p:x xmlns:p=\"urn:&quot;q&quot;&amp;\"/><p:x xmlns:p=\"urn:c\"/></r>"},
   };
   for (const Case& c : cases) {
     IntfPtr<IDOMDocument> doc = NewDoc();

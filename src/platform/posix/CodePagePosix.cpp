@@ -1,9 +1,10 @@
 // POSIX backend of the code-page services: UTF-8 and the single-byte code
 // pages are converted here, by table, without iconv or the C locale.
-#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "platform/CodePage.h"
 #include "platform/posix/CodePageState.h"
@@ -30,17 +31,6 @@ constexpr char kUnmappable = '?';
 
 constexpr bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 constexpr bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
-// Reads the code point at text[i]: a surrogate pair gives the supplementary
-// code point, an unpaired surrogate gives itself. Advances i past it.
-char32_t NextCodePoint(std::u16string_view text, std::size_t& i) {
-  const char16_t unit = text[i++];
-  if (IsHighSurrogate(unit) && i < text.size() && IsLowSurrogate(text[i])) {
-    const char16_t low = text[i++];
-    return 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (low - 0xDC00);
-  }
-  return unit;
-}
 
 constexpr bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
@@ -151,19 +141,32 @@ std::string EncodeUtf8(std::u16string_view text) {
   if (std::string ascii; NarrowAscii(text, ascii)) return ascii;
   const char16_t* const begin = text.data();
   const char16_t* const end = begin + text.size();
-  std::size_t size = 0;
-  for (const char16_t* p = begin; p < end; ++p) {
-    const char16_t u = *p;
-    if (u < 0x80) {
-      ++size;
-    } else if (u < 0x800) {
-      size += 2;
-    } else if (IsHighSurrogate(u) && p + 1 < end && IsLowSurrogate(p[1])) {
-      size += 4;
-      ++p;
-    } else {
-      size += 3;  // an unpaired surrogate becomes U+FFFD, also three bytes
+  // One byte per unit, one more from U+0080 and one more from U+0800 (an
+  // unpaired surrogate becomes U+FFFD, also three bytes); a pair gives four
+  // bytes, not six. A low surrogate pairs with the unit before it exactly
+  // when that is a high one, so the pairs are counted without a scan that
+  // skips. Every sum is a plain reduction the compiler can widen.
+  // The sums run over blocks in 16 bits, the width of the units, so the
+  // widened loop needs no widening of its lanes; no block sum can wrap.
+  std::size_t size = text.size();
+  bool surrogates = false;
+  for (const char16_t* block = begin; block < end;) {
+    const char16_t* const blockEnd = end - block > 16384 ? block + 16384 : end;
+    std::uint16_t extra = 0;
+    std::uint16_t any = 0;
+    for (const char16_t* p = block; p < blockEnd; ++p) {
+      extra = static_cast<std::uint16_t>(extra + (*p >= 0x80) + (*p >= 0x800));
+      any |= (*p & 0xF800) == 0xD800;
     }
+    size += extra;
+    surrogates |= any != 0;
+    block = blockEnd;
+  }
+  if (surrogates) {
+    std::size_t pairs = 0;
+    for (const char16_t* p = begin + 1; p < end; ++p)
+      pairs += IsHighSurrogate(p[-1]) & IsLowSurrogate(p[0]);
+    size -= 2 * pairs;
   }
   std::string out(size, '\0');
   auto* d = reinterpret_cast<unsigned char*>(out.data());
@@ -193,50 +196,49 @@ std::string EncodeUtf8(std::u16string_view text) {
 
 // ---------------------------------------------------- single-byte pages
 
-// Characters of an upper-half table sorted for binary search.
-class ReverseTable {
+// The byte of every UTF-16 unit an upper-half table defines, looked up in
+// two steps: the unit's high byte picks a block of 256, its low byte the
+// entry (0: not in the code page, as no upper-half byte is 0). Only the few
+// blocks a code page uses are kept.
+class DirectTable {
  public:
-  explicit ReverseTable(const UpperHalfTable& table) {
+  explicit DirectTable(const UpperHalfTable& table) {
     for (std::size_t i = 0; i < table.size(); ++i) {
-      if (table[i] == kUndefinedByte) continue;
-      entries_[count_++] = {table[i], static_cast<unsigned char>(0x80 + i)};
+      const char16_t unit = table[i];
+      if (unit == kUndefinedByte) continue;
+      std::uint8_t& block = index_[unit >> 8];
+      if (block == 0) {
+        block = static_cast<std::uint8_t>(blocks_.size());
+        blocks_.emplace_back();
+      }
+      unsigned char& byte = blocks_[block][unit & 0xFF];
+      if (byte == 0) byte = static_cast<unsigned char>(0x80 + i);  // the first byte wins
     }
-    std::sort(entries_.begin(), entries_.begin() + count_,
-              [](const Entry& a, const Entry& b) { return a.unit < b.unit; });
   }
 
-  // The byte of unit, or false when the code page lacks it.
-  bool Find(char16_t unit, unsigned char& byte) const {
-    const auto end = entries_.begin() + count_;
-    const auto it = std::lower_bound(entries_.begin(), end, unit,
-                                     [](const Entry& e, char16_t u) { return e.unit < u; });
-    if (it == end || it->unit != unit) return false;
-    byte = it->byte;
-    return true;
-  }
+  // The byte of unit, 0 when the code page lacks it.
+  unsigned char Find(char16_t unit) const { return blocks_[index_[unit >> 8]][unit & 0xFF]; }
 
  private:
-  struct Entry {
-    char16_t unit;
-    unsigned char byte;
-  };
-  std::array<Entry, 128> entries_{};
-  std::size_t count_ = 0;
+  // Block 0 stays empty for the high bytes no unit of the table has; 128
+  // units need at most 128 blocks more, so a block number fits a byte.
+  std::array<std::uint8_t, 256> index_{};
+  std::vector<std::array<unsigned char, 256>> blocks_ = std::vector<std::array<unsigned char, 256>>(1);
 };
 
 // A single-byte code page: US-ASCII below 0x80; above, a table, or the
 // identity (ISO-8859-1), or nothing (US-ASCII) when table is null.
 struct SingleByteCodePage {
   const UpperHalfTable* table;
-  const ReverseTable* reverse;
+  const DirectTable* reverse;
   bool identity;
 };
 
 SingleByteCodePage SingleByteFor(TCodePage codePage) {
   // Built once, on first use; function-local statics are thread-safe.
-  static const ReverseTable reverse1253(kWindows1253);
-  static const ReverseTable reverse1252(kWindows1252);
-  static const ReverseTable reverse28597(kIso8859_7);
+  static const DirectTable reverse1253(kWindows1253);
+  static const DirectTable reverse1252(kWindows1252);
+  static const DirectTable reverse28597(kIso8859_7);
   switch (codePage) {
     case CP_GREEK:
       return {&kWindows1253, &reverse1253, false};
@@ -267,24 +269,30 @@ std::u16string DecodeSingleByte(const SingleByteCodePage& page, std::string_view
   return out;
 }
 
+// One pass written through a pointer: every code point gives one byte, so
+// the text's length bounds the result.
 std::string EncodeSingleByte(const SingleByteCodePage& page, std::u16string_view text) {
-  if (std::string ascii; NarrowAscii(text, ascii)) return ascii;
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    const char32_t cp = NextCodePoint(text, i);
-    unsigned char byte = 0;
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (page.identity && cp <= 0xFF) {
-      out.push_back(static_cast<char>(cp));
-    } else if (page.reverse != nullptr && cp < 0x10000 && !IsSurrogate(cp) &&
-               page.reverse->Find(static_cast<char16_t>(cp), byte)) {
-      out.push_back(static_cast<char>(byte));
-    } else {
-      out.push_back(kUnmappable);
+  std::string out(text.size(), '\0');
+  char* d = out.data();
+  const char16_t* p = text.data();
+  const char16_t* const end = p + text.size();
+  while (p < end) {
+    const char16_t unit = *p++;
+    if (unit < 0x80) {
+      *d++ = static_cast<char>(unit);
+      continue;
     }
+    unsigned char byte = 0;
+    if (IsHighSurrogate(unit) && p < end && IsLowSurrogate(*p)) {
+      ++p;  // a supplementary character is in no single-byte page
+    } else if (page.identity) {
+      if (unit <= 0xFF) byte = static_cast<unsigned char>(unit);
+    } else if (page.reverse != nullptr) {
+      byte = page.reverse->Find(unit);  // no table holds a surrogate
+    }
+    *d++ = byte ? static_cast<char>(byte) : kUnmappable;
   }
+  out.resize(static_cast<std::size_t>(d - out.data()));
   return out;
 }
 

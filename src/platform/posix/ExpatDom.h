@@ -221,6 +221,13 @@ class TXNode {
   bool IsCharacterData() const {
     return FType == TEXT_NODE || FType == CDATA_SECTION_NODE || FType == COMMENT_NODE;
   }
+  // Whether the name is "xmlns" or has the prefix "xmlns": tested on the
+  // name's part before its colon, without building the prefix.
+  bool IsNamespaceDeclaration() const {
+    const UnicodeString& name = FName.str();
+    const std::size_t head = FColon == npos ? name.size() : FColon;
+    return head == 5 && std::memcmp(name.data(), u"xmlns", 5 * sizeof(char16_t)) == 0;
+  }
   // Position among the parent's children (the parent must exist).
   std::size_t IndexInParent();
   TXNode* AttributeByName(UnicodeStringView name) const;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <exception>
 #include <iterator>
 
 #include "platform/CodePage.h"
@@ -83,12 +84,122 @@ int XMLCALL UnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
   return XML_STATUS_OK;
 }
 
+// The parser of this thread, kept between documents: creating and freeing
+// expat's parser, its tables, buffers and tag stack, costs about as much as
+// the parse of a short message. XML_ParserReset gives it back in the state
+// of a new one (handlers, options and limits at their defaults).
+// A prefix in scope and the URI it is bound to.
+struct TBinding {
+  UnicodeString Prefix;
+  TXAtom URI;
+};
+
+// The tree builder's working lists, kept with the parser for their
+// capacity; emptied after every document.
+struct TParseScratch {
+  std::vector<TXNode*> Open;  // the document, then the open elements
+  std::vector<TBinding> Bindings;
+  std::vector<std::size_t> Scopes;  // Bindings size at each open element
+  std::string Text;                 // pending character data, UTF-8
+  // Scratch of the start tag: the attributes being made and the namespace
+  // and local name of each prefixed one.
+  std::vector<TXNode*> Attrs;
+  std::vector<std::pair<UnicodeStringView, UnicodeStringView>> Qualified;
+  void Clear() {
+    Open.clear();
+    Bindings.clear();
+    Scopes.clear();
+    Text.clear();
+    Attrs.clear();
+    Qualified.clear();
+  }
+};
+
+struct TThreadParser {
+  XML_Parser Parser = nullptr;
+  TParseScratch Scratch;
+  bool Busy = false;
+  TThreadParser() = default;
+  TThreadParser(const TThreadParser&) = delete;
+  TThreadParser& operator=(const TThreadParser&) = delete;
+  ~TThreadParser() {
+    if (Parser) XML_ParserFree(Parser);
+  }
+};
+
+// Inputs above this size are parsed by a parser of their own: the parser
+// keeps a copy of its input, and the lists grow with it, which a thread
+// should not hold on to.
+constexpr std::size_t kKeepParserBelow = 64 * 1024;
+
+// A parser for one document, with the tree builder's scratch lists: the
+// thread's own when they are free (a parse
+// inside a parse on one thread gets a new one), freed instead of kept
+// when an exception went through it, since expat's state is then unknown.
+class TParserLease {
+ public:
+  TParserLease(const char* encoding, std::size_t inputSize)
+      : FExceptions(std::uncaught_exceptions()) {
+    thread_local TThreadParser mine;
+    if (!mine.Busy && inputSize < kKeepParserBelow) {
+      if (mine.Parser && !XML_ParserReset(mine.Parser, encoding)) {
+        XML_ParserFree(mine.Parser);
+        mine.Parser = nullptr;
+      }
+      if (!mine.Parser) mine.Parser = XML_ParserCreate(encoding);
+      if (!mine.Parser) throw DOMException(u"Out of memory");
+      mine.Busy = true;
+      FThread = &mine;
+      FParser = mine.Parser;
+      FScratch = &mine.Scratch;
+      return;
+    }
+    FParser = XML_ParserCreate(encoding);
+    if (!FParser) throw DOMException(u"Out of memory");
+  }
+  TParserLease(const TParserLease&) = delete;
+  TParserLease& operator=(const TParserLease&) = delete;
+  ~TParserLease() {
+    if (!FThread) {
+      XML_ParserFree(FParser);
+      return;
+    }
+    FThread->Busy = false;
+    if (std::uncaught_exceptions() > FExceptions) {
+      XML_ParserFree(FThread->Parser);
+      FThread->Parser = nullptr;
+    }
+  }
+  XML_Parser Parser() const { return FParser; }
+  TParseScratch& Scratch() { return *FScratch; }
+
+ private:
+  XML_Parser FParser = nullptr;
+  TThreadParser* FThread = nullptr;
+  TParseScratch FOwn;  // the scratch of a parser of its own
+  TParseScratch* FScratch = &FOwn;
+  int FExceptions;
+};
+
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 class TTreeBuilder {
  public:
-  TTreeBuilder(TXNode& doc, bool preserveWhiteSpace, TXParseError& error)
-      : FDoc(doc), FPreserveWhiteSpace(preserveWhiteSpace), FError(error) {
+  TTreeBuilder(TXNode& doc, bool preserveWhiteSpace, TXParseError& error, TParserLease& lease)
+      : FDoc(doc),
+        FPreserveWhiteSpace(preserveWhiteSpace),
+        FError(error),
+        FParser(lease.Parser()),
+        FScratch(lease.Scratch()) {
+    // The lists are the scratch's, held here while the document is built
+    // (members are reached more cheaply than through references).
+    FScratch.Clear();
+    FOpen.swap(FScratch.Open);
+    FBindings.swap(FScratch.Bindings);
+    FScopes.swap(FScratch.Scopes);
+    FText.swap(FScratch.Text);
+    FAttrs.swap(FScratch.Attrs);
+    FQualified.swap(FScratch.Qualified);
     // Room for a message's depth and bindings at once, not grown step by step.
     FOpen.reserve(32);
     FScopes.reserve(32);
@@ -99,14 +210,21 @@ class TTreeBuilder {
     FOpen.push_back(&doc);
   }
 
-  bool Run(std::string_view bytes, const char* forcedEncoding) {
-    XML_Parser p = XML_ParserCreate(forcedEncoding);
-    if (!p) throw DOMException(u"Out of memory");
-    FParser = p;
-    struct Free {
-      XML_Parser p;
-      ~Free() { XML_ParserFree(p); }
-    } freeParser{p};
+  TTreeBuilder(const TTreeBuilder&) = delete;
+  TTreeBuilder& operator=(const TTreeBuilder&) = delete;
+  ~TTreeBuilder() {
+    FOpen.swap(FScratch.Open);
+    FBindings.swap(FScratch.Bindings);
+    FScopes.swap(FScratch.Scopes);
+    FText.swap(FScratch.Text);
+    FAttrs.swap(FScratch.Attrs);
+    FQualified.swap(FScratch.Qualified);
+    FScratch.Clear();
+  }
+
+  bool Run(std::string_view bytes) {
+    XML_Parser p = FParser;
+    // A reset parser has lost every handler and option: all are set anew.
     XML_SetUserData(p, this);
     XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
     XML_SetUnknownEncodingHandler(p, UnknownEncoding, nullptr);
@@ -163,11 +281,6 @@ class TTreeBuilder {
   }
 
  private:
-  struct TBinding {
-    UnicodeString Prefix;
-    TXAtom URI;
-  };
-
   // The shared atom of a name or URI as expat hands it over: short ASCII
   // text is widened on the stack, so a name seen before costs no allocation.
   static TXAtom Atom(std::string_view utf8) {
@@ -394,13 +507,13 @@ class TTreeBuilder {
   TXNode& FDoc;
   bool FPreserveWhiteSpace;
   TXParseError& FError;
-  XML_Parser FParser = nullptr;
-  std::vector<TXNode*> FOpen;  // the document, then the open elements
+  XML_Parser FParser;
+  TParseScratch& FScratch;
+  // The lists of the scratch (see TParseScratch), given back at the end.
+  std::vector<TXNode*> FOpen;
   std::vector<TBinding> FBindings;
-  std::vector<std::size_t> FScopes;  // FBindings size at each open element
-  std::string FText;                 // pending character data, UTF-8
-  // Scratch of Start, kept for its capacity: the attributes being made and
-  // the namespace and local name of each prefixed one.
+  std::vector<std::size_t> FScopes;
+  std::string FText;
   std::vector<TXNode*> FAttrs;
   std::vector<std::pair<UnicodeStringView, UnicodeStringView>> FQualified;
   std::string FEncoding;  // as the declaration names it
@@ -412,8 +525,12 @@ class TTreeBuilder {
 
 bool ParseDocument(TXNode& doc, std::string_view bytes, const char* forcedEncoding,
                    bool preserveWhiteSpace, TXParseError& error) {
-  TTreeBuilder builder(doc, preserveWhiteSpace, error);
-  bool ok = builder.Run(bytes, forcedEncoding);
+  bool ok;
+  {
+    TParserLease lease(forcedEncoding, bytes.size());
+    TTreeBuilder builder(doc, preserveWhiteSpace, error, lease);
+    ok = builder.Run(bytes);
+  }
   if (!ok)
     while (!doc.FChildren.empty()) Orphan(doc.FChildren.back());
   return ok;

@@ -4,6 +4,7 @@
 // element's (or a prefixed attribute's) namespace.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "platform/CodePage.h"
 #include "platform/posix/ExpatDom.h"
@@ -47,12 +48,69 @@ constexpr char16_t kHex[] = u"0123456789ABCDEF";
 
 constexpr std::uint64_t Bit(char16_t c) { return std::uint64_t{1} << c; }
 
+struct TBinding {
+  UnicodeStringView Prefix;
+  UnicodeStringView URI;
+};
+
+struct TFrame {
+  TXNode* Node;
+  std::size_t Next;
+};
+
+// The writer's lists, and its output when it is only converted, kept per
+// thread for their capacity; empty between documents.
+struct TWriterScratch {
+  UnicodeString Out;
+  std::vector<TBinding> Bindings;
+  std::vector<std::size_t> Scopes;
+  std::vector<TFrame> Frames;
+  std::vector<TXNode*> Pending;
+  bool Busy = false;
+};
+
+// An output longer than this is not kept for the next document.
+constexpr std::size_t kKeepOutputBelow = 64 * 1024;
+
 class TWriter {
  public:
-  explicit TWriter(const TRepertoire& repertoire) : FRepertoire(repertoire) {
+  // keepOutput: FOut is only read before the writer goes, and may have
+  // the capacity of an earlier document.
+  TWriter(const TRepertoire& repertoire, bool keepOutput) : FRepertoire(repertoire) {
+    thread_local TWriterScratch scratch;
+    if (!scratch.Busy) {
+      scratch.Busy = true;
+      FScratch = &scratch;
+      FKeepOutput = keepOutput;
+      if (keepOutput) FOut.swap(scratch.Out);
+      FBindings.swap(scratch.Bindings);
+      FScopes.swap(scratch.Scopes);
+      FFrames.swap(scratch.Frames);
+      FPending.swap(scratch.Pending);
+    }
     // Enough for a message's scopes and bindings in one allocation each.
     FBindings.reserve(16);
     FScopes.reserve(32);
+    FFrames.reserve(32);
+    FPending.reserve(64);
+  }
+  TWriter(const TWriter&) = delete;
+  TWriter& operator=(const TWriter&) = delete;
+  ~TWriter() {
+    if (!FScratch) return;
+    if (FKeepOutput && FOut.capacity() < kKeepOutputBelow) {
+      FOut.clear();
+      FOut.swap(FScratch->Out);
+    }
+    FBindings.clear();
+    FBindings.swap(FScratch->Bindings);
+    FScopes.clear();
+    FScopes.swap(FScratch->Scopes);
+    FFrames.clear();
+    FFrames.swap(FScratch->Frames);
+    FPending.clear();
+    FPending.swap(FScratch->Pending);
+    FScratch->Busy = false;
   }
 
   UnicodeString FOut;
@@ -71,12 +129,7 @@ class TWriter {
   // written "<a/>", one with an empty text child "<a></a>".
   void Write(TXNode& top) {
     Reserve(top);
-    struct TFrame {
-      TXNode* Node;
-      std::size_t Next;
-    };
-    std::vector<TFrame> stack;
-    stack.reserve(32);
+    std::vector<TFrame>& stack = FFrames;
     auto open = [&](TXNode* n) {
       if (n->IsElement() || n->FType == DOCUMENT_NODE || n->FType == DOCUMENT_FRAGMENT_NODE) {
         if (n->IsElement()) {
@@ -116,8 +169,7 @@ class TWriter {
   // copied over and over as the text grows.
   void Reserve(TXNode& top) {
     std::size_t size = 0;
-    std::vector<TXNode*> stack;
-    stack.reserve(64);  // a message's pending nodes in one allocation
+    std::vector<TXNode*>& stack = FPending;
     stack.push_back(&top);
     while (!stack.empty()) {
       TXNode* n = stack.back();
@@ -134,11 +186,6 @@ class TWriter {
     FOut.reserve(FOut.size() + size + size / 8);
   }
 
-  struct TBinding {
-    UnicodeStringView Prefix;
-    UnicodeStringView URI;
-  };
-
   // The URI a reader would bind prefix to here; empty when none.
   UnicodeStringView Lookup(UnicodeStringView prefix) const {
     if (prefix == u"xml") return kXMLNamespaceURI;
@@ -147,9 +194,6 @@ class TWriter {
     return {};
   }
 
-  static bool IsDeclaration(const TXNode& a) {
-    return a.FName == u"xmlns" || a.Prefix() == u"xmlns";
-  }
   static UnicodeStringView DeclaredPrefix(const TXNode& a) {
     return a.FName == u"xmlns" ? UnicodeStringView() : a.LocalName();
   }
@@ -161,7 +205,7 @@ class TWriter {
     FScopes.push_back(FBindings.size());
     const std::size_t own = FBindings.size();
     for (TXNode* a : e.FAttributes)
-      if (IsDeclaration(*a)) FBindings.push_back({DeclaredPrefix(*a), a->FValue});
+      if (a->IsNamespaceDeclaration()) FBindings.push_back({DeclaredPrefix(*a), a->FValue});
     auto declaredHere = [&](UnicodeStringView prefix) {
       for (std::size_t i = own; i < FBindings.size(); ++i)
         if (FBindings[i].Prefix == prefix) return true;
@@ -175,7 +219,7 @@ class TWriter {
         FOut += prefix;
         FOut += u"=\"";
       }
-      Escape(uri, true);
+      EscapeURI(uri);
       FOut += u'"';
     };
     if (emit) {
@@ -205,6 +249,22 @@ class TWriter {
       if (ap.empty() || ap == u"xml" || ap == u"xmlns" || a->FNamespaceURI.empty()) continue;
       if (Lookup(ap) != a->FNamespaceURI && !declaredHere(ap)) add(ap, a->FNamespaceURI);
     }
+  }
+
+  // A namespace URI as an attribute value. The URIs that needed no escaping
+  // are remembered by address: a message declares the same few URIs, held
+  // by the same shared atoms, on element after element.
+  void EscapeURI(UnicodeStringView uri) {
+    for (std::size_t i = 0; i < FCleanCount; ++i)
+      if (FClean[i].data() == uri.data() && FClean[i].size() == uri.size()) {
+        FOut += uri;
+        return;
+      }
+    const std::size_t before = FOut.size();
+    Escape(uri, true);
+    // Every escape lengthens the text: the same length means none.
+    if (FOut.size() - before == uri.size() && FCleanCount < std::size(FClean))
+      FClean[FCleanCount++] = uri;
   }
 
   void CloseScope() {
@@ -343,8 +403,14 @@ class TWriter {
   }
 
   const TRepertoire& FRepertoire;
+  TWriterScratch* FScratch = nullptr;  // the thread's, when this writer has it
+  bool FKeepOutput = false;
   std::vector<TBinding> FBindings;
   std::vector<std::size_t> FScopes;
+  std::vector<TFrame> FFrames;     // the open nodes of Write
+  std::vector<TXNode*> FPending;   // the nodes Reserve has still to count
+  UnicodeStringView FClean[8];  // URIs written as they are; the tree outlives the writer
+  std::size_t FCleanCount = 0;
 };
 
 // The encoding item of the declaration that heads doc; empty when none.
@@ -366,7 +432,7 @@ UnicodeString DeclaredEncoding(TXNode& doc) {
 
 UnicodeString SerializeToText(TXNode& node) {
   TRepertoire all;
-  TWriter w(all);
+  TWriter w(all, false);
   w.EnterAncestors(node);
   w.Write(node);
   return std::move(w.FOut);
@@ -377,7 +443,7 @@ std::string SerializeDocument(TXNode& doc) {
   auto is = [&](UnicodeStringView n) { return rtl::SameTextAscii(name, n); };
   if (is(u"UTF-16") || is(u"UCS-2") || is(u"UNICODE") || is(u"UTF-16LE")) {
     TRepertoire all;
-    TWriter w(all);
+    TWriter w(all, true);
     w.Write(doc);
     // Little-endian with a byte-order mark, as readers of UTF-16 expect.
     std::string out("\xFF\xFE", 2);
@@ -404,7 +470,7 @@ std::string SerializeDocument(TXNode& doc) {
   else
     throw DOMException(u"The document cannot be saved in the encoding \"%s\"", {name});
   TRepertoire repertoire = cp == CP_UTF8 ? TRepertoire() : TRepertoire(cp);
-  TWriter w(repertoire);
+  TWriter w(repertoire, true);
   w.Write(doc);
   return platform::WideCharToMultiByte(cp, 0, w.FOut);
 }
