@@ -474,9 +474,11 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   IntfPtr<IXMLNode> AutoCreate(bool attribute, const UnicodeString& name);
   IntfPtr<IXMLNode> InternalAddChild(const UnicodeString& nodeName,
                                      const UnicodeString& namespaceURI, std::int32_t index);
-  // Gives an element without children an empty text child; refuses an
-  // element whose children are anything but one text or CDATA node.
-  void CheckTextNode();
+  // The element's only child when it is a text or CDATA node; null when it
+  // has no children; EXMLDocError when it has any others.
+  IntfPtr<IDOMNode> TextChild();
+  // Appends a text node of value; the child list is built again when asked.
+  void AppendText(const UnicodeString& value);
   // The element interface of the DOM node, asked once (a node's type is
   // fixed); null when it is no element. Lives as long as this node.
   IDOMElement* DOMElement();

@@ -456,32 +456,38 @@ bool TXMLNode::GetIsTextElement() {
   return first && !first->get_nextSibling() && first->get_nodeType() == TEXT_NODE;
 }
 
-void TXMLNode::CheckTextNode() {
+IntfPtr<IDOMNode> TXMLNode::TextChild() {
   IntfPtr<IDOMNode> first = FDOMNode->get_firstChild();
-  if (!first) {
-    IntfPtr<IDOMText> text = DOMDocument()->createTextNode(u"");
-    FDOMNode->appendChild(text.get());
-    SetChildNodes(nullptr);
-    return;
-  }
+  if (!first) return first;
   if (!first->get_nextSibling()) {
     std::uint16_t t = first->get_nodeType();
-    if (t == TEXT_NODE || t == CDATA_SECTION_NODE) return;
+    if (t == TEXT_NODE || t == CDATA_SECTION_NODE) return first;
   }
   throw EXMLDocError(u"Element \"%s\" does not contain a single text node", {GetNodeName()});
 }
 
+void TXMLNode::AppendText(const UnicodeString& value) {
+  IntfPtr<IDOMText> text = DOMDocument()->createTextNode(value);
+  FDOMNode->appendChild(text.get());
+  SetChildNodes(nullptr);
+}
+
 UnicodeString TXMLNode::GetText() {
   if (GetNodeType() != ntElement) return FDOMNode->get_nodeValue();
-  CheckTextNode();
-  return FDOMNode->get_firstChild()->get_nodeValue();
+  if (IntfPtr<IDOMNode> text = TextChild()) return text->get_nodeValue();
+  AppendText({});  // reading gives an empty element its text child
+  return {};
 }
 
 void TXMLNode::SetText(const UnicodeString& value) {
   DoNodeChange(ncUpdateValue, true);
   if (GetNodeType() == ntElement) {
-    CheckTextNode();
-    FDOMNode->get_firstChild()->set_nodeValue(value);
+    // An element without children (every one the writer fills) gets its
+    // text node made with the value.
+    if (IntfPtr<IDOMNode> text = TextChild())
+      text->set_nodeValue(value);
+    else
+      AppendText(value);
   } else {
     FDOMNode->set_nodeValue(value);
   }
