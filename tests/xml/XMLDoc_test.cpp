@@ -279,6 +279,10 @@ TEST_F(XMLDoc, DeclarationItems) {
   bare->LoadFromXML(UnicodeString(u"<?xml version='1.1' encoding='UTF-16'?><r/>"));
   EXPECT_EQ(bare->GetVersion(), u"1.1");
   EXPECT_EQ(bare->GetEncoding(), u"UTF-16");
+  // Items read from a loaded declaration are kept when another one is set.
+  bare->SetStandAlone(u"no");
+  EXPECT_EQ(bare->GetChildNodes()->First()->GetText(),
+            u"version=\"1.1\" encoding=\"UTF-16\" standalone=\"no\"");
 }
 
 TEST_F(XMLDoc, ParseFailuresHaveOneMessageLayoutAndLeaveTheDocumentInactive) {
