@@ -363,6 +363,8 @@ class TXMLNodeList final : public IXMLNodeList {
   }
 
  private:
+  friend class TXMLNode;
+
   TXMLNode* Owner() const;
   void Notify(TNodeListOperation operation, IXMLNode* node, std::int32_t index, bool before);
   void InsertPlain(std::int32_t index, IXMLNode* node);

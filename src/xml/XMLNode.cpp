@@ -160,6 +160,7 @@ IntfPtr<IXMLDocument> TXMLNode::GetOwnerDocument() { return IntfPtr<IXMLDocument
 
 void TXMLNode::SetParentNode(TXMLNode* parent) {
   if (parent && parent->Document() != Document()) MoveToDocument(parent->Document());
+  if (parent && FParentNode.get() == parent) return;  // the same cell (a child just made)
   FParentNode = parent ? TBackRef<TXMLNode>(parent->SelfCell()) : TBackRef<TXMLNode>();
 }
 
@@ -389,7 +390,14 @@ IntfPtr<IXMLNode> TXMLNode::InternalAddChild(const UnicodeString& nodeName,
   IntfPtr<IDOMDocument> doc = DOMDocument();
   IntfPtr<IXMLNode> child =
       CreateChildNode(CreateDOMNode(doc.get(), nodeName, ntElement, namespaceURI).get());
-  GetChildNodes()->Insert(index, child.get());
+  // A node just made sits in no list: Insert's search for the list it
+  // leaves is skipped.
+  if (!FChildNodes) SetChildNodes(CreateChildList());
+  TXMLNodeList* list = FChildNodes.get();
+  if (index >= -1 && index <= list->GetCount())
+    list->InsertPlain(index, child.get());
+  else
+    list->Insert(index, child.get());  // reports the index
   return child;
 }
 
