@@ -481,6 +481,17 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   IntfPtr<IDOMNode> TextChild();
   // Appends a text node of value; the child list is built again when asked.
   void AppendText(const UnicodeString& value);
+  // The index among this node's own attributes of the first declaration
+  // of namespaceURI; -1 when there is none. scan: the document's search
+  // (may be null).
+  std::int32_t OwnNamespaceDeclIndex(IDOMNamespaceDeclScan* scan,
+                                     const UnicodeString& namespaceURI);
+  // The same, looked for through the DOM's attribute map.
+  std::int32_t AttributeNamespaceDeclIndex(const UnicodeString& namespaceURI);
+  IDOMNamespaceDeclScan* NamespaceScan() const;
+  // Declares uri with prefix on this element without looking for a
+  // declaration in scope first.
+  void AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri);
   // The element interface of the DOM node, asked once (a node's type is
   // fixed); null when it is no element. Lives as long as this node.
   IDOMElement* DOMElement();

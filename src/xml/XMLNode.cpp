@@ -343,31 +343,49 @@ UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
   return {};
 }
 
-IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+std::int32_t TXMLNode::AttributeNamespaceDeclIndex(const UnicodeString& namespaceURI) {
+  IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes();
+  const std::int32_t count = attrs ? attrs->get_length() : 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    IntfPtr<IDOMNode> a = attrs->get_item(i);
+    // The name first: it is short, the value is a URI copied out.
+    if ((a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns") &&
+        SameNamespace(a->get_nodeValue(), namespaceURI))
+      return i;
+  }
+  return -1;
+}
+
+std::int32_t TXMLNode::OwnNamespaceDeclIndex(IDOMNamespaceDeclScan* scan,
+                                             const UnicodeString& namespaceURI) {
   // The document's scan answers -2 for a node of another DOM document
   // (one kept from before a reload): that node is searched the general way.
+  const std::int32_t found = scan ? scan->namespaceDeclIndex(FDOMNode.get(), namespaceURI) : -2;
+  return found == -2 ? AttributeNamespaceDeclIndex(namespaceURI) : found;
+}
+
+IDOMNamespaceDeclScan* TXMLNode::NamespaceScan() const {
   TXMLDocument* doc = Document();
-  IDOMNamespaceDeclScan* scan = doc ? doc->FDOMNamespaceScan.get() : nullptr;
+  return doc ? doc->FDOMNamespaceScan.get() : nullptr;
+}
+
+IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+  IDOMNamespaceDeclScan* scan = NamespaceScan();
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
-    const std::int32_t found =
-        scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
-    if (found >= 0) return n->GetAttributeNodes()->Get(found);
+    std::int32_t found = scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
     if (found == -1) continue;
-    IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();
-    const std::int32_t count = attrs ? attrs->get_length() : 0;
-    for (std::int32_t i = 0; i < count; ++i) {
-      IntfPtr<IDOMNode> a = attrs->get_item(i);
-      // The name first: it is short, the value is a URI copied out.
-      if ((a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns") &&
-          SameNamespace(a->get_nodeValue(), namespaceURI))
-        return n->GetAttributeNodes()->Get(i);
-    }
+    if (found == -2) found = n->AttributeNamespaceDeclIndex(namespaceURI);
+    if (found >= 0) return n->GetAttributeNodes()->Get(found);
   }
   return {};
 }
 
 void TXMLNode::DeclareNamespace(const UnicodeString& prefix, const UnicodeString& uri) {
   if (FindNamespaceDecl(uri)) return;
+  AddNamespaceDecl(prefix, uri);
+}
+
+void TXMLNode::AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri) {
   SetAttributeNS(prefix.empty() ? UnicodeString(u"xmlns") : MakeNodeName(u"xmlns", prefix),
                  UnicodeString(kXMLNSNamespaceURI), Variant(uri));
 }
@@ -426,8 +444,18 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
     name = &(built = MakeNodeName(prefix, tagName));
   }
   IntfPtr<IXMLNode> child = InternalAddChild(*name, namespaceURI, index);
-  if (!namespaceURI.empty() && Document() && DocOptions().Contains(doNamespaceDecl) && !decl)
-    child->DeclareNamespace(prefix, namespaceURI);
+  TXMLDocument* doc = Document();
+  if (!namespaceURI.empty() && doc && DocOptions().Contains(doNamespaceDecl) && !decl) {
+    TXMLNode* made = NodeObject(child.get());
+    // The ancestors were searched above; the new element's own attributes
+    // are still looked at, as a vendor may declare the namespace of an
+    // element it makes. A node-change handler may have changed the tree in
+    // between: then the whole search is made again.
+    if (doc->BeforeNodeChange || doc->AfterNodeChange)
+      child->DeclareNamespace(prefix, namespaceURI);
+    else if (made->OwnNamespaceDeclIndex(NamespaceScan(), namespaceURI) < 0)
+      made->AddNamespaceDecl(prefix, namespaceURI);
+  }
   return child;
 }
 
