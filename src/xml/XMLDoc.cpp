@@ -374,17 +374,25 @@ void TXMLDocument::SetPrologValue(TXMLPrologItem item, const UnicodeString& valu
         return prolog->set_Standalone(value);
     }
   }
-  UnicodeString values[3] = {GetPrologValue(xpVersion, u"1.0"), GetPrologValue(xpEncoding, {}),
-                             GetPrologValue(xpStandalone, {})};
-  values[item] = value;
+  // The declaration's text is read once for the three items; the others
+  // keep their values (the version defaults to 1.0) and empty ones go.
+  IntfPtr<IXMLNode> old = PrologNode();
+  const UnicodeString oldData = old ? old->GetDOMNode()->get_nodeValue() : UnicodeString();
   UnicodeString data;
   for (int i = 0; i < 3; ++i) {
-    if (values[i].empty()) continue;
+    UnicodeStringView v;
+    std::size_t begin, end;
+    if (i == item)
+      v = value;
+    else if (old && FindItem(oldData, kPrologNames[i], begin, end))
+      v = UnicodeStringView(oldData).substr(begin, end - begin);
+    else if (i == xpVersion)
+      v = u"1.0";
+    if (v.empty()) continue;
     if (!data.empty()) data += u' ';
-    data += Format(u"%s=\"%s\"", {kPrologNames[i], values[i]});
+    data.append(kPrologNames[i]).append(u"=\"").append(v).append(1, u'"');
   }
   IntfPtr<IXMLNode> decl = CreateNode(u"xml", ntProcessingInstr, data);
-  IntfPtr<IXMLNode> old = PrologNode();
   if (old)
     GetChildNodes()->ReplaceNode(old.get(), decl.get());
   else

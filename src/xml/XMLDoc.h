@@ -363,6 +363,8 @@ class TXMLNodeList final : public IXMLNodeList {
   }
 
  private:
+  friend class TXMLNode;
+
   TXMLNode* Owner() const;
   void Notify(TNodeListOperation operation, IXMLNode* node, std::int32_t index, bool before);
   void InsertPlain(std::int32_t index, IXMLNode* node);
@@ -474,9 +476,22 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   IntfPtr<IXMLNode> AutoCreate(bool attribute, const UnicodeString& name);
   IntfPtr<IXMLNode> InternalAddChild(const UnicodeString& nodeName,
                                      const UnicodeString& namespaceURI, std::int32_t index);
-  // Gives an element without children an empty text child; refuses an
-  // element whose children are anything but one text or CDATA node.
-  void CheckTextNode();
+  // The element's only child when it is a text or CDATA node; null when it
+  // has no children; EXMLDocError when it has any others.
+  IntfPtr<IDOMNode> TextChild();
+  // Appends a text node of value; the child list is built again when asked.
+  void AppendText(const UnicodeString& value);
+  // The index among this node's own attributes of the first declaration
+  // of namespaceURI; -1 when there is none. scan: the document's search
+  // (may be null).
+  std::int32_t OwnNamespaceDeclIndex(IDOMNamespaceDeclScan* scan,
+                                     const UnicodeString& namespaceURI);
+  // The same, looked for through the DOM's attribute map.
+  std::int32_t AttributeNamespaceDeclIndex(const UnicodeString& namespaceURI);
+  IDOMNamespaceDeclScan* NamespaceScan() const;
+  // Declares uri with prefix on this element without looking for a
+  // declaration in scope first.
+  void AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri);
   // The element interface of the DOM node, asked once (a node's type is
   // fixed); null when it is no element. Lives as long as this node.
   IDOMElement* DOMElement();

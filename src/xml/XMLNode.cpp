@@ -160,6 +160,7 @@ IntfPtr<IXMLDocument> TXMLNode::GetOwnerDocument() { return IntfPtr<IXMLDocument
 
 void TXMLNode::SetParentNode(TXMLNode* parent) {
   if (parent && parent->Document() != Document()) MoveToDocument(parent->Document());
+  if (parent && FParentNode.get() == parent) return;  // the same cell (a child just made)
   FParentNode = parent ? TBackRef<TXMLNode>(parent->SelfCell()) : TBackRef<TXMLNode>();
 }
 
@@ -342,31 +343,49 @@ UnicodeString TXMLNode::FindNamespaceURI(const UnicodeString& tagOrPrefix) {
   return {};
 }
 
-IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+std::int32_t TXMLNode::AttributeNamespaceDeclIndex(const UnicodeString& namespaceURI) {
+  IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes();
+  const std::int32_t count = attrs ? attrs->get_length() : 0;
+  for (std::int32_t i = 0; i < count; ++i) {
+    IntfPtr<IDOMNode> a = attrs->get_item(i);
+    // The name first: it is short, the value is a URI copied out.
+    if ((a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns") &&
+        SameNamespace(a->get_nodeValue(), namespaceURI))
+      return i;
+  }
+  return -1;
+}
+
+std::int32_t TXMLNode::OwnNamespaceDeclIndex(IDOMNamespaceDeclScan* scan,
+                                             const UnicodeString& namespaceURI) {
   // The document's scan answers -2 for a node of another DOM document
   // (one kept from before a reload): that node is searched the general way.
+  const std::int32_t found = scan ? scan->namespaceDeclIndex(FDOMNode.get(), namespaceURI) : -2;
+  return found == -2 ? AttributeNamespaceDeclIndex(namespaceURI) : found;
+}
+
+IDOMNamespaceDeclScan* TXMLNode::NamespaceScan() const {
   TXMLDocument* doc = Document();
-  IDOMNamespaceDeclScan* scan = doc ? doc->FDOMNamespaceScan.get() : nullptr;
+  return doc ? doc->FDOMNamespaceScan.get() : nullptr;
+}
+
+IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+  IDOMNamespaceDeclScan* scan = NamespaceScan();
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
-    const std::int32_t found =
-        scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
-    if (found >= 0) return n->GetAttributeNodes()->Get(found);
+    std::int32_t found = scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
     if (found == -1) continue;
-    IntfPtr<IDOMNamedNodeMap> attrs = n->FDOMNode->get_attributes();
-    const std::int32_t count = attrs ? attrs->get_length() : 0;
-    for (std::int32_t i = 0; i < count; ++i) {
-      IntfPtr<IDOMNode> a = attrs->get_item(i);
-      // The name first: it is short, the value is a URI copied out.
-      if ((a->get_prefix() == u"xmlns" || a->get_nodeName() == u"xmlns") &&
-          SameNamespace(a->get_nodeValue(), namespaceURI))
-        return n->GetAttributeNodes()->Get(i);
-    }
+    if (found == -2) found = n->AttributeNamespaceDeclIndex(namespaceURI);
+    if (found >= 0) return n->GetAttributeNodes()->Get(found);
   }
   return {};
 }
 
 void TXMLNode::DeclareNamespace(const UnicodeString& prefix, const UnicodeString& uri) {
   if (FindNamespaceDecl(uri)) return;
+  AddNamespaceDecl(prefix, uri);
+}
+
+void TXMLNode::AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri) {
   SetAttributeNS(prefix.empty() ? UnicodeString(u"xmlns") : MakeNodeName(u"xmlns", prefix),
                  UnicodeString(kXMLNSNamespaceURI), Variant(uri));
 }
@@ -389,7 +408,14 @@ IntfPtr<IXMLNode> TXMLNode::InternalAddChild(const UnicodeString& nodeName,
   IntfPtr<IDOMDocument> doc = DOMDocument();
   IntfPtr<IXMLNode> child =
       CreateChildNode(CreateDOMNode(doc.get(), nodeName, ntElement, namespaceURI).get());
-  GetChildNodes()->Insert(index, child.get());
+  // A node just made sits in no list: Insert's search for the list it
+  // leaves is skipped.
+  if (!FChildNodes) SetChildNodes(CreateChildList());
+  TXMLNodeList* list = FChildNodes.get();
+  if (index >= -1 && index <= list->GetCount())
+    list->InsertPlain(index, child.get());
+  else
+    list->Insert(index, child.get());  // reports the index
   return child;
 }
 
@@ -418,8 +444,18 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
     name = &(built = MakeNodeName(prefix, tagName));
   }
   IntfPtr<IXMLNode> child = InternalAddChild(*name, namespaceURI, index);
-  if (!namespaceURI.empty() && Document() && DocOptions().Contains(doNamespaceDecl) && !decl)
-    child->DeclareNamespace(prefix, namespaceURI);
+  TXMLDocument* doc = Document();
+  if (!namespaceURI.empty() && doc && DocOptions().Contains(doNamespaceDecl) && !decl) {
+    TXMLNode* made = NodeObject(child.get());
+    // The ancestors were searched above; the new element's own attributes
+    // are still looked at, as a vendor may declare the namespace of an
+    // element it makes. A node-change handler may have changed the tree in
+    // between: then the whole search is made again.
+    if (doc->BeforeNodeChange || doc->AfterNodeChange)
+      child->DeclareNamespace(prefix, namespaceURI);
+    else if (made->OwnNamespaceDeclIndex(NamespaceScan(), namespaceURI) < 0)
+      made->AddNamespaceDecl(prefix, namespaceURI);
+  }
   return child;
 }
 
@@ -456,32 +492,38 @@ bool TXMLNode::GetIsTextElement() {
   return first && !first->get_nextSibling() && first->get_nodeType() == TEXT_NODE;
 }
 
-void TXMLNode::CheckTextNode() {
+IntfPtr<IDOMNode> TXMLNode::TextChild() {
   IntfPtr<IDOMNode> first = FDOMNode->get_firstChild();
-  if (!first) {
-    IntfPtr<IDOMText> text = DOMDocument()->createTextNode(u"");
-    FDOMNode->appendChild(text.get());
-    SetChildNodes(nullptr);
-    return;
-  }
+  if (!first) return first;
   if (!first->get_nextSibling()) {
     std::uint16_t t = first->get_nodeType();
-    if (t == TEXT_NODE || t == CDATA_SECTION_NODE) return;
+    if (t == TEXT_NODE || t == CDATA_SECTION_NODE) return first;
   }
   throw EXMLDocError(u"Element \"%s\" does not contain a single text node", {GetNodeName()});
 }
 
+void TXMLNode::AppendText(const UnicodeString& value) {
+  IntfPtr<IDOMText> text = DOMDocument()->createTextNode(value);
+  FDOMNode->appendChild(text.get());
+  SetChildNodes(nullptr);
+}
+
 UnicodeString TXMLNode::GetText() {
   if (GetNodeType() != ntElement) return FDOMNode->get_nodeValue();
-  CheckTextNode();
-  return FDOMNode->get_firstChild()->get_nodeValue();
+  if (IntfPtr<IDOMNode> text = TextChild()) return text->get_nodeValue();
+  AppendText({});  // reading gives an empty element its text child
+  return {};
 }
 
 void TXMLNode::SetText(const UnicodeString& value) {
   DoNodeChange(ncUpdateValue, true);
   if (GetNodeType() == ntElement) {
-    CheckTextNode();
-    FDOMNode->get_firstChild()->set_nodeValue(value);
+    // An element without children (every one the writer fills) gets its
+    // text node made with the value.
+    if (IntfPtr<IDOMNode> text = TextChild())
+      text->set_nodeValue(value);
+    else
+      AppendText(value);
   } else {
     FDOMNode->set_nodeValue(value);
   }

@@ -155,6 +155,14 @@ TEST_F(XMLDoc, ElementTextIsItsSingleTextChild) {
   EXPECT_EQ(empty->GetText(), u"");
   EXPECT_EQ(empty->GetChildNodes()->GetCount(), 1);  // the empty text child stays
   EXPECT_TRUE(empty->GetIsTextElement());
+  // A child list taken before the text is set shows the new text node.
+  IntfPtr<IXMLNode> filled = root->AddChild(u"filled");
+  EXPECT_EQ(filled->GetChildNodes()->GetCount(), 0);
+  filled->SetText(u"v");
+  EXPECT_EQ(filled->GetChildNodes()->GetCount(), 1);
+  EXPECT_EQ(filled->GetChildNodes()->Get(0)->GetText(), u"v");
+  filled->SetText(u"w");
+  EXPECT_EQ(filled->GetText(), u"w");
 
   IntfPtr<IXMLNode> two = root->AddChild(u"two");
   two->AddChild(u"a");
@@ -174,7 +182,7 @@ TEST_F(XMLDoc, ElementTextIsItsSingleTextChild) {
   EXPECT_FALSE(cdata->GetIsTextElement());
   EXPECT_EQ(cdata->GetChildNodes()->Get(0)->GetNodeType(), ntCData);
   EXPECT_EQ(Saved(doc),
-            "<?xml version=\"1.0\"?><r><empty></empty><two><a/><b/></two>"
+            "<?xml version=\"1.0\"?><r><empty></empty><filled>w</filled><two><a/><b/></two>"
             "<cdata><![CDATA[new]]></cdata></r>");
 }
 
@@ -271,6 +279,10 @@ TEST_F(XMLDoc, DeclarationItems) {
   bare->LoadFromXML(UnicodeString(u"<?xml version='1.1' encoding='UTF-16'?><r/>"));
   EXPECT_EQ(bare->GetVersion(), u"1.1");
   EXPECT_EQ(bare->GetEncoding(), u"UTF-16");
+  // Items read from a loaded declaration are kept when another one is set.
+  bare->SetStandAlone(u"no");
+  EXPECT_EQ(bare->GetChildNodes()->First()->GetText(),
+            u"version=\"1.1\" encoding=\"UTF-16\" standalone=\"no\"");
 }
 
 TEST_F(XMLDoc, ParseFailuresHaveOneMessageLayoutAndLeaveTheDocumentInactive) {
