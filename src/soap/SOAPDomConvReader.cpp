@@ -211,6 +211,9 @@ struct TSOAPDomConv::TReaderState {
     std::list<UnicodeString> Taken;
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
+  // The type registry's generation when Classes was last emptied: the
+  // answers are kept from one response to the next while it stays the same.
+  std::uint64_t ClassesGeneration = 0;
 
   const TClassInfo& ClassInfo(const TClass* cls) {
     auto [it, added] = Classes.try_emplace(cls);
@@ -248,7 +251,10 @@ struct TSOAPDomConv::TReaderState {
 void TSOAPDomConv::DeleteReaderState(TReaderState* state) { delete state; }
 
 TSOAPDomConv::TReaderState& TSOAPDomConv::Reader() {
-  if (!FReader) FReader.reset(new TReaderState());
+  if (!FReader) {
+    FReader.reset(new TReaderState());
+    FReader->ClassesGeneration = RemTypeRegistry().Generation();
+  }
   return *FReader;
 }
 
@@ -257,7 +263,11 @@ void TSOAPDomConv::ResetReadingState() {
   FReader->Ids.clear();
   FReader->IdDocument.reset();
   FReader->MultiRef.clear();
-  FReader->Classes.clear();
+  const std::uint64_t generation = RemTypeRegistry().Generation();
+  if (FReader->ClassesGeneration != generation) {
+    FReader->Classes.clear();
+    FReader->ClassesGeneration = generation;
+  }
   FReader->Depth = 0;
 }
 
@@ -375,7 +385,8 @@ bool TSOAPDomConv::GetElementType(IXMLNode* Node, UnicodeString& TypeURI, Unicod
   bool found = AttrNS(Node, u"type", XMLSchemaInstNameSpace, value);
   if (!found && FOptions.Contains(soTryAllSchema))
     for (UnicodeStringView ns : XMLSchemaInstNamespaces)
-      if ((found = AttrNS(Node, u"type", ns, value))) break;
+      // The current namespace was asked just above.
+      if (ns != XMLSchemaInstNameSpace && (found = AttrNS(Node, u"type", ns, value))) break;
   if (!found) found = Attr(Node, u"type", value);
   if (!found) return false;
   if (xml::IsPrefixed(value)) {
