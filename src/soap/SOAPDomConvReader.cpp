@@ -211,11 +211,21 @@ struct TSOAPDomConv::TReaderState {
     std::list<UnicodeString> Taken;
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
-  // The type registry's generation when Classes was last emptied: the
-  // answers are kept from one response to the next while it stays the same.
+  // The type registry's generation Classes was filled under: the answers are
+  // kept from one response to the next while it stays the same. Answers of
+  // an older generation may still be in use up the reader's stack: they are
+  // set aside in Retired and freed at the next reset.
   std::uint64_t ClassesGeneration = 0;
+  std::vector<std::unordered_map<const TClass*, TClassInfo>> Retired;
 
   const TClassInfo& ClassInfo(const TClass* cls) {
+    const std::uint64_t generation = RemTypeRegistry().Generation();
+    if (generation != ClassesGeneration) {
+      // Moving the map keeps its entries where they are.
+      if (!Classes.empty()) Retired.push_back(std::move(Classes));
+      Classes.clear();
+      ClassesGeneration = generation;
+    }
     auto [it, added] = Classes.try_emplace(cls);
     if (!added) return it->second;
     // Filled in place: the views into Taken must not see it move.
@@ -251,10 +261,7 @@ struct TSOAPDomConv::TReaderState {
 void TSOAPDomConv::DeleteReaderState(TReaderState* state) { delete state; }
 
 TSOAPDomConv::TReaderState& TSOAPDomConv::Reader() {
-  if (!FReader) {
-    FReader.reset(new TReaderState());
-    FReader->ClassesGeneration = RemTypeRegistry().Generation();
-  }
+  if (!FReader) FReader.reset(new TReaderState());
   return *FReader;
 }
 
@@ -263,11 +270,7 @@ void TSOAPDomConv::ResetReadingState() {
   FReader->Ids.clear();
   FReader->IdDocument.reset();
   FReader->MultiRef.clear();
-  const std::uint64_t generation = RemTypeRegistry().Generation();
-  if (FReader->ClassesGeneration != generation) {
-    FReader->Classes.clear();
-    FReader->ClassesGeneration = generation;
-  }
+  FReader->Retired.clear();
   FReader->Depth = 0;
 }
 
