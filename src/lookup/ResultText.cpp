@@ -39,8 +39,12 @@ UnicodeString PropertyText(const TObject* record, const rtl::TPropInfo& prop, bo
 }
 
 bool NeedsQuotes(std::u16string_view item) {
+  // One bit per character below 64 that needs quotes: U+0001 to U+0020, '"' and ';'.
+  constexpr std::uint64_t kQuoted =
+      (((std::uint64_t{1} << 33) - 1) & ~std::uint64_t{1}) | (std::uint64_t{1} << u'"') |
+      (std::uint64_t{1} << u';');
   for (char16_t c : item)
-    if (c == u'"' || c == u';' || (c >= 0x0001 && c <= 0x0020)) return true;
+    if (c < 64 && ((kQuoted >> c) & 1)) return true;
   return false;
 }
 
@@ -92,7 +96,14 @@ void AppendRecordItems(TItemWriter& out, const soap::TRemotable* record, bool da
     try {
       text += prop->Name;
       text += u'=';
-      text += PropertyText(record, *prop, dateTimeStep);
+      const rtl::TTypeInfo* type = prop->PropType;
+      // A string field is appended from where it lies, without a copy.
+      if (prop->GetStr && prop->FieldAddress && type &&
+          (type->Kind == rtl::tkUString || type->Kind == rtl::tkWString))
+        text += *static_cast<const UnicodeString*>(
+            prop->FieldAddress(const_cast<soap::TRemotable*>(record)));
+      else
+        text += PropertyText(record, *prop, dateTimeStep);
       out.End();
     } catch (const Exception&) {
       // Left out on purpose; running out of memory is not absorbed here.

@@ -431,10 +431,11 @@ UnicodeString TInvokableClassRegistry::GetParamInternalName(const TTypeInfo* Inf
 TMethodRegInfo TInvokableClassRegistry::GetMethodInfo(const TTypeInfo* Info,
                                                       UnicodeStringView MethodName) const {
   Lock lock(FCriticalSection);
-  TMethodRegInfo result{UnicodeString(MethodName), {}, 0};
+  TMethodRegInfo result;
   const InterfaceMapItem* intf = FindIntf(Info);
-  if (const MethodMapItem* m = intf ? FindByName(intf->Methods, MethodName) : nullptr) {
-    if (!m->ExtName.empty()) result.ExtName = m->ExtName;
+  const MethodMapItem* m = intf ? FindByName(intf->Methods, MethodName) : nullptr;
+  result.ExtName = m && !m->ExtName.empty() ? m->ExtName : UnicodeString(MethodName);
+  if (m) {
     result.ReturnName = m->ReturnName;
     result.XMLOptions = m->XMLOptions;
   }
@@ -445,9 +446,10 @@ TParamRegInfo TInvokableClassRegistry::GetParamInfo(const TTypeInfo* Info,
                                                     UnicodeStringView MethodName,
                                                     UnicodeStringView ParamName) const {
   Lock lock(FCriticalSection);
-  TParamRegInfo result{UnicodeString(ParamName), {}, 0};
-  if (const ParameterMapItem* p = FindParam(FindIntf(Info), MethodName, ParamName)) {
-    if (!p->ExtName.empty()) result.ExtName = p->ExtName;
+  TParamRegInfo result;
+  const ParameterMapItem* p = FindParam(FindIntf(Info), MethodName, ParamName);
+  result.ExtName = p && !p->ExtName.empty() ? p->ExtName : UnicodeString(ParamName);
+  if (p) {
     result.InfoString = p->Namespace;
     result.XMLOptions = p->XMLOptions;
   }

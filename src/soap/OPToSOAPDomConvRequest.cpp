@@ -111,7 +111,7 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
     for (std::size_t i = 0; i < methMD.Params.size(); ++i) {
       const TIntfParamEntry& param = methMD.Params[i];
       if (param.Flags & rtl::pfOut) continue;
-      const TParamRegInfo reg = inv.GetParamInfo(IntfMD.Info, methMD.Name, param.Name);
+      TParamRegInfo reg = inv.GetParamInfo(IntfMD.Info, methMD.Name, param.Name);
       if (reg.XMLOptions & kParamNotSent) continue;
       // Named as the metadata names the interface, without its unit.
       if (!param.Info)
@@ -121,10 +121,11 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
       // A missing argument would be read through a null pointer.
       if (!data) throw ESOAPDomConvertError(u"Parameter %s has no value to send", {param.Name});
 
-      UnicodeString name = reg.ExtName, uri, typeName;
+      // The answer is this parameter's alone: its texts are taken, not copied.
+      UnicodeString name = std::move(reg.ExtName), uri, typeName;
       switch (style) {
         case TStyle::RpcLiteral:
-          typeName = reg.InfoString;
+          typeName = std::move(reg.InfoString);
           break;
         case TStyle::RpcEncoded: {
           UnicodeString xsdName;
@@ -144,7 +145,7 @@ std::unique_ptr<TStream> TOPToSoapDomConvert::InvContextToMsg(const TIntfMetaDat
             GetRegInfo(reg.InfoString, iaNamespace, uri);
           else
             uri = opNS;
-          typeName = reg.InfoString;
+          typeName = std::move(reg.InfoString);
           if (typeName.empty() && !(reg.XMLOptions & kParamUnqualified)) typeName = uri;
           break;
         }

@@ -246,11 +246,15 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   TReaderState& Reader();
   // writer state
   // What the registries say about each class written, asked once per class
-  // while one message is written (TWriterCacheScope); null outside.
+  // and used while a message is written (TWriterCacheScope); null outside.
+  // Between messages it is kept aside, and taken again while the type
+  // registry has not changed since it was made.
   struct TWriterCache;
   static void DeleteWriterCache(TWriterCache* cache);
   std::unique_ptr<TWriterCache, void (*)(TWriterCache*)> FWriterCache{nullptr,
                                                                       &DeleteWriterCache};
+  std::unique_ptr<TWriterCache, void (*)(TWriterCache*)> FKeptWriterCache{nullptr,
+                                                                          &DeleteWriterCache};
   // The class's type; the texts belong to the type registry (see ClassToURI).
   bool ClassURI(const TClass* Cls, const UnicodeString*& URI, const UnicodeString*& Name);
   TSerializationOptions ClassSerializeOptions(const TClass* Cls);

@@ -211,8 +211,21 @@ struct TSOAPDomConv::TReaderState {
     std::list<UnicodeString> Taken;
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
+  // The type registry's generation Classes was filled under: the answers are
+  // kept from one response to the next while it stays the same. Answers of
+  // an older generation may still be in use up the reader's stack: they are
+  // set aside in Retired and freed at the next reset.
+  std::uint64_t ClassesGeneration = 0;
+  std::vector<std::unordered_map<const TClass*, TClassInfo>> Retired;
 
   const TClassInfo& ClassInfo(const TClass* cls) {
+    const std::uint64_t generation = RemTypeRegistry().Generation();
+    if (generation != ClassesGeneration) {
+      // Moving the map keeps its entries where they are.
+      if (!Classes.empty()) Retired.push_back(std::move(Classes));
+      Classes.clear();
+      ClassesGeneration = generation;
+    }
     auto [it, added] = Classes.try_emplace(cls);
     if (!added) return it->second;
     // Filled in place: the views into Taken must not see it move.
@@ -257,7 +270,7 @@ void TSOAPDomConv::ResetReadingState() {
   FReader->Ids.clear();
   FReader->IdDocument.reset();
   FReader->MultiRef.clear();
-  FReader->Classes.clear();
+  FReader->Retired.clear();
   FReader->Depth = 0;
 }
 
@@ -375,7 +388,8 @@ bool TSOAPDomConv::GetElementType(IXMLNode* Node, UnicodeString& TypeURI, Unicod
   bool found = AttrNS(Node, u"type", XMLSchemaInstNameSpace, value);
   if (!found && FOptions.Contains(soTryAllSchema))
     for (UnicodeStringView ns : XMLSchemaInstNamespaces)
-      if ((found = AttrNS(Node, u"type", ns, value))) break;
+      // The current namespace was asked just above.
+      if (ns != XMLSchemaInstNameSpace && (found = AttrNS(Node, u"type", ns, value))) break;
   if (!found) found = Attr(Node, u"type", value);
   if (!found) return false;
   if (xml::IsPrefixed(value)) {

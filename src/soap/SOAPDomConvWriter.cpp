@@ -360,17 +360,28 @@ struct TSOAPDomConv::TWriterCache {
     std::optional<TClassNamespaces> Namespaces;
   };
   std::unordered_map<const TClass*, TClassEntry> Classes;
+  std::uint64_t Generation = 0;  // the type registry's, read before the first answer
 };
 
 void TSOAPDomConv::DeleteWriterCache(TWriterCache* cache) { delete cache; }
 
 TSOAPDomConv::TWriterCacheScope::TWriterCacheScope(TSOAPDomConv& conv)
     : FConv(conv), FOwns(!conv.FWriterCache) {
-  if (FOwns) FConv.FWriterCache.reset(new TWriterCache);
+  if (!FOwns) return;
+  const std::uint64_t generation = RemTypeRegistry().Generation();
+  if (FConv.FKeptWriterCache && FConv.FKeptWriterCache->Generation == generation) {
+    FConv.FWriterCache = std::move(FConv.FKeptWriterCache);
+    return;
+  }
+  FConv.FKeptWriterCache.reset();
+  FConv.FWriterCache.reset(new TWriterCache);
+  FConv.FWriterCache->Generation = generation;
 }
 
+// The answers are kept for the next message, also after a failed one: each
+// is filled completely before it is marked as known.
 TSOAPDomConv::TWriterCacheScope::~TWriterCacheScope() {
-  if (FOwns) FConv.FWriterCache.reset();
+  if (FOwns) FConv.FKeptWriterCache = std::move(FConv.FWriterCache);
 }
 
 bool TSOAPDomConv::ClassURI(const TClass* Cls, const UnicodeString*& URI,
@@ -663,9 +674,15 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
                      *static_cast<const Variant*>(prop->FieldAddress(Instance)));
         break;
       default: {
-        const UnicodeString text = GetObjectPropAsText(Instance, prop);
-        if (dontSendEmpty && text.empty()) break;
-        CreateScalarNodeXS(RootNode, Node, extName, *elemURI, typeURI, typeName, text);
+        // A string field is written from where it lies, without a copy.
+        UnicodeString scratch;
+        const UnicodeString* text = &scratch;
+        if ((kind == rtl::tkUString || kind == rtl::tkWString) && prop->FieldAddress)
+          text = static_cast<const UnicodeString*>(prop->FieldAddress(Instance));
+        else
+          scratch = GetObjectPropAsText(Instance, prop);
+        if (dontSendEmpty && text->empty()) break;
+        CreateScalarNodeXS(RootNode, Node, extName, *elemURI, typeURI, typeName, *text);
         break;
       }
     }

@@ -106,6 +106,7 @@ void TRemotableTypeRegistry::Register(const TTypeInfo* Info, const TClass* Cls,
   URIMAP.push_back(std::move(n));
   FByInfo.try_emplace(Info, URIMAP.size() - 1);
   if (Cls) FByClass.try_emplace(Cls, URIMAP.size() - 1);
+  Changed();
 }
 
 void TRemotableTypeRegistry::RegisterXSClass(const TClass* Cls, UnicodeStringView URI,
@@ -134,6 +135,7 @@ void TRemotableTypeRegistry::RegisterSerializeOptions(const TTypeInfo* Info,
                                                       TSerializationOptions Options) {
   Lock lock(FCriticalSection);
   if (TRemRegEntry* e = FindByInfo(Info)) e->SerializationOpt = Options;
+  Changed();
 }
 
 void TRemotableTypeRegistry::RegisterExternalPropName(const TTypeInfo* Info,
@@ -145,6 +147,7 @@ void TRemotableTypeRegistry::RegisterExternalPropName(const TTypeInfo* Info,
     m.StoredExtName = &*FTexts.insert(m.ExtName).first;
     e->PropNameMap.push_back(std::move(m));
   }
+  Changed();
 }
 
 void TRemotableTypeRegistry::UnRegisterXSClass(const TClass* Cls) {
@@ -155,6 +158,7 @@ void TRemotableTypeRegistry::UnRegisterXSInfo(const TTypeInfo* Info) {
   Lock lock(FCriticalSection);
   std::erase_if(URIMAP, [&](const TRemRegEntry& e) { return e.Info == Info; });
   Reindex();
+  Changed();
 }
 
 bool TRemotableTypeRegistry::AutoRegisterNativeTypes() const {
@@ -165,6 +169,7 @@ bool TRemotableTypeRegistry::AutoRegisterNativeTypes() const {
 void TRemotableTypeRegistry::SetAutoRegisterNativeTypes(bool value) {
   Lock lock(FCriticalSection);
   FAutoRegister = value;
+  Changed();
 }
 
 // ---- Lookups --------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 // re-entrant lock.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
@@ -147,6 +148,12 @@ class TRemotableTypeRegistry {
   // A copy of every entry in registration order, for inspection.
   std::vector<TRemRegEntry> Entries() const;
 
+  // Changes with every registration, removal, option or external name
+  // given, and with the auto-registration switch: a caller that keeps
+  // answers across messages keeps them while this stays the same. Read it
+  // before asking, so that a change made meanwhile is seen next time.
+  std::uint64_t Generation() const { return FGeneration.load(std::memory_order_acquire); }
+
  private:
   const TRemRegEntry* FindByInfo(const rtl::TTypeInfo* Info) const;
   TRemRegEntry* FindByInfo(const rtl::TTypeInfo* Info);
@@ -157,6 +164,8 @@ class TRemotableTypeRegistry {
                 TObjMultiOptions MultiRefOpt);
 
   mutable std::recursive_mutex FCriticalSection;
+  std::atomic<std::uint64_t> FGeneration{0};
+  void Changed() { FGeneration.fetch_add(1, std::memory_order_release); }
   // Every URI, written name and external property name ever registered;
   // only grows (see ClassToURI).
   std::unordered_set<UnicodeString> FTexts;

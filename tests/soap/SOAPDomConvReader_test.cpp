@@ -242,13 +242,23 @@ TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
 TEST_F(ReaderTest, PropertiesUnderTheirExternalNames) {
   TRemotableTypeRegistry& r = RemTypeRegistry();
   r.RegisterXSClass(&TRenamed::StaticClass, u"urn:t", u"Renamed");
+  const std::string xml =
+      "<r xmlns:q=\"urn:attribute-ns\" q:attributeOnTheWire=\"A\"><elem>not me</elem>"
+      "<elementOnTheWireName>E</elementOnTheWireName><plain>P</plain></r>";
+  {
+    // Read before the renames: what the converter keeps between responses
+    // must not outlive them.
+    auto root = Load(xml);
+    TRenamed rec;
+    conv->LoadObject(&rec, root.get(), root.get());
+    EXPECT_EQ(rec.FElem, u"not me");
+    conv->ResetReadingState();
+  }
   r.RegisterExternalPropName(&TRenamed::StaticClass.Info, u"elem", u"elementOnTheWireName");
   r.RegisterExternalPropName(&TRenamed::StaticClass.Info, u"attr",
                              u"[ExtName='attributeOnTheWire' Namespace='urn:attribute-ns']");
   for (int i = 0; i < 3; ++i) {
-    auto root = Load(
-        "<r xmlns:q=\"urn:attribute-ns\" q:attributeOnTheWire=\"A\"><elem>not me</elem>"
-        "<elementOnTheWireName>E</elementOnTheWireName><plain>P</plain></r>");
+    auto root = Load(xml);
     TRenamed rec;
     conv->LoadObject(&rec, root.get(), root.get());
     EXPECT_EQ(rec.FElem, u"E");
