@@ -90,6 +90,7 @@ e2e_reps=$(((reps + 1) / 2))
 build/release/bench/bench_lookup --benchmark_repetitions=$e2e_reps \
   --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/lookup.json" 2>/dev/null ||
   true
+rm -f "$work/mock.in"  # left by an earlier run in the same WORK
 mkfifo "$work/mock.in"
 build/release/tools/registry-mock/registry-mock --until-eof <"$work/mock.in" >"$work/mock.out" 2>&1 &
 mock=$!
