@@ -194,12 +194,7 @@ class TTreeBuilder {
     // The lists are the scratch's, held here while the document is built
     // (members are reached more cheaply than through references).
     FScratch.Clear();
-    FOpen.swap(FScratch.Open);
-    FBindings.swap(FScratch.Bindings);
-    FScopes.swap(FScratch.Scopes);
-    FText.swap(FScratch.Text);
-    FAttrs.swap(FScratch.Attrs);
-    FQualified.swap(FScratch.Qualified);
+    SwapScratch();
     // Room for a message's depth and bindings at once, not grown step by step.
     FOpen.reserve(32);
     FScopes.reserve(32);
@@ -213,13 +208,18 @@ class TTreeBuilder {
   TTreeBuilder(const TTreeBuilder&) = delete;
   TTreeBuilder& operator=(const TTreeBuilder&) = delete;
   ~TTreeBuilder() {
+    SwapScratch();
+    FScratch.Clear();
+  }
+
+  // Takes the scratch's lists for the builder's own, or gives them back.
+  void SwapScratch() {
     FOpen.swap(FScratch.Open);
     FBindings.swap(FScratch.Bindings);
     FScopes.swap(FScratch.Scopes);
     FText.swap(FScratch.Text);
     FAttrs.swap(FScratch.Attrs);
     FQualified.swap(FScratch.Qualified);
-    FScratch.Clear();
   }
 
   bool Run(std::string_view bytes) {
