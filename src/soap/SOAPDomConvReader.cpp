@@ -295,15 +295,17 @@ class TDepthGuard {
 
 // ---- Node operations ------------------------------------------------------------
 
+// Almost no element of a message has attributes: asking that first spares
+// the attribute questions of each namespace.
 bool TSOAPDomConv::IsNilNode(IXMLNode* Node) {
   if (!Node) return true;
-  if (!IsElement(Node)) return false;
-  return HasTrueXsiAttr(Node, u"nil");
+  return IsElement(Node) && Node->GetHasAttributes() && HasTrueXsiAttr(Node, u"nil");
 }
 
 bool TSOAPDomConv::NodeIsNULL(IXMLNode* Node) {
-  if (IsNilNode(Node)) return true;
-  return IsElement(Node) && HasTrueXsiAttr(Node, u"NULL");
+  if (!Node) return true;
+  if (!IsElement(Node) || !Node->GetHasAttributes()) return false;
+  return HasTrueXsiAttr(Node, u"nil") || HasTrueXsiAttr(Node, u"NULL");
 }
 
 UnicodeString TSOAPDomConv::GetNodeAsText(IXMLNode* Node) {
@@ -329,7 +331,8 @@ IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node, 
   ID.clear();
   // References belong to the encoded style; in a literal message an href or
   // id attribute is data like any other.
-  if (!IsElement(Node) || IsLiteralStyle()) return IntfPtr<IXMLNode>(Node);
+  if (!IsElement(Node) || IsLiteralStyle() || !Node->GetHasAttributes())
+    return IntfPtr<IXMLNode>(Node);
   UnicodeString ref;
   bool isRef = false;
   if (Attr(Node, u"href", ref)) {
@@ -355,7 +358,8 @@ IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node, 
       stack.pop_back();
       if (!IsElement(n.get())) continue;
       UnicodeString id;
-      if (Attr(n.get(), u"id", id) || AttrNS(n.get(), u"id", SOAPEncodingNamespaces[1], id))
+      if (n->GetHasAttributes() &&
+          (Attr(n.get(), u"id", id) || AttrNS(n.get(), u"id", SOAPEncodingNamespaces[1], id)))
         st.Ids.emplace(id, n);
       IntfPtr<IXMLNodeList> kids = n->GetChildNodes();
       for (std::int32_t i = kids->GetCount() - 1; i >= 0; --i) {
@@ -384,6 +388,7 @@ bool TSOAPDomConv::GetElementType(IXMLNode* Node, UnicodeString& TypeURI, Unicod
         return true;
       }
   }
+  if (!Node->GetHasAttributes()) return false;
   UnicodeString value;
   bool found = AttrNS(Node, u"type", XMLSchemaInstNameSpace, value);
   if (!found && FOptions.Contains(soTryAllSchema))
@@ -518,6 +523,8 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     bool IsElem = false, Used = false;
   };
   std::vector<TChild> kidsRead(n);
+  // Asked once, when a property is an attribute: 0 no, 1 yes, -1 not asked.
+  int hasAttrs = -1;
   for (std::size_t i = 0; i < n; ++i) {
     TChild& k = kidsRead[i];
     k.Node = kids->Get(static_cast<std::int32_t>(i));
@@ -548,9 +555,11 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     if (((flags & rtl::IS_ATTR) || prop->StoredConstFalse) &&
         (IsScalarKind(type->Kind) || xsClass)) {
       UnicodeString value;
-      bool found = Attr(node.get(), extName, value);
-      if (!found && !attrNs.empty()) found = AttrNS(node.get(), extName, attrNs, value);
-      if (!found && (flags & rtl::IS_QUAL)) {
+      if (hasAttrs < 0) hasAttrs = node->GetHasAttributes() ? 1 : 0;
+      bool found = hasAttrs && Attr(node.get(), extName, value);
+      if (!found && hasAttrs && !attrNs.empty())
+        found = AttrNS(node.get(), extName, attrNs, value);
+      if (!found && hasAttrs && (flags & rtl::IS_QUAL)) {
         IntfPtr<IXMLNodeList> attrs = node->GetAttributeNodes();
         for (std::int32_t i = 0; i < attrs->GetCount() && !found; ++i) {
           IntfPtr<IXMLNode> a = attrs->Get(i);
@@ -736,8 +745,9 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
          t = DynData(t)->ElType)
       ++levels;
     UnicodeString arrayType;
-    if (AttrNS(Node, u"arrayType", SOAPEncodingNamespaces[0], arrayType) ||
-        AttrNS(Node, u"arrayType", SOAPEncodingNamespaces[1], arrayType)) {
+    if (Node->GetHasAttributes() &&
+        (AttrNS(Node, u"arrayType", SOAPEncodingNamespaces[0], arrayType) ||
+         AttrNS(Node, u"arrayType", SOAPEncodingNamespaces[1], arrayType))) {
       const std::vector<std::size_t> dims = ParseArrayDims(arrayType);
       if (dims.size() > 1 && dims.size() <= levels) {
         std::size_t total = 1;

@@ -167,6 +167,7 @@ void TXMLDocument::Open() {
     FDOMImplementation = FDOMVendor ? FDOMVendor->DOMImplementation() : GetDOM(DefaultDOMVendor);
   FDOMDocument = FDOMImplementation->createDocument(u"", u"", nullptr);
   FDOMNamespaceScan = QueryIntf<IDOMNamespaceDeclScan>(FDOMDocument);
+  FDOMNodeQuery = QueryIntf<IDOMNodeQuery>(FDOMDocument);
   try {
     LoadData();
   } catch (...) {
@@ -241,6 +242,7 @@ void TXMLDocument::ReleaseDoc(bool checkSave) {
   FDOMPersist.reset();
   FDOMParseOptions.reset();
   FDOMNamespaceScan.reset();
+  FDOMNodeQuery.reset();
   FDOMDocument.reset();
   FPrefixID = 0;
   FModified = 0;
@@ -253,6 +255,7 @@ void TXMLDocument::SetDOMDocument(IDOMDocument* value) {
   if (!value) return;
   FDOMDocument = IntfPtr<IDOMDocument>(value);
   FDOMNamespaceScan = QueryIntf<IDOMNamespaceDeclScan>(FDOMDocument);
+  FDOMNodeQuery = QueryIntf<IDOMNodeQuery>(FDOMDocument);
   FDOMPersist = QueryIntf<IDOMPersist>(FDOMDocument);
   FDOMParseOptions = QueryIntf<IDOMParseOptions>(FDOMDocument);
   FDocSource = xdsNone;

@@ -29,6 +29,7 @@
 #include "rtl/Stream.h"
 #include "rtl/Variant.h"
 #include "xml/DOMNamespaceScan.h"
+#include "xml/DOMNodeQuery.h"
 #include "xml/XMLNames.h"
 #include "xml/XMLNodePool.h"
 #include "xml/xmldom.h"
@@ -191,6 +192,9 @@ class IXMLNode : public IInterface {
   virtual Variant GetChildValue(const Variant& indexOrName) = 0;
   virtual IntfPtr<IDOMNode> GetDOMNode() = 0;
   virtual bool GetHasChildNodes() = 0;
+  // Whether the node has any attribute, told without building its
+  // attribute list (false for a node that cannot have any).
+  virtual bool GetHasAttributes() = 0;
   virtual bool GetIsTextElement() = 0;
   virtual UnicodeString GetLocalName() = 0;
   virtual UnicodeString GetNamespaceURI() = 0;
@@ -403,6 +407,7 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   Variant GetChildValue(const Variant& indexOrName) override;
   IntfPtr<IDOMNode> GetDOMNode() override { return FDOMNode; }
   bool GetHasChildNodes() override { return FDOMNode->hasChildNodes(); }
+  bool GetHasAttributes() override;
   bool GetIsTextElement() override;
   UnicodeString GetLocalName() override { return FDOMNode->get_localName(); }
   UnicodeString GetNamespaceURI() override { return FDOMNode->get_namespaceURI(); }
@@ -489,6 +494,8 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // The same, looked for through the DOM's attribute map.
   std::int32_t AttributeNamespaceDeclIndex(const UnicodeString& namespaceURI);
   IDOMNamespaceDeclScan* NamespaceScan() const;
+  // The document's node questions (may be null).
+  IDOMNodeQuery* NodeQuery() const;
   // Declares uri with prefix on this element without looking for a
   // declaration in scope first.
   void AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri);
@@ -622,6 +629,8 @@ class TXMLDocument : public TComponent, public IXMLDocument {
   IntfPtr<IDOMParseOptions> FDOMParseOptions;
   // The DOM document's namespace-declaration search, when it offers one.
   IntfPtr<IDOMNamespaceDeclScan> FDOMNamespaceScan;
+  // Its node questions, when it answers them.
+  IntfPtr<IDOMNodeQuery> FDOMNodeQuery;
   TParseOptions FParseOptions;
   IntfPtr<IXMLNode> FDocumentNode;
   UnicodeString FFileName;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "xml/DOMNamespaceScan.h"
+#include "xml/DOMNodeQuery.h"
 #include "xml/XMLDoc.h"
 #include "xml/XMLNodePool.h"
 
@@ -369,6 +370,11 @@ IDOMNamespaceDeclScan* TXMLNode::NamespaceScan() const {
   return doc ? doc->FDOMNamespaceScan.get() : nullptr;
 }
 
+IDOMNodeQuery* TXMLNode::NodeQuery() const {
+  TXMLDocument* doc = Document();
+  return doc ? doc->FDOMNodeQuery.get() : nullptr;
+}
+
 IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
   IDOMNamespaceDeclScan* scan = NamespaceScan();
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
@@ -641,6 +647,15 @@ void TXMLNode::SetAttributeNS(const UnicodeString& attrName, const UnicodeString
     e->setAttributeNS(namespaceURI, name, ValueText(value));
   SetAttributeNodes(nullptr);
   DoNodeChange(change, false);
+}
+
+bool TXMLNode::GetHasAttributes() {
+  // The query answers -2 for a node of another DOM document.
+  if (IDOMNodeQuery* query = NodeQuery())
+    if (const std::int32_t count = query->attributeCount(FDOMNode.get()); count != -2)
+      return count > 0;
+  IntfPtr<IDOMNamedNodeMap> attrs = FDOMNode->get_attributes();
+  return attrs && attrs->get_length() > 0;
 }
 
 bool TXMLNode::HasAttribute(const UnicodeString& name) {

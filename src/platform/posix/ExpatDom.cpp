@@ -16,6 +16,7 @@
 #include "platform/CodePage.h"
 #include "rtl/Stream.h"
 #include "xml/DOMNamespaceScan.h"
+#include "xml/DOMNodeQuery.h"
 #include "xml/XMLNames.h"
 
 namespace delvan::platform::posix {
@@ -831,21 +832,39 @@ class TXImplementation final : public TInterfacedImpl<IDOMImplementation> {
   }
 };
 
-// Answers the namespace-declaration search on the document, not on each
-// element: another interface base on every element would widen every node.
-class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions,
-                                           IDOMParseError, IDOMNamespaceDeclScan> {
+// Answers the namespace-declaration search and the node questions on the
+// document, not on each element: another interface base on every element
+// would widen every node.
+class TXDocument final
+    : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions, IDOMParseError,
+                        IDOMNamespaceDeclScan, IDOMNodeQuery> {
  public:
   // IDOMNamespaceDeclScan
   std::int32_t namespaceDeclIndex(IDOMNode* element, UnicodeStringView namespaceURI) override {
-    const TXNode* e = element ? Core(element) : nullptr;
-    if (!e || e->FDoc != this) return -2;
+    const TXNode* e = OwnNode(element);
+    if (!e) return -2;
     for (std::size_t i = 0; i < e->FAttributes.size(); ++i) {
       const TXNode* a = e->FAttributes[i];
       if (a->IsNamespaceDeclaration() && SameNamespace(a->FValue, namespaceURI))
         return static_cast<std::int32_t>(i);
     }
     return -1;
+  }
+
+  // IDOMNodeQuery
+  std::int32_t attributeCount(IDOMNode* node) override {
+    const TXNode* n = OwnNode(node);
+    return n ? static_cast<std::int32_t>(n->FAttributes.size()) : -2;
+  }
+  bool nodeNames(IDOMNode* node, UnicodeStringView& localName,
+                 UnicodeStringView& namespaceURI) override {
+    const TXNode* n = OwnNode(node);
+    if (!n) return false;
+    // Only elements and attributes are named; the others answer as
+    // get_localName does.
+    localName = n->IsElement() || n->FType == ATTRIBUTE_NODE ? n->LocalName() : UnicodeStringView();
+    namespaceURI = n->FNamespaceURI;
+    return true;
   }
 
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
@@ -1006,6 +1025,13 @@ class TXDocument final : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist
   bool FValidate = false;
 
  private:
+  // The node behind node when it is one of this document's; null otherwise.
+  const TXNode* OwnNode(IDOMNode* node) const {
+    void* core = nullptr;
+    if (!node || node->QueryInterface(kCoreIID, &core) != S_OK || !core) return nullptr;
+    const TXNode* n = static_cast<const TXNode*>(core);
+    return n->FDoc == this ? n : nullptr;
+  }
   void ClearChildren() {
     while (!FChildren.empty()) Orphan(FChildren.back());
   }
