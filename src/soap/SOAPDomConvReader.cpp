@@ -379,8 +379,9 @@ bool TSOAPDomConv::GetElementType(IXMLNode* Node, UnicodeString& TypeURI, Unicod
   TypeURI.clear();
   TypeName.clear();
   if (!IsElement(Node)) return false;
-  if (Node->GetLocalName() == u"Array") {
-    const UnicodeString ns = Node->GetNamespaceURI();
+  UnicodeString scratch;
+  if (Node->GetLocalNameView(scratch) == u"Array") {
+    const UnicodeStringView ns = Node->GetNamespaceURIView(scratch);
     for (UnicodeStringView enc : SOAPEncodingNamespaces)
       if (xml::SameNamespace(ns, enc)) {
         TypeURI = ns;
@@ -519,7 +520,10 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
   // One record per child, in one allocation.
   struct TChild {
     IntfPtr<IXMLNode> Node;
-    UnicodeString Name;  // the local name of an element
+    // The local name of an element: in the DOM, or in NameCopy when the
+    // DOM cannot show its own (the list below is never resized).
+    UnicodeStringView Name;
+    UnicodeString NameCopy;
     bool IsElem = false, Used = false;
   };
   std::vector<TChild> kidsRead(n);
@@ -529,7 +533,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     TChild& k = kidsRead[i];
     k.Node = kids->Get(static_cast<std::int32_t>(i));
     k.IsElem = IsElement(k.Node.get());
-    if (k.IsElem) k.Name = k.Node->GetLocalName();
+    if (k.IsElem) k.Name = k.Node->GetLocalNameView(k.NameCopy);
   }
   // The class name is made only for a handler that is told about it.
   auto notReceived = [&](const rtl::TPropInfo* prop) {
@@ -734,9 +738,10 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
   std::vector<IntfPtr<IXMLNode>> items;
   IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
+  UnicodeString scratch;
   for (std::int32_t i = 0; i < n; ++i) {
     IntfPtr<IXMLNode> k = kids->Get(i);
-    if (IsElement(k.get()) && (Name.empty() || k->GetLocalName() == Name))
+    if (IsElement(k.get()) && (Name.empty() || k->GetLocalNameView(scratch) == Name))
       items.push_back(std::move(k));
   }
   if (!IsLiteralStyle() && DynData(dyn->ElType)) {

@@ -198,6 +198,12 @@ class IXMLNode : public IInterface {
   virtual bool GetIsTextElement() = 0;
   virtual UnicodeString GetLocalName() = 0;
   virtual UnicodeString GetNamespaceURI() = 0;
+  // The local name and the namespace URI without a copy where the DOM can
+  // point at its own storage: the view is then valid while this node lives
+  // and keeps its name. Otherwise the name is copied into scratch, which
+  // the view then shows.
+  virtual UnicodeStringView GetLocalNameView(UnicodeString& scratch) = 0;
+  virtual UnicodeStringView GetNamespaceURIView(UnicodeString& scratch) = 0;
   virtual UnicodeString GetNodeName() = 0;
   virtual TNodeType GetNodeType() = 0;
   virtual Variant GetNodeValue() = 0;
@@ -411,6 +417,8 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   bool GetIsTextElement() override;
   UnicodeString GetLocalName() override { return FDOMNode->get_localName(); }
   UnicodeString GetNamespaceURI() override { return FDOMNode->get_namespaceURI(); }
+  UnicodeStringView GetLocalNameView(UnicodeString& scratch) override;
+  UnicodeStringView GetNamespaceURIView(UnicodeString& scratch) override;
   UnicodeString GetNodeName() override { return FDOMNode->get_nodeName(); }
   TNodeType GetNodeType() override { return static_cast<TNodeType>(FDOMNode->get_nodeType()); }
   Variant GetNodeValue() override;

@@ -488,6 +488,22 @@ void TXMLNode::Normalize() {
   SetChildNodes(nullptr);
 }
 
+UnicodeStringView TXMLNode::GetLocalNameView(UnicodeString& scratch) {
+  UnicodeStringView local, ns;
+  if (IDOMNodeQuery* query = NodeQuery())
+    if (query->nodeNames(FDOMNode.get(), local, ns)) return local;
+  scratch = FDOMNode->get_localName();
+  return scratch;
+}
+
+UnicodeStringView TXMLNode::GetNamespaceURIView(UnicodeString& scratch) {
+  UnicodeStringView local, ns;
+  if (IDOMNodeQuery* query = NodeQuery())
+    if (query->nodeNames(FDOMNode.get(), local, ns)) return ns;
+  scratch = FDOMNode->get_namespaceURI();
+  return scratch;
+}
+
 // ---- Text and values ----------------------------------------------------------------
 
 // Both ask the first child and its sibling rather than a child list: asked
