@@ -3,6 +3,7 @@
 // encoded references, and who frees what on every path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -487,6 +488,98 @@ TEST_F(ReaderTest, DeepSelfNestingStopsWithAnError) {
   TLink link;
   EXPECT_THROW(conv->LoadObject(&link, root.get(), root.get()), ESOAPDomConvertError);
   // What was built before the limit belongs to the chain and is freed with it.
+}
+
+// Nil and type markers in each schema-instance namespace the reader takes,
+// beside elements without any attribute and with unrelated ones only.
+TEST_F(ReaderTest, MarkersInEverySchemaInstanceNamespace) {
+  struct Case {
+    std::string attrs;
+    bool nil, null, typed;
+  };
+  std::vector<Case> cases = {
+      {"", false, false, false},
+      {" plain=\"true\"", false, false, false},
+      {" xmlns:t=\"urn:t\"", false, false, false},
+      {" type=\"t:ItemEx\" xmlns:t=\"urn:t\"", false, false, true},
+  };
+  for (const char* ns : {"http://www.w3.org/1999/XMLSchema-instance",
+                         "http://www.w3.org/2000/10/XMLSchema-instance",
+                         "http://www.w3.org/2001/XMLSchema-instance"}) {
+    const std::string decl = std::string(" xmlns:x=\"") + ns + "\"";
+    cases.push_back({decl + " x:nil=\"true\"", true, true, false});
+    cases.push_back({decl + " x:nil=\"1\"", true, true, false});
+    cases.push_back({decl + " x:nil=\"false\"", false, false, false});
+    cases.push_back({decl + " x:NULL=\"TRUE\"", false, true, false});
+    cases.push_back({decl + " x:type=\"t:ItemEx\" xmlns:t=\"urn:t\"", false, false, true});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.attrs);
+    // The marked element is inside one with declarations, and holds one
+    // without attributes: neither takes the other's answers.
+    auto root = Load(std::string("<o ") + kXsi + "><p" + c.attrs + "><name>n</name></p></o>");
+    IntfPtr<IXMLNode> p = root->GetChildNodes()->Get(0);
+    IntfPtr<IXMLNode> inner = p->GetChildNodes()->Get(0);
+    EXPECT_EQ(conv->IsNilNode(p.get()), c.nil);
+    EXPECT_EQ(conv->NodeIsNULL(p.get()), c.null);
+    EXPECT_FALSE(conv->NodeIsNULL(inner.get()));
+    UnicodeString uri, name;
+    EXPECT_EQ(conv->GetElementType(p.get(), uri, name), c.typed);
+    EXPECT_EQ(name, c.typed ? u"ItemEx" : u"");
+    EXPECT_FALSE(conv->GetElementType(inner.get(), uri, name));
+    TObject* obj = conv->ConvertSOAPToObject(root.get(), p.get(), &TItem::StaticClass, {}, {},
+                                             nullptr);
+    if (c.nil) {
+      EXPECT_EQ(obj, nullptr);
+    } else {
+      ASSERT_NE(obj, nullptr);
+      EXPECT_EQ(obj->ClassType(), c.typed ? &TItemEx::StaticClass : &TItem::StaticClass);
+      EXPECT_EQ(static_cast<TItem*>(obj)->FName, u"n");
+    }
+    delete obj;
+  }
+}
+
+// Attribute properties of an element without attributes are reported
+// missing; an encoded Array element is typed by its name alone; SOAP 1.2
+// references (ref and id in its encoding namespace) resolve.
+TEST_F(ReaderTest, AttributePropertiesArraysAndReferencesByNamespace) {
+  auto root = Load("<r><str>s</str><item><name>n</name></item></r>");
+  TRec rec;
+  std::vector<UnicodeString> missing;
+  conv->OnMemberDataNotReceived = [&](const UnicodeString& c, const UnicodeString& m) {
+    missing.push_back(c + u"." + m);
+  };
+  conv->LoadObject(&rec, root.get(), root.get());
+  EXPECT_EQ(rec.FStr, u"s");
+  ASSERT_NE(rec.FItem, nullptr);
+  for (UnicodeStringView m : {u"TRec.attr", u"TRec.anum", u"TItem.num"})
+    EXPECT_NE(std::find(missing.begin(), missing.end(), m), missing.end()) << test::Utf8(m);
+  EXPECT_EQ(std::find(missing.begin(), missing.end(), u"TRec.str"), missing.end());
+  conv->OnMemberDataNotReceived = nullptr;
+
+  for (const char* enc :
+       {"http://schemas.xmlsoap.org/soap/encoding/", "http://www.w3.org/2003/05/soap-encoding"}) {
+    auto a = Load(std::string("<e:Array xmlns:e=\"") + enc + "\"><i>1</i></e:Array>");
+    UnicodeString uri, name;
+    ASSERT_TRUE(conv->GetElementType(a.get(), uri, name)) << enc;
+    EXPECT_EQ(uri, test::U(enc));
+    EXPECT_EQ(name, u"Array");
+  }
+  auto plain = Load("<Array><i>1</i></Array>");
+  UnicodeString uri, name;
+  EXPECT_FALSE(conv->GetElementType(plain.get(), uri, name));
+
+  Encoded();
+  auto b = Load(
+      "<b xmlns:e=\"http://www.w3.org/2003/05/soap-encoding\"><r><item e:ref=\"m1\"/></r>"
+      "<m e:id=\"m1\"><num>4</num></m></b>");
+  IntfPtr<IXMLNode> r = b->GetChildNodes()->Get(0);
+  TRec encoded;
+  conv->LoadObject(&encoded, b.get(), r.get());
+  ASSERT_NE(encoded.FItem, nullptr);
+  EXPECT_EQ(encoded.FItem->FNum, 4);
+  conv->ResetReadingState();
 }
 
 TEST_F(ReaderTest, NodeOperations) {

@@ -530,6 +530,49 @@ TEST_F(XMLDoc, KeptListsAndNodesOfAnEarlierLoad) {
   EXPECT_FALSE(doc->GetDocumentElement()->FindNamespaceDecl(u"urn:Q"));
 }
 
+// Whether a node has attributes, and its names shown without a copy: the
+// same answers from the DOM's own storage and, for nodes kept from before a
+// reload (which the document's DOM no longer knows), the general way.
+TEST_F(XMLDoc, AttributePresenceAndNamesWithoutCopies) {
+  IntfPtr<IXMLDocument> doc = NewXMLDocument(u"");
+  doc->LoadFromXML(UnicodeString(
+      u"<p:r xmlns:p=\"urn:P\"><p:a x=\"1\"/><b>t</b><p:longerElementName/>"
+      u"<c p:y=\"2\"/></p:r>"));
+  IntfPtr<IXMLNode> root = doc->GetDocumentElement();
+  IntfPtr<IXMLNodeList> kids = root->GetChildNodes();
+  IntfPtr<IXMLNode> gained = kids->Get(2);
+  gained->SetAttribute(u"z", Variant(u"3"));
+  IntfPtr<IXMLNode> lost = kids->Get(3);
+  lost->SetAttributeNS(u"y", u"urn:P", Variant::Null());
+  struct Case {
+    IntfPtr<IXMLNode> node;
+    bool hasAttributes;
+    UnicodeStringView local, uri;
+  };
+  const Case cases[] = {
+      {root, true, u"r", u"urn:P"},  // a declaration is an attribute
+      {kids->Get(0), true, u"a", u"urn:P"},
+      {kids->Get(1), false, u"b", u""},
+      {kids->Get(1)->GetChildNodes()->Get(0), false, u"", u""},  // text
+      {gained, true, u"longerElementName", u"urn:P"},
+      {lost, false, u"c", u""},
+      {kids->Get(0)->GetAttributeNodes()->Get(0), false, u"x", u""},
+      {doc->GetDocumentNode(), false, u"", u""},
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(Utf8(c.node->GetNodeName()) + (pass ? " after the reload" : ""));
+      EXPECT_EQ(c.node->GetHasAttributes(), c.hasAttributes);
+      UnicodeString scratch1, scratch2;
+      EXPECT_EQ(c.node->GetLocalNameView(scratch1), c.local);
+      EXPECT_EQ(c.node->GetNamespaceURIView(scratch2), c.uri);
+      EXPECT_EQ(c.node->GetLocalName(), c.local);
+      EXPECT_EQ(c.node->GetNamespaceURI(), c.uri);
+    }
+    doc->LoadFromXML(UnicodeString(u"<other a=\"1\"/>"));
+  }
+}
+
 // Wrapper blocks are reused per thread: a wrapper made on one thread and
 // dropped on another, and many more than a thread keeps at once, come back
 // whole; a thread's kept blocks go with it (the leak check sees the rest).
