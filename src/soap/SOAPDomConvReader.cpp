@@ -310,14 +310,14 @@ bool TSOAPDomConv::NodeIsNULL(IXMLNode* Node) {
 
 UnicodeString TSOAPDomConv::GetNodeAsText(IXMLNode* Node) {
   // The usual element of one text child is read without building its child list.
-  if (Node->GetIsTextElement()) return Node->GetText();
+  UnicodeString text;
+  if (Node->ReadTextElement(text)) return text;
   IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
   if (n == 1) {
     IntfPtr<IXMLNode> only = kids->Get(0);
     if (only->GetNodeType() == xml::ntText) return only->GetText();
   }
-  UnicodeString text;
   for (std::int32_t i = 0; i < n; ++i) text += kids->Get(i)->GetXML();
   return text;
 }

@@ -1,5 +1,5 @@
 // An optional DOM vendor extension: the questions a reader asks of every
-// element (has it attributes at all, what are its names), answered on the
+// element (has it attributes at all, what are its names and its text), answered on the
 // vendor's own data instead of through an attribute map or names copied
 // out. A vendor that does not offer it is asked the general way.
 #pragma once
@@ -26,6 +26,11 @@ class IDOMNodeQuery : public IInterface {
   // with the views untouched, when node is not one of the document's nodes.
   virtual bool nodeNames(IDOMNode* node, UnicodeStringView& localName,
                          UnicodeStringView& namespaceURI) = 0;
+  // 1 when node is an element whose only child is a text node (not a CDATA
+  // section), with a view of that text in the document's storage, valid
+  // while the text node lives unchanged; 0 when it is not such an element;
+  // -2 when node is not one of the document's nodes.
+  virtual std::int32_t onlyTextChild(IDOMNode* node, UnicodeStringView& text) = 0;
 
  protected:
   ~IDOMNodeQuery() = default;

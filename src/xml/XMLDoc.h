@@ -196,6 +196,9 @@ class IXMLNode : public IInterface {
   // attribute list (false for a node that cannot have any).
   virtual bool GetHasAttributes() = 0;
   virtual bool GetIsTextElement() = 0;
+  // For an element whose only child is a text node (GetIsTextElement), its
+  // text into text and true; false otherwise, text untouched.
+  virtual bool ReadTextElement(UnicodeString& text) = 0;
   virtual UnicodeString GetLocalName() = 0;
   virtual UnicodeString GetNamespaceURI() = 0;
   // The local name and the namespace URI without a copy where the DOM can
@@ -415,6 +418,7 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   bool GetHasChildNodes() override { return FDOMNode->hasChildNodes(); }
   bool GetHasAttributes() override;
   bool GetIsTextElement() override;
+  bool ReadTextElement(UnicodeString& text) override;
   UnicodeString GetLocalName() override { return FDOMNode->get_localName(); }
   UnicodeString GetNamespaceURI() override { return FDOMNode->get_namespaceURI(); }
   UnicodeStringView GetLocalNameView(UnicodeString& scratch) override;

@@ -509,9 +509,27 @@ UnicodeStringView TXMLNode::GetNamespaceURIView(UnicodeString& scratch) {
 // Both ask the first child and its sibling rather than a child list: asked
 // for every scalar element written or read, they should not build one.
 bool TXMLNode::GetIsTextElement() {
+  if (IDOMNodeQuery* query = NodeQuery()) {
+    UnicodeStringView text;
+    if (const std::int32_t answer = query->onlyTextChild(FDOMNode.get(), text); answer != -2)
+      return answer == 1;
+  }
   if (GetNodeType() != ntElement) return false;
   IntfPtr<IDOMNode> first = FDOMNode->get_firstChild();
   return first && !first->get_nextSibling() && first->get_nodeType() == TEXT_NODE;
+}
+
+bool TXMLNode::ReadTextElement(UnicodeString& text) {
+  if (IDOMNodeQuery* query = NodeQuery()) {
+    UnicodeStringView view;
+    if (const std::int32_t answer = query->onlyTextChild(FDOMNode.get(), view); answer != -2) {
+      if (answer == 1) text.assign(view);
+      return answer == 1;
+    }
+  }
+  if (!GetIsTextElement()) return false;
+  text = GetText();
+  return true;
 }
 
 IntfPtr<IDOMNode> TXMLNode::TextChild() {

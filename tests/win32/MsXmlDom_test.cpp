@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "rtl/Stream.h"
+#include "soap/SOAPDomConv.h"
 #include "xml/XMLDoc.h"
 
 // After the platform layer's headers: it brings in the system's.
@@ -355,6 +356,37 @@ TEST(MSXMLVendor, NodeModelRoundTripsThroughTheVendor) {
   back->LoadFromStream(saved);
   EXPECT_EQ(back->GetDocumentElement()->GetNodeName(), u"r:root");
   EXPECT_EQ(back->GetDocumentElement()->GetChildNodes()->Get(0)->GetText(), u"\u03B1\u03B2");
+}
+
+// The node model's attribute and name questions and the reader's markers,
+// which the expat DOM answers from its own data, asked the general way.
+TEST(MSXMLVendor, AttributePresenceNamesAndMarkersTheGeneralWay) {
+  IntfPtr<IXMLDocument> doc = NewXMLDocument();
+  doc->LoadFromXML(UnicodeString(
+      u"<p:r xmlns:p=\"urn:P\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+      u"<p:a xsi:nil=\"true\"/><b>t</b><c xsi:type=\"p:T\"/></p:r>"));
+  IntfPtr<IXMLNode> root = doc->GetDocumentElement();
+  IntfPtr<IXMLNodeList> kids = root->GetChildNodes();
+  IntfPtr<IXMLNode> a = kids->Get(0), b = kids->Get(1), c = kids->Get(2);
+  EXPECT_TRUE(root->GetHasAttributes());
+  EXPECT_TRUE(a->GetHasAttributes());
+  EXPECT_FALSE(b->GetHasAttributes());
+  EXPECT_FALSE(b->GetChildNodes()->Get(0)->GetHasAttributes());
+  UnicodeString s1, s2;
+  EXPECT_EQ(a->GetLocalNameView(s1), u"a");
+  EXPECT_EQ(a->GetNamespaceURIView(s2), u"urn:P");
+  EXPECT_EQ(b->GetNamespaceURIView(s2), u"");
+
+  auto* conv = new soap::TSOAPDomConv();
+  IntfPtr<soap::IObjConverter> keep(conv);
+  conv->SetOptions({soap::soLiteralParams});
+  EXPECT_TRUE(conv->NodeIsNULL(a.get()));
+  EXPECT_FALSE(conv->NodeIsNULL(b.get()));
+  UnicodeString uri, name;
+  EXPECT_FALSE(conv->GetElementType(b.get(), uri, name));
+  ASSERT_TRUE(conv->GetElementType(c.get(), uri, name));
+  EXPECT_EQ(uri, u"urn:P");
+  EXPECT_EQ(name, u"T");
 }
 
 }  // namespace

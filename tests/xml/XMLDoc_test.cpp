@@ -530,14 +530,15 @@ TEST_F(XMLDoc, KeptListsAndNodesOfAnEarlierLoad) {
   EXPECT_FALSE(doc->GetDocumentElement()->FindNamespaceDecl(u"urn:Q"));
 }
 
-// Whether a node has attributes, and its names shown without a copy: the
+// Whether a node has attributes, its names shown without a copy and the
+// text of an element of one text child: the
 // same answers from the DOM's own storage and, for nodes kept from before a
 // reload (which the document's DOM no longer knows), the general way.
 TEST_F(XMLDoc, AttributePresenceAndNamesWithoutCopies) {
   IntfPtr<IXMLDocument> doc = NewXMLDocument(u"");
   doc->LoadFromXML(UnicodeString(
       u"<p:r xmlns:p=\"urn:P\"><p:a x=\"1\"/><b>t</b><p:longerElementName/>"
-      u"<c p:y=\"2\"/></p:r>"));
+      u"<c p:y=\"2\"/><d><![CDATA[x]]></d><e>t<f/></e></p:r>"));
   IntfPtr<IXMLNode> root = doc->GetDocumentElement();
   IntfPtr<IXMLNodeList> kids = root->GetChildNodes();
   IntfPtr<IXMLNode> gained = kids->Get(2);
@@ -548,14 +549,17 @@ TEST_F(XMLDoc, AttributePresenceAndNamesWithoutCopies) {
     IntfPtr<IXMLNode> node;
     bool hasAttributes;
     UnicodeStringView local, uri;
+    bool textElement = false;
   };
   const Case cases[] = {
       {root, true, u"r", u"urn:P"},  // a declaration is an attribute
       {kids->Get(0), true, u"a", u"urn:P"},
-      {kids->Get(1), false, u"b", u""},
+      {kids->Get(1), false, u"b", u"", true},
       {kids->Get(1)->GetChildNodes()->Get(0), false, u"", u""},  // text
       {gained, true, u"longerElementName", u"urn:P"},
       {lost, false, u"c", u""},
+      {kids->Get(4), false, u"d", u""},  // CDATA is no text child here
+      {kids->Get(5), false, u"e", u""},
       {kids->Get(0)->GetAttributeNodes()->Get(0), false, u"x", u""},
       {doc->GetDocumentNode(), false, u"", u""},
   };
@@ -568,6 +572,10 @@ TEST_F(XMLDoc, AttributePresenceAndNamesWithoutCopies) {
       EXPECT_EQ(c.node->GetNamespaceURIView(scratch2), c.uri);
       EXPECT_EQ(c.node->GetLocalName(), c.local);
       EXPECT_EQ(c.node->GetNamespaceURI(), c.uri);
+      UnicodeString text = u"untouched";
+      EXPECT_EQ(c.node->GetIsTextElement(), c.textElement);
+      EXPECT_EQ(c.node->ReadTextElement(text), c.textElement);
+      EXPECT_EQ(text, c.textElement ? u"t" : u"untouched");
     }
     doc->LoadFromXML(UnicodeString(u"<other a=\"1\"/>"));
   }

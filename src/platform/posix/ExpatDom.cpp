@@ -866,6 +866,15 @@ class TXDocument final
     namespaceURI = n->FNamespaceURI;
     return true;
   }
+  std::int32_t onlyTextChild(IDOMNode* node, UnicodeStringView& text) override {
+    const TXNode* n = OwnNode(node);
+    if (!n) return -2;
+    if (!n->IsElement() || n->FChildren.size() != 1) return 0;
+    const TXNode* only = n->FChildren.front();
+    if (only->FType != TEXT_NODE) return 0;
+    text = only->FValue;
+    return 1;
+  }
 
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
     FArenas.push_back(new TXArena);
