@@ -549,6 +549,11 @@ void TXMLNode::AppendText(const UnicodeString& value) {
 }
 
 UnicodeString TXMLNode::GetText() {
+  // The usual element of one text child is answered by one question.
+  if (IDOMNodeQuery* query = NodeQuery()) {
+    UnicodeStringView text;
+    if (query->onlyTextChild(FDOMNode.get(), text) == 1) return UnicodeString(text);
+  }
   if (GetNodeType() != ntElement) return FDOMNode->get_nodeValue();
   if (IntfPtr<IDOMNode> text = TextChild()) return text->get_nodeValue();
   AppendText({});  // reading gives an empty element its text child
