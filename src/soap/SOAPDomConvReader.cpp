@@ -517,16 +517,23 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
 
   IntfPtr<IXMLNodeList> kids = node->GetChildNodes();
   const std::size_t n = static_cast<std::size_t>(kids->GetCount());
-  // One record per child, in one allocation.
+  // One record per child.
   struct TChild {
     IntfPtr<IXMLNode> Node;
     // The local name of an element: in the DOM, or in NameCopy when the
-    // DOM cannot show its own (the list below is never resized).
+    // DOM cannot show its own (the records below never move).
     UnicodeStringView Name;
     UnicodeString NameCopy;
     bool IsElem = false, Used = false;
   };
-  std::vector<TChild> kidsRead(n);
+  // Records have a few children: those need no allocation.
+  std::array<TChild, 8> fewKids;
+  std::vector<TChild> manyKids;
+  TChild* kidsRead = fewKids.data();
+  if (n > fewKids.size()) {
+    manyKids.resize(n);
+    kidsRead = manyKids.data();
+  }
   // Asked once, when a property is an attribute: 0 no, 1 yes, -1 not asked.
   int hasAttrs = -1;
   for (std::size_t i = 0; i < n; ++i) {
