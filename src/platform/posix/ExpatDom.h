@@ -132,7 +132,21 @@ class TXNodeVector {
   TXNode* front() const { return data()[0]; }
   TXNode* back() const { return data()[size() - 1]; }
 
-  void push_back(TXNode* node) { insert(end(), node); }
+  // Appending: no shift, and a block with room takes the node in place.
+  void push_back(TXNode* node) {
+    if (FWord == 0) {
+      FOne = node;
+      return;
+    }
+    if (IsBlock()) {
+      THeader* b = Block();
+      if (b->Size < b->Capacity) {
+        reinterpret_cast<TXNode**>(b + 1)[b->Size++] = node;
+        return;
+      }
+    }
+    insert(end(), node);
+  }
   iterator insert(const_iterator pos, TXNode* node) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     const std::size_t n = size();
