@@ -198,6 +198,19 @@ TEST_F(ExpatDom, EachParseStartsAfresh) {
     EXPECT_EQ(Outline(Parse("<x:a xmlns:x=\"urn:x\"/>").get()), "#document {}\n  x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n");
     Refuse("<x:a/>");
   }
+  // A message small enough for the thread's parser whose declarations grow
+  // its lists beyond what a thread keeps, then a small one: both read whole.
+  std::string many = "<r";
+  for (int i = 0; i < 3000; ++i) many += " xmlns:n" + std::to_string(i) + "=\"u" + std::to_string(i) + "\"";
+  many += "><n2999:e n0:a=\"1\">t</n2999:e></r>";
+  ASSERT_LT(many.size(), 64u * 1024);
+  IntfPtr<IDOMDocument> big = Parse(many);
+  EXPECT_EQ(big->get_documentElement()->get_attributes()->get_length(), 3000);
+  EXPECT_EQ(Outline(big->get_documentElement()->get_firstChild().get()),
+            "n2999:e {u2999} n0:a{u0}=1\n");
+  EXPECT_EQ(Outline(Parse("<x:a xmlns:x=\"urn:x\"><x:b>t</x:b></x:a>")->get_documentElement().get()),
+            "x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n  x:b {urn:x}\n");
+  Refuse("<n0:a/>");
 }
 
 // Saves one after another on a thread share the writer's lists and output

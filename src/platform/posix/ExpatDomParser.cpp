@@ -111,12 +111,12 @@ struct TParseScratch {
   std::vector<TXNode*> Attrs;
   std::vector<std::pair<UnicodeStringView, UnicodeStringView>> Qualified;
   void Clear() {
-    Open.clear();
-    Bindings.clear();
-    Scopes.clear();
-    Text.clear();
-    Attrs.clear();
-    Qualified.clear();
+    ClearScratch(Open);
+    ClearScratch(Bindings);
+    ClearScratch(Scopes);
+    ClearScratch(Text);
+    ClearScratch(Attrs);
+    ClearScratch(Qualified);
   }
 };
 
