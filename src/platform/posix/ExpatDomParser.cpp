@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <exception>
 #include <iterator>
 
@@ -120,11 +121,103 @@ struct TParseScratch {
   }
 };
 
+// The memory of the thread's parser. At every reset expat frees its table
+// of element names (an entry per name) and makes it again in the next
+// document; the blocks it frees are kept here for that, in classes of 64
+// to 4096 bytes and up to kKeepScratchBytes in all, and the rest go back
+// to the heap. Used by the thread's own parser only, on its thread.
+class TParserMemory {
+ public:
+  TParserMemory() = default;
+  TParserMemory(const TParserMemory&) = delete;
+  TParserMemory& operator=(const TParserMemory&) = delete;
+  ~TParserMemory() {
+    for (TFree*& list : FFree)
+      while (list) {
+        TFree* next = list->Next;
+        std::free(list);
+        list = next;
+      }
+  }
+
+  // The suite of the thread's parser: its functions reach the memory of
+  // the thread that calls them.
+  static const XML_Memory_Handling_Suite* Suite() {
+    static const XML_Memory_Handling_Suite suite{Malloc, Realloc, Free};
+    return &suite;
+  }
+  static TParserMemory*& Mine() {
+    thread_local TParserMemory* mine = nullptr;
+    return mine;
+  }
+
+ private:
+  // Ahead of every block: its class, or its size when it has none.
+  struct alignas(std::max_align_t) THeader {
+    std::size_t Class;
+    std::size_t Bytes;  // usable bytes after the header
+  };
+  struct TFree {
+    TFree* Next;
+  };
+  static constexpr std::size_t kClasses = 7;  // 64 << 0 .. 64 << 6
+  static constexpr std::size_t kNone = kClasses;
+  static constexpr std::size_t ClassBytes(std::size_t c) { return std::size_t{64} << c; }
+
+  static void* Malloc(std::size_t size) {
+    TParserMemory& m = *Mine();
+    const std::size_t whole = size + sizeof(THeader);
+    std::size_t c = 0;
+    while (c < kClasses && ClassBytes(c) < whole) ++c;
+    void* block;
+    if (c < kClasses && m.FFree[c]) {
+      block = m.FFree[c];
+      m.FFree[c] = m.FFree[c]->Next;
+      m.FKept -= ClassBytes(c);
+    } else {
+      block = std::malloc(c < kClasses ? ClassBytes(c) : whole);
+      if (!block) return nullptr;
+    }
+    auto* h = static_cast<THeader*>(block);
+    h->Class = c;
+    h->Bytes = (c < kClasses ? ClassBytes(c) : whole) - sizeof(THeader);
+    return h + 1;
+  }
+  static void Free(void* p) {
+    if (!p) return;
+    TParserMemory& m = *Mine();
+    THeader* h = static_cast<THeader*>(p) - 1;
+    const std::size_t c = h->Class;
+    if (c == kNone || m.FKept + ClassBytes(c) > kKeepScratchBytes) {
+      std::free(h);
+      return;
+    }
+    auto* f = reinterpret_cast<TFree*>(h);
+    f->Next = m.FFree[c];
+    m.FFree[c] = f;
+    m.FKept += ClassBytes(c);
+  }
+  static void* Realloc(void* p, std::size_t size) {
+    if (!p) return Malloc(size);
+    const THeader* h = static_cast<THeader*>(p) - 1;
+    if (size <= h->Bytes) return p;
+    void* q = Malloc(size);
+    if (!q) return nullptr;  // p stays, as realloc leaves it
+    std::memcpy(q, p, h->Bytes);
+    Free(p);
+    return q;
+  }
+
+  TFree* FFree[kClasses] = {};
+  std::size_t FKept = 0;  // bytes on the lists
+};
+
 struct TThreadParser {
+  TParserMemory Memory;  // outlives Parser, whose memory it holds
   XML_Parser Parser = nullptr;
   TParseScratch Scratch;
   bool Busy = false;
-  TThreadParser() = default;
+  TThreadParser() { TParserMemory::Mine() = &Memory; }
   TThreadParser(const TThreadParser&) = delete;
   TThreadParser& operator=(const TThreadParser&) = delete;
   ~TThreadParser() {
@@ -216,7 +309,7 @@ class TParserLease {
         XML_ParserFree(mine.Parser);
         mine.Parser = nullptr;
       }
-      if (!mine.Parser) mine.Parser = XML_ParserCreate(encoding);
+      if (!mine.Parser) mine.Parser = XML_ParserCreate_MM(encoding, TParserMemory::Suite(), nullptr);
       if (!mine.Parser) throw DOMException(u"Out of memory");
       mine.Busy = true;
       FThread = &mine;
