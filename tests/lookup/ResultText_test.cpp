@@ -175,6 +175,11 @@ TEST(ResultText, ActivityValuesQuotedLikeOtherItems) {
       {u"\x0001", "\"firmActDescr___0___=\x01\""},
       {u"A\tB\r\n", "\"firmActDescr___0___=A\tB\r\n\""},
       {u"!~,'()\x007F", "firmActDescr___0___=!~,'()\x7F"},
+      // Longer values: the character that asks for quotes early or late.
+      {u"A\"CDEFGHIJKLMNOPQ", "\"firmActDescr___0___=A\"\"CDEFGHIJKLMNOPQ\""},
+      {u"ABCDEFGHIJKLMNOP;", "\"firmActDescr___0___=ABCDEFGHIJKLMNOP;\""},
+      {u"ABCDEFG\x001F", "\"firmActDescr___0___=ABCDEFG\x1F\""},
+      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "firmActDescr___0___=ABCDEFGHIJKLMNOPQRSTUVWXYZ"},
   };
   for (const auto& c : cases) {
     Activities acts;
@@ -260,13 +265,23 @@ TEST(ResultText, UnpairedSurrogatesAtTheEdgesOfItems) {
   Activities acts;
   acts.list.push_back(Activity(u"\xDC00 \xD83D\xDE00", u"\xD800", u"\xDBFF\xDFFF\xDFFF", nullptr));
   acts.list.push_back(Activity(u"a \xD800", u"\xDC00", u"", u"\xD800"));
+  acts.list.push_back(Activity(u"ABCDEFG\xDC00",
+                               u"\xD800"
+                               u"BCDEFGHIJ",
+                               u"ABCDEFGHIJ\xDBFF", u"ABCDEFGH\xD83D\xDE00"));
   const std::string text = OrganizeOutputData(nullptr, nullptr, acts.list).Bytes();
   EXPECT_EQ(text,
             "\"firmActDescr___0___=\xEF\xBF\xBD \xF0\x9F\x98\x80\";"
             "firmActKind___0___=\xEF\xBF\xBD;"
             "firmActKindDescr___0___=\xF4\x8F\xBF\xBF\xEF\xBF\xBD;firmActCode___0___=;"
             "\"firmActDescr___1___=a \xEF\xBF\xBD\";firmActKind___1___=\xEF\xBF\xBD;"
-            "firmActKindDescr___1___=;firmActCode___1___=\xEF\xBF\xBD");
+            "firmActKindDescr___1___=;firmActCode___1___=\xEF\xBF\xBD;"
+            "firmActDescr___2___=ABCDEFG\xEF\xBF\xBD;firmActKind___2___=\xEF\xBF\xBD"
+            "BCDEFGHIJ;firmActKindDescr___2___=ABCDEFGHIJ\xEF\xBF\xBD;"
+            "firmActCode___2___=ABCDEFGH\xF0\x9F\x98\x80");
+  // Quoted items around halves read in blocks; a pair stays whole.
+  EXPECT_EQ(JoinItems({u"x=\xD800 ABCDEFGH", u"y=ABCDEFGH \xDC00"}),
+            u"\"x=\xD800 ABCDEFGH\";\"y=ABCDEFGH \xDC00\"");
 }
 
 }  // namespace
