@@ -1,5 +1,9 @@
 #include "lookup/ResultText.h"
 
+#include <algorithm>
+#include <array>
+#include <string>
+
 #include "rtl/Exception.h"
 #include "soap/XSBuiltIns.h"
 
@@ -38,14 +42,62 @@ UnicodeString PropertyText(const TObject* record, const rtl::TPropInfo& prop, bo
   throw Exception(u"Property %s cannot be shown as text", {prop.Name});
 }
 
-bool NeedsQuotes(std::u16string_view item) {
-  // One bit per character below 64 that needs quotes: U+0001 to U+0020, '"' and ';'.
-  constexpr std::uint64_t kQuoted =
-      (((std::uint64_t{1} << 33) - 1) & ~std::uint64_t{1}) | (std::uint64_t{1} << u'"') |
-      (std::uint64_t{1} << u';');
-  for (char16_t c : item)
-    if (c < 64 && ((kQuoted >> c) & 1)) return true;
-  return false;
+// What one scan of a text finds.
+enum : unsigned {
+  kQuoted = 1,       // a character that makes its item quoted: U+0001 to U+0020, '"' or ';'
+  kDoubleQuote = 2,  // a '"', doubled inside quotes
+  kSurrogate = 4,    // a surrogate, paired or not
+};
+
+// What each ASCII unit contributes to a scan.
+constexpr std::array<std::uint8_t, 128> kAsciiScan = [] {
+  std::array<std::uint8_t, 128> table{};
+  for (char16_t c = 1; c <= 32; ++c) table[c] = kQuoted;
+  table[u';'] = kQuoted;
+  table[u'"'] = kQuoted | kDoubleQuote;
+  return table;
+}();
+
+// One pass over text for everything an item needs to know: blocks of
+// eight units through a plain reduction over 16-bit units, which the
+// compiler widens, and the rest through one table look-up per unit.
+unsigned ScanText(std::u16string_view text) {
+  const std::size_t blocks = text.size() & ~std::size_t{7};
+  unsigned found = 0;
+  if (blocks) {
+    std::uint16_t quoted = 0, doubleQuote = 0, surrogate = 0;
+    for (std::size_t i = 0; i < blocks; ++i) {
+      const char16_t c = text[i];
+      quoted |= static_cast<std::uint16_t>((static_cast<char16_t>(c - 1) < 32) | (c == u';'));
+      doubleQuote |= static_cast<std::uint16_t>(c == u'"');
+      surrogate |= static_cast<std::uint16_t>((c & 0xF800) == 0xD800);
+    }
+    found = (quoted || doubleQuote ? kQuoted : 0u) | (doubleQuote ? kDoubleQuote : 0u) |
+            (surrogate ? kSurrogate : 0u);
+  }
+  for (char16_t c : text.substr(blocks))
+    found |= c < 128 ? kAsciiScan[c] : (c & 0xF800) == 0xD800 ? kSurrogate : 0u;
+  return found;
+}
+
+// The double quotes of text, when scan says it has any.
+std::size_t DoubleQuotes(std::u16string_view text, unsigned scan) {
+  return scan & kDoubleQuote ? static_cast<std::size_t>(std::count(text.begin(), text.end(), u'"'))
+                             : 0;
+}
+
+char16_t* Put(char16_t* d, std::u16string_view text) {
+  std::char_traits<char16_t>::copy(d, text.data(), text.size());
+  return d + text.size();
+}
+
+// Copies text with each double quote doubled.
+char16_t* PutDoubled(char16_t* d, std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c == u'"') *d++ = u'"';
+    *d++ = c;
+  }
+  return d;
 }
 
 // Writes items into one text, separated by ";" and quoted as JoinItems
@@ -63,17 +115,32 @@ class TItemWriter {
     FStart = FText.size();
     return FText;
   }
+  // Quotes the item in place when it needs it, its double quotes doubled
+  // from the back, so nothing is copied out.
   void End() {
     ++FCount;
-    if (!NeedsQuotes(std::u16string_view(FText).substr(FStart))) return;
-    const UnicodeString item = FText.substr(FStart);  // rare: values seldom need quotes
-    FText.resize(FStart);
-    FText += u'"';
-    for (char16_t c : item) {
-      if (c == u'"') FText += u'"';
-      FText += c;
+    const std::u16string_view item = std::u16string_view(FText).substr(FStart);
+    const unsigned scan = ScanText(item);
+    FSurrogates |= scan & kSurrogate;
+    if (!(scan & kQuoted)) return;
+    const std::size_t n = item.size();
+    const std::size_t doubled = DoubleQuotes(item, scan);
+    FText.resize(FStart + n + 2 + doubled);
+    char16_t* const p = FText.data() + FStart;
+    if (!doubled) {
+      std::char_traits<char16_t>::move(p + 1, p, n);
+    } else {
+      // Every unit moves right by the double quotes still before it, so
+      // each is read before its place is written.
+      std::size_t to = n + doubled;
+      for (std::size_t from = n; from-- > 0;) {
+        const char16_t c = p[from];
+        p[to--] = c;
+        if (c == u'"') p[to--] = u'"';
+      }
     }
-    FText += u'"';
+    p[0] = u'"';
+    p[n + 1 + doubled] = u'"';
   }
   void Drop() { FText.resize(FMark); }
   void Add(std::u16string_view item) {
@@ -81,9 +148,43 @@ class TItemWriter {
     End();
   }
 
+  // Writes the four items of one activity, "name___index___=value", in one
+  // step: their size worked out first, then written through a pointer.
+  // infix is "___index___="; the names need no quotes.
+  void AddActivity(std::u16string_view infix, const std::u16string_view (&values)[4]) {
+    static constexpr std::u16string_view kNames[4] = {u"firmActDescr", u"firmActKind",
+                                                      u"firmActKindDescr", u"firmActCode"};
+    unsigned scans[4];
+    std::size_t doubled[4];
+    std::size_t size = FCount ? 4 : 3;  // separators
+    for (std::size_t k = 0; k < 4; ++k) {
+      scans[k] = ScanText(values[k]);
+      doubled[k] = DoubleQuotes(values[k], scans[k]);
+      size += kNames[k].size() + infix.size() + values[k].size() +
+              (scans[k] & kQuoted ? 2 + doubled[k] : 0);
+      FSurrogates |= scans[k] & kSurrogate;
+    }
+    const std::size_t at = FText.size();
+    FText.resize(at + size);
+    char16_t* d = FText.data() + at;
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (FCount++) *d++ = u';';
+      const bool quoted = scans[k] & kQuoted;
+      if (quoted) *d++ = u'"';
+      d = Put(d, kNames[k]);
+      d = Put(d, infix);
+      d = doubled[k] ? PutDoubled(d, values[k]) : Put(d, values[k]);
+      if (quoted) *d++ = u'"';
+    }
+  }
+
+  // True once an item held a surrogate, paired or not.
+  bool SawSurrogates() const { return FSurrogates != 0; }
+
  private:
   UnicodeString& FText;
   std::size_t FMark = 0, FStart = 0, FCount = 0;
+  unsigned FSurrogates = 0;
 };
 
 // Writes one item per property of record: its published properties, then
@@ -120,35 +221,47 @@ void AppendRecordItems(TItemWriter& out, const soap::TRemotable* record, bool da
   out.End();
 }
 
-// "name___index___=value".
-void Numbered(TItemWriter& out, std::u16string_view name, std::u16string_view index,
-              std::u16string_view value) {
-  UnicodeString& item = out.Begin();
-  item += name;
-  item += u"___";
-  item += index;
-  item += u"___=";
-  item += value;
-  out.End();
-}
+// "___index___=" for each index, the digits written in place.
+class TIndexInfix {
+ public:
+  std::u16string_view Text(std::size_t index) {
+    char16_t* d = FBuffer + sizeof FBuffer / sizeof FBuffer[0];
+    d = Put(d - 4, u"___=") - 4;
+    do {
+      *--d = static_cast<char16_t>(u'0' + index % 10);
+      index /= 10;
+    } while (index);
+    d -= 3;
+    Put(d, u"___");
+    return {d, static_cast<std::size_t>(FBuffer + sizeof FBuffer / sizeof FBuffer[0] - d)};
+  }
+
+ private:
+  char16_t FBuffer[3 + 20 + 4];  // room for any 64-bit index
+};
 
 void AppendActivityItems(TItemWriter& out,
                          const service::RgWsPublicFirmActRtUserArray& activities) {
+  TIndexInfix infix;
   for (std::size_t i = 0; i < activities.size(); ++i) {
     const RgWsPublicFirmActRtUser* a = activities[i];
-    const UnicodeString index = rtl::IntToStr(static_cast<std::int64_t>(i));
     // An absent entry keeps the numbering contiguous: four empty values.
     if (!a) {
-      for (std::u16string_view name :
-           {u"firmActDescr", u"firmActKind", u"firmActKindDescr", u"firmActCode"})
-        Numbered(out, name, index, {});
+      out.AddActivity(infix.Text(i), {{}, {}, {}, {}});
       continue;
     }
-    Numbered(out, u"firmActDescr", index, a->FfirmActDescr);
-    Numbered(out, u"firmActKind", index, a->FfirmActKind);
-    Numbered(out, u"firmActKindDescr", index, a->FfirmActKindDescr);
-    Numbered(out, u"firmActCode", index,
-             a->FfirmActCode ? a->FfirmActCode->NativeToXS() : UnicodeString());
+    // The decimal's text is taken from where it lies; a holder of another
+    // class answers through NativeToXS.
+    UnicodeString code;
+    std::u16string_view codeText;
+    if (const soap::TXSDecimal* decimal = a->FfirmActCode) {
+      if (decimal->ClassType() == &soap::TXSDecimal::StaticClass)
+        codeText = decimal->DecimalString();
+      else
+        codeText = code = a->FfirmActCode->NativeToXS();
+    }
+    out.AddActivity(infix.Text(i),
+                    {a->FfirmActDescr, a->FfirmActKind, a->FfirmActKindDescr, codeText});
   }
 }
 
@@ -190,8 +303,10 @@ AnsiString OrganizeOutputData(const service::RgWsPublicBasicRtUser* auser,
   AppendRecordItems(out, auser, true);
   AppendRecordItems(out, aerror, false);
   AppendActivityItems(out, afirmact);
-  // Unpaired surrogates become U+FFFD before the text meets the code page.
-  ReplaceUnpairedSurrogates(text);
+  // Unpaired surrogates become U+FFFD before the text meets the code page;
+  // the items' scans said whether there is any surrogate at all. A pair
+  // never spans two items, as separators and quotes lie between them.
+  if (out.SawSurrogates()) ReplaceUnpairedSurrogates(text);
   return AnsiString::Encode(text, platform::CP_ACP);
 }
 

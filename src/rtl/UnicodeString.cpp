@@ -11,12 +11,14 @@ UnicodeString AsciiToUnicode(std::string_view ascii) {
 
 UnicodeString IntToStr(std::int64_t value) { return AsciiToUnicode(std::to_string(value)); }
 
-UnicodeString Trim(UnicodeStringView text) {
+UnicodeStringView TrimView(UnicodeStringView text) {
   std::size_t b = 0, e = text.size();
   while (b < e && text[b] <= u' ') ++b;
   while (e > b && text[e - 1] <= u' ') --e;
-  return UnicodeString(text.substr(b, e - b));
+  return text.substr(b, e - b);
 }
+
+UnicodeString Trim(UnicodeStringView text) { return UnicodeString(TrimView(text)); }
 
 static char16_t AsciiUpper(char16_t c) { return (c >= u'a' && c <= u'z') ? c - (u'a' - u'A') : c; }
 

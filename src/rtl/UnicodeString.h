@@ -21,6 +21,8 @@ UnicodeString IntToStr(std::int64_t value);
 
 // Removes leading and trailing characters up to U+0020.
 UnicodeString Trim(UnicodeStringView text);
+// The same, as a view into text: nothing is copied.
+UnicodeStringView TrimView(UnicodeStringView text);
 
 // Upper-cases the ASCII letters a to z only; every other character stays.
 UnicodeString AsciiUpperCase(UnicodeStringView text);

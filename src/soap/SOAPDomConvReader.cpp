@@ -640,9 +640,14 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
         break;
       default: {
         IntfPtr<IXMLNode> data = GetDataNode(RootNode, child);
-        const UnicodeString text =
+        UnicodeString text =
             NodeIsNULL(data.get()) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data.get());
-        SetObjectPropFromText(Instance, prop, text);
+        // A string field without a setter takes the text read for it.
+        if ((type->Kind == rtl::tkUString || type->Kind == rtl::tkWString) && !prop->SetStr &&
+            prop->FieldAddress)
+          *static_cast<UnicodeString*>(prop->FieldAddress(Instance)) = std::move(text);
+        else
+          SetObjectPropFromText(Instance, prop, text);
         break;
       }
     }
@@ -678,7 +683,7 @@ void TSOAPDomConv::SetObjectPropFromText(TObject* Instance, const rtl::TPropInfo
       setOrd(SoapTextToEnum(type, Text));
       break;
     case rtl::tkFloat: {
-      const long double v = SoapTextToFloat(type, rtl::Trim(Text));
+      const long double v = SoapTextToFloat(type, rtl::TrimView(Text));
       if (PropInfo->FieldAddress)
         WriteFloat(PropInfo->FieldAddress(Instance), type, v);
       else if (PropInfo->SetFloat)

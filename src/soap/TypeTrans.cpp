@@ -125,7 +125,12 @@ std::vector<std::uint8_t> DecodeBase64(UnicodeStringView Text) {
 
 bool TTypeTranslator::CastSoapToNative(const rtl::TTypeInfo* Info, const UnicodeString& Text,
                                        void* NatData, bool IsNull) {
-  auto numberText = [&]() { return IsNull ? DefaultTextOfKind(Info->Kind) : rtl::Trim(Text); };
+  // A number is read from where its text lies, trimmed by a view; a nil
+  // element reads the kind's default text (short: no allocation).
+  const UnicodeString nilText = IsNull ? DefaultTextOfKind(Info->Kind) : UnicodeString();
+  auto numberText = [&]() -> UnicodeStringView {
+    return IsNull ? UnicodeStringView(nilText) : rtl::TrimView(Text);
+  };
   switch (Info->Kind) {
     case rtl::tkInteger:
       WriteOrdinal(NatData, Info, SoapTextToOrdinal(Info, numberText()));

@@ -41,7 +41,18 @@ IntfPtr<xml::IXMLNode> TRemotableXS::ObjectToSOAP(
 void TRemotableXS::SOAPToObject(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
                                 IObjConverter* ObjConverter) {
   TRemotable::SOAPToObject(RootNode, Node, ObjConverter);
-  XSToNative(Node->GetText());
+  UnicodeString text = Node->GetText();
+  // The holders of the records take the element's text as it is, moved in
+  // rather than copied; only these exact classes, as a derived one may
+  // check or convert in its own XSToNative.
+  const TClass* cls = ClassType();
+  if (cls == &TXSDecimal::StaticClass) {
+    static_cast<TXSDecimal*>(this)->SetDecimalString(std::move(text));
+  } else if (cls == &TXSDateTime::StaticClass) {
+    static_cast<TXSDateTime*>(this)->TakeXS(std::move(text));
+  } else {
+    XSToNative(text);
+  }
 }
 
 #define DELVAN_HOLDER_CLASS(Cls)            \
@@ -224,6 +235,11 @@ void TXSDateTime::XSToNative(const UnicodeString& data) {
   FDateTime = data;
 }
 
+void TXSDateTime::TakeXS(UnicodeString&& data) {
+  ParseXSDateTime(data);
+  FDateTime = std::move(data);
+}
+
 TDateTime TXSDateTime::AsDateTime() const { return XMLTimeToDateTime(FDateTime, false); }
 
 TDateTime TXSDateTime::AsUTCDateTime() const { return XMLTimeToDateTime(FDateTime, true); }
@@ -253,22 +269,26 @@ UnicodeString SoapFloatToStr(double value) {
 }
 
 double SoapStrToFloat(UnicodeStringView text) {
-  const UnicodeString trimmed = rtl::Trim(text);
+  const UnicodeStringView trimmed = rtl::TrimView(text);
   bool ok = !trimmed.empty();
-  std::string ascii;
-  ascii.reserve(trimmed.size());
-  for (char16_t c : trimmed) {
-    if (c > 0x7F) {
-      ok = false;
-      break;
-    }
-    ascii.push_back(static_cast<char>(c));
+  // The text narrowed for from_chars: on the stack unless it is longer than
+  // any float text needs.
+  char small[64];
+  std::string large;
+  char* ascii = small;
+  if (trimmed.size() > sizeof small) {
+    large.resize(trimmed.size());
+    ascii = large.data();
+  }
+  for (std::size_t i = 0; ok && i < trimmed.size(); ++i) {
+    if (trimmed[i] > 0x7F) ok = false;
+    ascii[i] = static_cast<char>(trimmed[i]);
   }
   if (ok) {
     // from_chars takes no "+"; one is allowed before anything but "-".
-    const char* first = ascii.data();
-    const char* last = first + ascii.size();
-    if (ascii.size() > 1 && ascii[0] == '+' && ascii[1] != '-') ++first;
+    const char* first = ascii;
+    const char* last = first + trimmed.size();
+    if (trimmed.size() > 1 && ascii[0] == '+' && ascii[1] != '-') ++first;
     double value = 0;
     const auto [end, ec] = std::from_chars(first, last, value, std::chars_format::general);
     if (ec == std::errc() && end == last) return value;

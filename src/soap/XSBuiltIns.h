@@ -76,6 +76,7 @@ class TXSDecimal : public TRemotableXS {
 
   const UnicodeString& DecimalString() const { return FDecimalString; }
   void SetDecimalString(const UnicodeString& value) { FDecimalString = value; }
+  void SetDecimalString(UnicodeString&& value) { FDecimalString = std::move(value); }
 
  private:
   UnicodeString FDecimalString;
@@ -115,6 +116,8 @@ class TXSDateTime : public TXSCustomDateTime {
   // Takes the text unchanged when it fits the dateTime grammar; otherwise
   // raises as ParseXSDateTime does and keeps the previous text.
   void XSToNative(const UnicodeString& data) override;
+  // XSToNative for a text the caller gives up: moved in when it fits.
+  void TakeXS(UnicodeString&& data);
 
   // The value in the machine's local time, and in UTC (XMLTimeToDateTime).
   TDateTime AsDateTime() const;

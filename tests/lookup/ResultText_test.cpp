@@ -130,6 +130,8 @@ TEST(ResultText, QuotingRules) {
       {{u"x=\x0021"}, u"x=\x0021"},
       {{u"x=\x03B1\x03B2,'()"}, u"x=\x03B1\x03B2,'()"},
       {{u"x=\"", u"y=;"}, u"\"x=\"\"\";\"y=;\""},
+      {{u"\"x=\"\"a\""}, u"\"\"\"x=\"\"\"\"a\"\"\""},
+      {{u"", u"a b", u""}, u";\"a b\";"},
   };
   for (const auto& c : cases) EXPECT_EQ(JoinItems(c.items), c.joined) << test::Utf8(c.joined);
 }
@@ -158,6 +160,68 @@ TEST(ResultText, AbsentRecordsAndActivities) {
       "firmActDescr___1___=B;firmActKind___1___=2;firmActKindDescr___1___=L;"
       "firmActCode___1___=;"
       "firmActDescr___2___=;firmActKind___2___=;firmActKindDescr___2___=;firmActCode___2___=");
+}
+
+TEST(ResultText, ActivityValuesQuotedLikeOtherItems) {
+  ScopedACP acp(platform::CP_UTF8);
+  const struct {
+    const char16_t* descr;
+    const char* item;
+  } cases[] = {
+      {u"", "firmActDescr___0___="},
+      {u"WHOLESALE TRADE", "\"firmActDescr___0___=WHOLESALE TRADE\""},
+      {u"A;B", "\"firmActDescr___0___=A;B\""},
+      {u"\"A\" \"\"", "\"firmActDescr___0___=\"\"A\"\" \"\"\"\"\""},
+      {u"\x0001", "\"firmActDescr___0___=\x01\""},
+      {u"A\tB\r\n", "\"firmActDescr___0___=A\tB\r\n\""},
+      {u"!~,'()\x007F", "firmActDescr___0___=!~,'()\x7F"},
+      // Longer values: the character that asks for quotes early or late.
+      {u"A\"CDEFGHIJKLMNOPQ", "\"firmActDescr___0___=A\"\"CDEFGHIJKLMNOPQ\""},
+      {u"ABCDEFGHIJKLMNOP;", "\"firmActDescr___0___=ABCDEFGHIJKLMNOP;\""},
+      {u"ABCDEFG\x001F", "\"firmActDescr___0___=ABCDEFG\x1F\""},
+      {u"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "firmActDescr___0___=ABCDEFGHIJKLMNOPQRSTUVWXYZ"},
+  };
+  for (const auto& c : cases) {
+    Activities acts;
+    acts.list.push_back(Activity(c.descr, u"1 ", u"K\"", u"7"));
+    const std::string text = OrganizeOutputData(nullptr, nullptr, acts.list).Bytes();
+    EXPECT_EQ(text, std::string(c.item) +
+                        ";\"firmActKind___0___=1 \";\"firmActKindDescr___0___=K\"\"\";"
+                        "firmActCode___0___=7")
+        << c.item;
+  }
+}
+
+TEST(ResultText, ManyActivitiesNumberedInOrder) {
+  ScopedACP acp(platform::CP_UTF8);
+  // After the records' items, with their separator; absent entries among them.
+  GenWsErrorRtUser error;
+  Activities acts;
+  std::vector<UnicodeString> items = {u"errorDescr=", u"errorCode=", u"DataContext=(empty)",
+                                      u"SerializationOptions=[]"};
+  for (int i = 0; i < 1001; ++i) {
+    const UnicodeString n = rtl::IntToStr(i);
+    if (i % 7 == 5) {
+      acts.list.push_back(nullptr);
+      for (const char16_t* name :
+           {u"firmActDescr", u"firmActKind", u"firmActKindDescr", u"firmActCode"})
+        items.push_back(name + (u"___" + n + u"___="));
+      continue;
+    }
+    acts.list.push_back(Activity(u"D " + n, n, u"K" + n, i % 2 ? n.c_str() : nullptr));
+    items.push_back(u"firmActDescr___" + n + u"___=D " + n);
+    items.push_back(u"firmActKind___" + n + u"___=" + n);
+    items.push_back(u"firmActKindDescr___" + n + u"___=K" + n);
+    items.push_back(u"firmActCode___" + n + u"___=" + (i % 2 ? n : UnicodeString()));
+  }
+  const std::string text = OrganizeOutputData(nullptr, &error, acts.list).Bytes();
+  EXPECT_EQ(text, test::Utf8(JoinItems(items)));
+  for (const char* item : {";\"firmActDescr___9___=D 9\";firmActKind___9___=9;",
+                           ";\"firmActDescr___10___=D 10\";firmActKind___10___=10;",
+                           ";firmActDescr___96___=;firmActKind___96___=;",
+                           ";firmActCode___99___=99;\"firmActDescr___100___=D 100\";"})
+    EXPECT_NE(text.find(item), std::string::npos) << item;
+  EXPECT_TRUE(text.ends_with(";firmActKindDescr___1000___=K1000;firmActCode___1000___="));
 }
 
 TEST(ResultText, ValuesKeepTheirTexts) {
@@ -192,6 +256,32 @@ TEST(ResultText, ValuesKeepTheirTexts) {
       u"2";
   ScopedACP greek(platform::CP_GREEK);
   EXPECT_TRUE(OrganizeOutputData(&user, nullptr, {}).Bytes().starts_with("afm=1?2;"));
+}
+
+TEST(ResultText, UnpairedSurrogatesAtTheEdgesOfItems) {
+  ScopedACP acp(platform::CP_UTF8);
+  // A half at the start or end of a value, next to "=", ";", a closing
+  // quote or the end of the text; a pair beside them stays whole.
+  Activities acts;
+  acts.list.push_back(Activity(u"\xDC00 \xD83D\xDE00", u"\xD800", u"\xDBFF\xDFFF\xDFFF", nullptr));
+  acts.list.push_back(Activity(u"a \xD800", u"\xDC00", u"", u"\xD800"));
+  acts.list.push_back(Activity(u"ABCDEFG\xDC00",
+                               u"\xD800"
+                               u"BCDEFGHIJ",
+                               u"ABCDEFGHIJ\xDBFF", u"ABCDEFGH\xD83D\xDE00"));
+  const std::string text = OrganizeOutputData(nullptr, nullptr, acts.list).Bytes();
+  EXPECT_EQ(text,
+            "\"firmActDescr___0___=\xEF\xBF\xBD \xF0\x9F\x98\x80\";"
+            "firmActKind___0___=\xEF\xBF\xBD;"
+            "firmActKindDescr___0___=\xF4\x8F\xBF\xBF\xEF\xBF\xBD;firmActCode___0___=;"
+            "\"firmActDescr___1___=a \xEF\xBF\xBD\";firmActKind___1___=\xEF\xBF\xBD;"
+            "firmActKindDescr___1___=;firmActCode___1___=\xEF\xBF\xBD;"
+            "firmActDescr___2___=ABCDEFG\xEF\xBF\xBD;firmActKind___2___=\xEF\xBF\xBD"
+            "BCDEFGHIJ;firmActKindDescr___2___=ABCDEFGHIJ\xEF\xBF\xBD;"
+            "firmActCode___2___=ABCDEFGH\xF0\x9F\x98\x80");
+  // Quoted items around halves read in blocks; a pair stays whole.
+  EXPECT_EQ(JoinItems({u"x=\xD800 ABCDEFGH", u"y=ABCDEFGH \xDC00"}),
+            u"\"x=\xD800 ABCDEFGH\";\"y=ABCDEFGH \xDC00\"");
 }
 
 }  // namespace

@@ -168,6 +168,13 @@ TEST(SoapStrToFloat, ReadsOtherFormsAndRejectsMalformed) {
   EXPECT_EQ(
       (std::array{SoapStrToFloat(u"  -2.5e3 "), SoapStrToFloat(u"+1"), SoapStrToFloat(u".5")}),
       (std::array{-2500.0, 1.0, 0.5}));
+  // Texts longer than any float needs read alike, up to their last character.
+  const UnicodeString longText = u" 0." + UnicodeString(100, u'0') + u"125e102 ";
+  EXPECT_EQ(SoapStrToFloat(longText), 12.5);
+  for (const UnicodeString& bad : {longText + u"\u0661", longText + u"x", u"+" + longText}) {
+    UnicodeString message;
+    EXPECT_EQ(Catch([&] { SoapStrToFloat(bad); }, message), Outcome::ConvertError);
+  }
   for (const char16_t* text : {u"", u"  ", u"abc", u"1,5", u"1.5x", u"+-1", u"--1", u"++1", u"+",
                                u"1e400", u"\u0661", u"1\u00A0"}) {
     UnicodeString message;

@@ -176,7 +176,8 @@ class TXArena {
   // Called by the document's user alone, as every change of a tree is.
   void* Allocate(std::uint16_t type, std::size_t size) {
     TFree*& taken = FTaken[type];
-    if (!taken) taken = FFreed[type].exchange(nullptr, std::memory_order_acquire);
+    if (!taken && FFreed[type].load(std::memory_order_relaxed))
+      taken = FFreed[type].exchange(nullptr, std::memory_order_acquire);
     size = Rounded(size);
     if (taken) {
       void* p = taken;
@@ -189,6 +190,9 @@ class TXArena {
     FAt += size;
     return p;
   }
+  // Memory of a destroyed node that is not taken again: the arena goes
+  // soon with all of its blocks. size as given to Allocate.
+  void Forget(void* p, std::size_t size) { Poison(p, Rounded(size)); }
   // size as given to Allocate.
   void Free(std::uint16_t type, void* p, std::size_t size) {
     auto* f = static_cast<TFree*>(p);
@@ -249,8 +253,9 @@ class TXArena {
   std::atomic<TFree*> FFreed[kTypes] = {};  // given back by any thread
 };
 
-// Destroys a node other than a document and gives its memory back.
-void DestroyNode(TXNode* node);
+// Destroys a node other than a document and gives its memory back, unless
+// keep is false: its document goes too, and the arena's lists with it.
+void DestroyNode(TXNode* node, bool keep);
 // Lets doc keep the arenas the nodes of from may live in.
 void KeepArenas(TXNode* doc, TXNode* from);
 
@@ -314,6 +319,9 @@ TXNode* TXNode::AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView 
 void FreeTree(TXNode* root) {
   // Depth first over the parent links, each list emptied from its end, so
   // that no stack is needed: a node goes once its lists are empty.
+  // When the document itself goes no node's memory is taken again: only
+  // its own document allocates from an arena.
+  const bool keep = root->FType != DOCUMENT_NODE;
   TXNode* n = root;
   while (n) {
     TXNodeVector& list = n->FAttributes.empty() ? n->FChildren : n->FAttributes;
@@ -329,7 +337,7 @@ void FreeTree(TXNode* root) {
     if (n->FType == DOCUMENT_NODE)
       delete n;  // after its tree: the arenas go with it
     else
-      DestroyNode(n);
+      DestroyNode(n, keep);
     n = up;
   }
 }
@@ -1074,7 +1082,7 @@ class TXDocument final
   std::vector<TXArena*> FArenas;  // counted; its own first, then those of adopted nodes
 };
 
-void DestroyNode(TXNode* node) {
+void DestroyNode(TXNode* node, bool keep) {
   TXArena& arena = static_cast<TXDocument*>(node->FDoc)->Arena();
   const std::uint16_t type = node->FType;
   std::size_t size = 0;
@@ -1106,7 +1114,10 @@ void DestroyNode(TXNode* node) {
   }
   void* memory = dynamic_cast<void*>(node);
   node->~TXNode();
-  arena.Free(type, memory, size);
+  if (keep)
+    arena.Free(type, memory, size);
+  else
+    arena.Forget(memory, size);
 }
 
 void KeepArenas(TXNode* doc, TXNode* from) {

@@ -90,6 +90,21 @@ class TXAtom {
   TCell* FCell = nullptr;
 };
 
+// Working lists and buffers a thread keeps for the next document keep their
+// room only up to this many bytes: a large message must not pin its memory
+// in every thread that ever read or wrote one.
+inline constexpr std::size_t kKeepScratchBytes = 64 * 1024;
+
+// Empties a list or buffer kept per thread, giving its memory back when it
+// has grown above kKeepScratchBytes.
+template <class C>
+void ClearScratch(C& c) {
+  if (c.capacity() * sizeof(typename C::value_type) > kKeepScratchBytes)
+    C().swap(c);
+  else
+    c.clear();
+}
+
 // The shared atom of text from this thread's cache, which outlives parses
 // and documents so that the names and URIs of each message are made once
 // per thread. The cache is bounded in slots and in the length it keeps: a
@@ -132,7 +147,21 @@ class TXNodeVector {
   TXNode* front() const { return data()[0]; }
   TXNode* back() const { return data()[size() - 1]; }
 
-  void push_back(TXNode* node) { insert(end(), node); }
+  // Appending: no shift, and a block with room takes the node in place.
+  void push_back(TXNode* node) {
+    if (FWord == 0) {
+      FOne = node;
+      return;
+    }
+    if (IsBlock()) {
+      THeader* b = Block();
+      if (b->Size < b->Capacity) {
+        reinterpret_cast<TXNode**>(b + 1)[b->Size++] = node;
+        return;
+      }
+    }
+    insert(end(), node);
+  }
   iterator insert(const_iterator pos, TXNode* node) {
     const std::size_t at = static_cast<std::size_t>(pos - data());
     const std::size_t n = size();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <exception>
 #include <iterator>
 
@@ -26,10 +27,15 @@ constexpr std::int32_t kErrNamespace = 1003;
 // scripts of the messages) are decoded here straight into the result;
 // anything else goes through the code-page layer.
 UnicodeString Widen(std::string_view utf8) {
-  UnicodeString out(utf8.size(), u'\0');  // never more units than bytes
-  char16_t* d = out.data();
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* const end = p + utf8.size();
+  // ASCII, the most of a message, is told by one sweep the compiler widens
+  // and copied in one more, without filling the result first.
+  unsigned char high = 0;
+  for (const auto* q = p; q < end; ++q) high |= *q;
+  if (high < 0x80) return UnicodeString(p, end);
+  UnicodeString out(utf8.size(), u'\0');  // never more units than bytes
+  char16_t* d = out.data();
   auto tail = [&](std::size_t k) { return (p[k] & 0xC0) == 0x80; };
   while (p < end) {
     const unsigned char c = *p;
@@ -106,25 +112,182 @@ struct TParseScratch {
   std::vector<TXNode*> Attrs;
   std::vector<std::pair<UnicodeStringView, UnicodeStringView>> Qualified;
   void Clear() {
-    Open.clear();
-    Bindings.clear();
-    Scopes.clear();
-    Text.clear();
-    Attrs.clear();
-    Qualified.clear();
+    ClearScratch(Open);
+    ClearScratch(Bindings);
+    ClearScratch(Scopes);
+    ClearScratch(Text);
+    ClearScratch(Attrs);
+    ClearScratch(Qualified);
   }
 };
 
+// The memory of the thread's parser. At every reset expat frees its table
+// of element names (an entry per name) and makes it again in the next
+// document; the blocks it frees are kept here for that, in classes of 64
+// to 4096 bytes and up to kKeepScratchBytes in all, and the rest go back
+// to the heap. Used by the thread's own parser only, on its thread.
+class TParserMemory {
+ public:
+  TParserMemory() = default;
+  TParserMemory(const TParserMemory&) = delete;
+  TParserMemory& operator=(const TParserMemory&) = delete;
+  ~TParserMemory() {
+    for (TFree*& list : FFree)
+      while (list) {
+        TFree* next = list->Next;
+        std::free(list);
+        list = next;
+      }
+  }
+
+  // The suite of the thread's parser: its functions reach the memory of
+  // the thread that calls them.
+  static const XML_Memory_Handling_Suite* Suite() {
+    static const XML_Memory_Handling_Suite suite{Malloc, Realloc, Free};
+    return &suite;
+  }
+  static TParserMemory*& Mine() {
+    thread_local TParserMemory* mine = nullptr;
+    return mine;
+  }
+
+ private:
+  // Ahead of every block: its class, or its size when it has none.
+  struct alignas(std::max_align_t) THeader {
+    std::size_t Class;
+    std::size_t Bytes;  // usable bytes after the header
+  };
+  struct TFree {
+    TFree* Next;
+  };
+  static constexpr std::size_t kClasses = 7;  // 64 << 0 .. 64 << 6
+  static constexpr std::size_t kNone = kClasses;
+  static constexpr std::size_t ClassBytes(std::size_t c) { return std::size_t{64} << c; }
+
+  static void* Malloc(std::size_t size) {
+    TParserMemory& m = *Mine();
+    const std::size_t whole = size + sizeof(THeader);
+    std::size_t c = 0;
+    while (c < kClasses && ClassBytes(c) < whole) ++c;
+    void* block;
+    if (c < kClasses && m.FFree[c]) {
+      block = m.FFree[c];
+      m.FFree[c] = m.FFree[c]->Next;
+      m.FKept -= ClassBytes(c);
+    } else {
+      block = std::malloc(c < kClasses ? ClassBytes(c) : whole);
+      if (!block) return nullptr;
+    }
+    auto* h = static_cast<THeader*>(block);
+    h->Class = c;
+    h->Bytes = (c < kClasses ? ClassBytes(c) : whole) - sizeof(THeader);
+    return h + 1;
+  }
+  static void Free(void* p) {
+    if (!p) return;
+    TParserMemory& m = *Mine();
+    THeader* h = static_cast<THeader*>(p) - 1;
+    const std::size_t c = h->Class;
+    if (c == kNone || m.FKept + ClassBytes(c) > kKeepScratchBytes) {
+      std::free(h);
+      return;
+    }
+    auto* f = reinterpret_cast<TFree*>(h);
+    f->Next = m.FFree[c];
+    m.FFree[c] = f;
+    m.FKept += ClassBytes(c);
+  }
+  static void* Realloc(void* p, std::size_t size) {
+    if (!p) return Malloc(size);
+    const THeader* h = static_cast<THeader*>(p) - 1;
+    if (size <= h->Bytes) return p;
+    void* q = Malloc(size);
+    if (!q) return nullptr;  // p stays, as realloc leaves it
+    std::memcpy(q, p, h->Bytes);
+    Free(p);
+    return q;
+  }
+
+  TFree* FFree[kClasses] = {};
+  std::size_t FKept = 0;  // bytes on the lists
+};
+
 struct TThreadParser {
+  TParserMemory Memory;  // outlives Parser, whose memory it holds
   XML_Parser Parser = nullptr;
   TParseScratch Scratch;
   bool Busy = false;
-  TThreadParser() = default;
+  TThreadParser() { TParserMemory::Mine() = &Memory; }
   TThreadParser(const TThreadParser&) = delete;
   TThreadParser& operator=(const TThreadParser&) = delete;
   ~TThreadParser() {
     if (Parser) XML_ParserFree(Parser);
   }
+};
+
+// Names as expat hands them over, found by their bytes: the atom of each,
+// and the namespace an element of that name resolved to under the bindings
+// of one generation. Every change of the bindings in scope, and every new
+// parse, takes a generation never used before, so an answer is only taken
+// under the bindings it was found with; parses on one thread, one inside
+// another too, may share the cache. Fixed in size: 64 sets of 2 names of up
+// to 47 bytes; longer names are not kept.
+class TNameCache {
+ public:
+  static constexpr std::size_t kMaxBytes = 47;
+  struct TSlot {
+    TXAtom Name;
+    TXAtom URI;                    // an element's namespace, when Generation is current
+    std::uint64_t Generation = 0;  // 0: not resolved
+    std::uint8_t Size = 0;         // 0: empty
+    char Bytes[kMaxBytes];
+  };
+
+  static TNameCache& Mine() {
+    thread_local TNameCache cache;
+    return cache;
+  }
+  std::uint64_t NewGeneration() { return ++FGenerations; }
+
+  // The slot of name (size bytes), made on a miss with its atom and no
+  // namespace; null for a name too long to keep. Valid until the next call.
+  TSlot* Find(const char* name, std::size_t size, TXAtom (*atom)(std::string_view)) {
+    if (size == 0 || size > kMaxBytes) return nullptr;
+    TSlot* set = FSlots + 2 * Set(name, size);
+    for (int w = 0; w < 2; ++w)
+      if (set[w].Size == size && std::memcmp(set[w].Bytes, name, size) == 0) return &set[w];
+    // The newer name goes first, the older one is kept beside it.
+    std::swap(set[0], set[1]);
+    TSlot& s = set[0];
+    s.Name = atom(std::string_view(name, size));
+    s.URI = TXAtom();
+    s.Generation = 0;
+    s.Size = static_cast<std::uint8_t>(size);
+    std::memcpy(s.Bytes, name, size);
+    return &s;
+  }
+
+ private:
+  static constexpr std::size_t kSetBits = 6;
+  // The length, and the last eight bytes and eight from the middle, where
+  // the names of one message differ.
+  static std::size_t Set(const char* p, std::size_t n) {
+    std::uint64_t h = (n + 1) * 0x9E3779B97F4A7C15u;
+    if (n >= 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, p + n - 8, 8);
+      std::memcpy(&b, p + (n - 8) / 2, 8);
+      h = (h ^ a) * 0xFF51AFD7ED558CCDu;
+      h = (h ^ b) * 0xC4CEB9FE1A85EC53u;
+    } else {
+      for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 0xFF51AFD7ED558CCDu;
+    }
+    h ^= h >> 29;
+    return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15u) >> (64 - kSetBits));
+  }
+
+  TSlot FSlots[2 << kSetBits];
+  std::uint64_t FGenerations = 0;
 };
 
 // Inputs above this size are parsed by a parser of their own: the parser
@@ -146,7 +309,7 @@ class TParserLease {
         XML_ParserFree(mine.Parser);
         mine.Parser = nullptr;
       }
-      if (!mine.Parser) mine.Parser = XML_ParserCreate(encoding);
+      if (!mine.Parser) mine.Parser = XML_ParserCreate_MM(encoding, TParserMemory::Suite(), nullptr);
       if (!mine.Parser) throw DOMException(u"Out of memory");
       mine.Busy = true;
       FThread = &mine;
@@ -190,7 +353,9 @@ class TTreeBuilder {
         FPreserveWhiteSpace(preserveWhiteSpace),
         FError(error),
         FParser(lease.Parser()),
-        FScratch(lease.Scratch()) {
+        FScratch(lease.Scratch()),
+        FNames(TNameCache::Mine()),
+        FGeneration(FNames.NewGeneration()) {
     // The lists are the scratch's, held here while the document is built
     // (members are reached more cheaply than through references).
     FScratch.Clear();
@@ -250,6 +415,7 @@ class TTreeBuilder {
         [](void* u) { static_cast<TTreeBuilder*>(u)->EndCData(); });
     XML_SetCommentHandler(p, [](void* u, const XML_Char* d) {
       auto* b = static_cast<TTreeBuilder*>(u);
+      b->Flush();
       b->Append(NewCharacterData(&b->FDoc, COMMENT_NODE, Widen(d)));
     });
     XML_SetProcessingInstructionHandler(p, [](void* u, const XML_Char* t, const XML_Char* d) {
@@ -346,8 +512,8 @@ class TTreeBuilder {
     return platform::MultiByteToWideChar(cp, 0, bytes.substr(begin, end - begin));
   }
 
+  // Adds node to the open element; pending text is flushed by the caller.
   void Append(TXNode* node) {
-    Flush();
     TXNode* parent = FOpen.back();
     node->FParent = parent;
     node->FIndexHint = parent->FChildren.size();
@@ -357,7 +523,9 @@ class TTreeBuilder {
   // Turns the pending character data into a text node; white space alone
   // is dropped unless asked to keep it.
   void Flush() {
-    if (FText.empty()) return;
+    if (!FText.empty()) FlushText();
+  }
+  void FlushText() {
     // FText keeps its capacity for the next run of character data.
     if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace)) {
       UnicodeString text = Widen(std::string_view(FText));
@@ -386,6 +554,7 @@ class TTreeBuilder {
   }
 
   void PI(const XML_Char* target, const XML_Char* data) {
+    Flush();
     UnicodeString t = Widen(target);
     if (t.find(u':') != UnicodeString::npos)
       return Fail(kErrNamespace, u"A processing instruction target may not contain a colon");
@@ -420,6 +589,50 @@ class TTreeBuilder {
                                    rtl::IntToStr(static_cast<std::int64_t>(kMaxParseDepth)) +
                                    u" levels");
     FScopes.push_back(FBindings.size());
+    // Most elements of a message have no attributes: no declarations to
+    // take, no duplicates to look for.
+    if (atts && *atts) return StartWithAttributes(name, atts);
+    if (TXNode* element = MakeElement(name)) Open(element);
+  }
+
+  void Open(TXNode* element) {
+    Append(element);
+    FOpen.push_back(element);
+  }
+
+  // The element named name in its namespace under the bindings in scope;
+  // null (and the parse stopped) when the name is not valid or its prefix
+  // unbound. A name seen before under the same bindings is answered by the
+  // name cache alone.
+  TXNode* MakeElement(const XML_Char* name) {
+    const std::size_t size = std::strlen(name);
+    TNameCache::TSlot* slot = FNames.Find(name, size, Atom);
+    if (slot && slot->Generation == FGeneration) return NewElement(&FDoc, slot->Name, slot->URI);
+    const TXAtom ename = slot ? slot->Name : Atom(std::string_view(name, size));
+    if (!ename.NamespaceWellFormed()) {
+      Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
+      return nullptr;
+    }
+    TXNode* element = NewElement(&FDoc, ename, {});
+    if (!Resolve(element)) {
+      FreeTree(element);
+      return nullptr;
+    }
+    if (slot) {
+      slot->URI = element->FNamespaceURI;
+      slot->Generation = FGeneration;
+    }
+    return element;
+  }
+
+  // The atom of an attribute's name, from the name cache when it fits.
+  TXAtom AttributeName(const XML_Char* name) {
+    const std::size_t size = std::strlen(name);
+    if (TNameCache::TSlot* slot = FNames.Find(name, size, Atom)) return slot->Name;
+    return Atom(std::string_view(name, size));
+  }
+
+  void StartWithAttributes(const XML_Char* name, const XML_Char** atts) {
     std::vector<TXNode*>& attrs = FAttrs;
     struct Discard {
       std::vector<TXNode*>& a;
@@ -428,8 +641,8 @@ class TTreeBuilder {
         a.clear();
       }
     } discard{attrs};
-    for (const XML_Char** a = atts; a && *a; a += 2) {
-      const TXAtom aname = Atom(a[0]);
+    for (const XML_Char** a = atts; *a; a += 2) {
+      const TXAtom aname = AttributeName(a[0]);
       UnicodeString value = Widen(a[1]);
       if (!aname.NamespaceWellFormed())
         return Fail(kErrNamespace, u"The name '" + aname.str() + u"' is not valid with namespaces");
@@ -439,20 +652,18 @@ class TTreeBuilder {
             value == kXMLNSNamespaceURI || (!prefix.empty() && value.empty()))
           return Fail(kErrNamespace, u"Invalid namespace declaration '" + aname.str() + u"'");
         FBindings.push_back({prefix, SharedAtom(value)});
+        FGeneration = FNames.NewGeneration();
       }
       attrs.push_back(NewAttribute(&FDoc, aname, {}, std::move(value)));
     }
-    const TXAtom ename = Atom(name);
-    if (!ename.NamespaceWellFormed())
-      return Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
-    TXNode* element = NewElement(&FDoc, ename, {});
+    TXNode* element = MakeElement(name);
+    if (!element) return;
     struct Guard {
       TXNode* n;
       ~Guard() {
         if (n) FreeTree(n);
       }
     } guard{element};
-    if (!Resolve(element)) return;
     auto& qualified = FQualified;
     qualified.clear();
     for (TXNode* a : attrs) {
@@ -461,9 +672,11 @@ class TTreeBuilder {
         qualified.emplace_back(a->FNamespaceURI, a->LocalName());
       }
     }
-    std::sort(qualified.begin(), qualified.end());
-    if (std::adjacent_find(qualified.begin(), qualified.end()) != qualified.end())
-      return Fail(kErrNamespace, u"An attribute appears twice in one namespace");
+    if (qualified.size() > 1) {
+      std::sort(qualified.begin(), qualified.end());
+      if (std::adjacent_find(qualified.begin(), qualified.end()) != qualified.end())
+        return Fail(kErrNamespace, u"An attribute appears twice in one namespace");
+    }
     for (TXNode* a : attrs) {
       a->FParent = element;
       a->FIndexHint = element->FAttributes.size();
@@ -471,8 +684,7 @@ class TTreeBuilder {
     }
     attrs.clear();
     guard.n = nullptr;
-    Append(element);
-    FOpen.push_back(element);
+    Open(element);
   }
 
   // Sets the namespace of a prefixed element or attribute, or of an
@@ -498,7 +710,10 @@ class TTreeBuilder {
     if (FFailed) return;
     Flush();
     FOpen.pop_back();
-    FBindings.resize(FScopes.back());
+    if (FBindings.size() != FScopes.back()) {
+      FBindings.resize(FScopes.back());
+      FGeneration = FNames.NewGeneration();
+    }
     FScopes.pop_back();
   }
 
@@ -509,6 +724,8 @@ class TTreeBuilder {
   TXParseError& FError;
   XML_Parser FParser;
   TParseScratch& FScratch;
+  TNameCache& FNames;
+  std::uint64_t FGeneration;  // of the bindings in scope
   // The lists of the scratch (see TParseScratch), given back at the end.
   std::vector<TXNode*> FOpen;
   std::vector<TBinding> FBindings;

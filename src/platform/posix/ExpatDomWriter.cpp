@@ -59,7 +59,8 @@ struct TFrame {
 };
 
 // The writer's lists, and its output when it is only converted, kept per
-// thread for their capacity; empty between documents.
+// thread for their capacity (up to kKeepScratchBytes each); empty between
+// documents.
 struct TWriterScratch {
   UnicodeString Out;
   std::vector<TBinding> Bindings;
@@ -68,9 +69,6 @@ struct TWriterScratch {
   std::vector<TXNode*> Pending;
   bool Busy = false;
 };
-
-// An output longer than this is not kept for the next document.
-constexpr std::size_t kKeepOutputBelow = 64 * 1024;
 
 class TWriter {
  public:
@@ -98,17 +96,17 @@ class TWriter {
   TWriter& operator=(const TWriter&) = delete;
   ~TWriter() {
     if (!FScratch) return;
-    if (FKeepOutput && FOut.capacity() < kKeepOutputBelow) {
-      FOut.clear();
+    if (FKeepOutput) {
+      ClearScratch(FOut);
       FOut.swap(FScratch->Out);
     }
-    FBindings.clear();
+    ClearScratch(FBindings);
     FBindings.swap(FScratch->Bindings);
-    FScopes.clear();
+    ClearScratch(FScopes);
     FScopes.swap(FScratch->Scopes);
-    FFrames.clear();
+    ClearScratch(FFrames);
     FFrames.swap(FScratch->Frames);
-    FPending.clear();
+    ClearScratch(FPending);
     FPending.swap(FScratch->Pending);
     FScratch->Busy = false;
   }
