@@ -875,6 +875,18 @@ class TXDocument final
     text = only->FValue;
     return 1;
   }
+  std::int32_t childNodes(IDOMNode* node, std::int32_t first, IDOMNode** out,
+                          std::int32_t capacity) override {
+    const TXNode* n = OwnNode(node);
+    if (!n) return -2;
+    const std::size_t count = n->FChildren.size();
+    const std::size_t from = static_cast<std::size_t>(std::max(first, 0));
+    const std::size_t end =
+        from < count ? from + std::min(count - from, static_cast<std::size_t>(std::max(capacity, 0)))
+                     : from;
+    for (std::size_t i = from; i < end; ++i) *out++ = n->FChildren[i]->Intf();
+    return static_cast<std::int32_t>(count);
+  }
 
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {
     FArenas.push_back(new TXArena);
