@@ -183,6 +183,44 @@ std::vector<std::size_t> ParseArrayDims(const UnicodeString& arrayType) {
   return dims;
 }
 
+// One record per child of an element InitObjectFromSOAP reads.
+struct TChildRead {
+  IntfPtr<IXMLNode> Node;
+  UnicodeString Name;  // the local name of an element
+  bool IsElem = false, Used = false;
+};
+
+// A child list taken from the reader's free lists for one object and given
+// back emptied, failures included. Room for every list is reserved when one
+// is taken, so giving it back cannot fail; a list grown past a few dozen
+// children is not kept.
+class TChildList {
+ public:
+  TChildList(std::vector<std::vector<TChildRead>>& freeLists, std::size_t& out)
+      : FFree(freeLists), FOut(out) {
+    FFree.reserve(FFree.size() + FOut + 1);
+    ++FOut;
+    if (!FFree.empty()) {
+      FList = std::move(FFree.back());
+      FFree.pop_back();
+    }
+  }
+  ~TChildList() {
+    --FOut;
+    FList.clear();
+    if (FList.capacity() <= 64) FFree.push_back(std::move(FList));
+  }
+  TChildList(const TChildList&) = delete;
+  TChildList& operator=(const TChildList&) = delete;
+
+  std::vector<TChildRead>& List() { return FList; }
+
+ private:
+  std::vector<std::vector<TChildRead>>& FFree;
+  std::size_t& FOut;
+  std::vector<TChildRead> FList;
+};
+
 }  // namespace
 
 // ---- Reading state ------------------------------------------------------------
@@ -211,6 +249,9 @@ struct TSOAPDomConv::TReaderState {
     std::list<UnicodeString> Taken;
   };
   std::unordered_map<const TClass*, TClassInfo> Classes;
+  // Emptied child lists kept for the objects read next; see TChildList.
+  std::vector<std::vector<TChildRead>> FreeChildLists;
+  std::size_t ChildListsOut = 0;
   // The type registry's generation Classes was filled under: the answers are
   // kept from one response to the next while it stays the same. Answers of
   // an older generation may still be in use up the reader's stack: they are
@@ -511,15 +552,13 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
 
   IntfPtr<IXMLNodeList> kids = node->GetChildNodes();
   const std::size_t n = static_cast<std::size_t>(kids->GetCount());
-  // One record per child, in one allocation.
-  struct TChild {
-    IntfPtr<IXMLNode> Node;
-    UnicodeString Name;  // the local name of an element
-    bool IsElem = false, Used = false;
-  };
-  std::vector<TChild> kidsRead(n);
+  // One record per child, in a list kept from the objects read before.
+  TReaderState& st = Reader();
+  TChildList childList(st.FreeChildLists, st.ChildListsOut);
+  std::vector<TChildRead>& kidsRead = childList.List();
+  kidsRead.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    TChild& k = kidsRead[i];
+    TChildRead& k = kidsRead[i];
     k.Node = kids->Get(static_cast<std::int32_t>(i));
     k.IsElem = IsElement(k.Node.get());
     if (k.IsElem) k.Name = k.Node->GetLocalName();
@@ -730,6 +769,7 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
   std::vector<IntfPtr<IXMLNode>> items;
   IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
+  items.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 0; i < n; ++i) {
     IntfPtr<IXMLNode> k = kids->Get(i);
     if (IsElement(k.get()) && (Name.empty() || k->GetLocalName() == Name))
