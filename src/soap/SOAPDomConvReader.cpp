@@ -751,6 +751,7 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
   IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
   UnicodeString scratch;
+  items.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 0; i < n; ++i) {
     IntfPtr<IXMLNode> k = kids->Get(i);
     if (IsElement(k.get()) && (Name.empty() || k->GetLocalNameView(scratch) == Name))

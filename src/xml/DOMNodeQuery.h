@@ -31,6 +31,11 @@ class IDOMNodeQuery : public IInterface {
   // while the text node lives unchanged; 0 when it is not such an element;
   // -2 when node is not one of the document's nodes.
   virtual std::int32_t onlyTextChild(IDOMNode* node, UnicodeStringView& text) = 0;
+  // The number of node's children, with up to capacity of them from index
+  // first on put in out in order, uncounted (valid while node keeps them);
+  // -2 when node is not one of the document's nodes.
+  virtual std::int32_t childNodes(IDOMNode* node, std::int32_t first, IDOMNode** out,
+                                  std::int32_t capacity) = 0;
 
  protected:
   ~IDOMNodeQuery() = default;

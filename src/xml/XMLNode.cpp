@@ -1,5 +1,6 @@
 // TXMLNode: one DOM node as the node model sees it, with the namespace,
 // text, value and attribute rules.
+#include <array>
 #include <clocale>
 #include <cstdio>
 
@@ -193,6 +194,20 @@ void TXMLNode::MoveToDocument(TXMLDocument* document) {
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
   IntfPtr<TXMLNodeList> list(new TXMLNodeList(this, FDOMNode.get(), &TXMLNode::ChildListNotify));
+  // Most lists built for a new node stay empty.
+  if (!FDOMNode->hasChildNodes()) return list;
+  if (IDOMNodeQuery* query = NodeQuery()) {
+    // The children a few at a time, uncounted.
+    std::array<IDOMNode*, 16> some;
+    constexpr auto kSome = static_cast<std::int32_t>(some.size());
+    std::int32_t count = query->childNodes(FDOMNode.get(), 0, some.data(), kSome);
+    for (std::int32_t first = 0; count != -2 && first < count; first += kSome) {
+      if (first > 0) query->childNodes(FDOMNode.get(), first, some.data(), kSome);
+      for (std::int32_t i = first; i < count && i < first + kSome; ++i)
+        list->AddBuilt(CreateChildNode(some[static_cast<std::size_t>(i - first)]));
+    }
+    if (count != -2) return list;
+  }
   // Walked by siblings: a DOM node list would be one more object made and
   // freed for every list built.
   for (IntfPtr<IDOMNode> child = FDOMNode->get_firstChild(); child;

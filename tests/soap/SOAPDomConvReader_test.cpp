@@ -388,6 +388,22 @@ TEST_F(ReaderTest, ObjectsMadeBeforeAFailureAreFreed) {
   TRec rec;
   EXPECT_THROW(conv->LoadObject(&rec, root.get(), root.get()), EConvertError);
   EXPECT_EQ(rec.FItem, nullptr);
+  // The reader's kept child lists carry nothing over: after the failures, an
+  // element of many children and a nested object read as they should.
+  std::string wide = "<r><str>w</str>";
+  for (int i = 0; i < 100; ++i) wide += "<junk/>";
+  wide += "<item><num>3</num></item><int>4</int></r>";
+  for (const std::string& xml :
+       {wide, std::string("<r><item><name>n</name></item><int>5</int></r>")}) {
+    root = Load(xml);
+    TRec again;
+    conv->LoadObject(&again, root.get(), root.get());
+    ASSERT_NE(again.FItem, nullptr) << xml;
+    EXPECT_EQ(again.FInt, xml == wide ? 4 : 5);
+    EXPECT_EQ(again.FStr, xml == wide ? u"w" : u"");
+    EXPECT_EQ(again.FItem->FNum, xml == wide ? 3 : 0);
+    EXPECT_EQ(again.FItem->FName, xml == wide ? u"" : u"n");
+  }
 }
 
 TEST_F(ReaderTest, ArraysOfScalarsBytesAndArrays) {

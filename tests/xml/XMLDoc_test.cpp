@@ -536,9 +536,20 @@ TEST_F(XMLDoc, KeptListsAndNodesOfAnEarlierLoad) {
 // reload (which the document's DOM no longer knows), the general way.
 TEST_F(XMLDoc, AttributePresenceAndNamesWithoutCopies) {
   IntfPtr<IXMLDocument> doc = NewXMLDocument(u"");
-  doc->LoadFromXML(UnicodeString(
-      u"<p:r xmlns:p=\"urn:P\"><p:a x=\"1\"/><b>t</b><p:longerElementName/>"
-      u"<c p:y=\"2\"/><d><![CDATA[x]]></d><e>t<f/></e></p:r>"));
+  UnicodeString many, expected;
+  for (int i = 0; i < 40; ++i) {
+    UnicodeString name(i % 3 ? u"k" : u"#text");
+    if (i % 3) {
+      name += rtl::IntToStr(i);
+      many.append(u"<").append(name).append(u"/>");
+    } else {
+      many += u't';
+    }
+    expected.append(name).append(u",");
+  }
+  doc->LoadFromXML(u"<p:r xmlns:p=\"urn:P\"><p:a x=\"1\"/><b>t</b><p:longerElementName/>"
+                   u"<c p:y=\"2\"/><d><![CDATA[x]]></d><e>t<f/></e><g>" +
+                   many + u"</g></p:r>");
   IntfPtr<IXMLNode> root = doc->GetDocumentElement();
   IntfPtr<IXMLNodeList> kids = root->GetChildNodes();
   IntfPtr<IXMLNode> gained = kids->Get(2);
@@ -563,7 +574,13 @@ TEST_F(XMLDoc, AttributePresenceAndNamesWithoutCopies) {
       {kids->Get(0)->GetAttributeNodes()->Get(0), false, u"x", u""},
       {doc->GetDocumentNode(), false, u"", u""},
   };
+  IntfPtr<IXMLNode> longList = kids->Get(6);
   for (int pass = 0; pass < 2; ++pass) {
+    longList->Resync();  // the list is built again from the DOM
+    IntfPtr<IXMLNodeList> all = longList->GetChildNodes();
+    UnicodeString names;
+    for (int i = 0; i < all->GetCount(); ++i) names += all->Get(i)->GetNodeName() + u",";
+    EXPECT_EQ(names, expected);
     for (const Case& c : cases) {
       SCOPED_TRACE(Utf8(c.node->GetNodeName()) + (pass ? " after the reload" : ""));
       EXPECT_EQ(c.node->GetHasAttributes(), c.hasAttributes);

@@ -155,6 +155,66 @@ const TXAtom& KindName(std::uint16_t type) {
 
 namespace {
 
+// Blocks of arenas that went, kept by the thread that let them go for the
+// arenas of its next documents: up to kKeepScratchBytes in all, so that a
+// document loaded again and again costs no block of the heap. The sanitizer
+// build keeps none, so that a node used after its document is reported.
+class TSpareBlocks {
+ public:
+  TSpareBlocks() = default;
+  TSpareBlocks(const TSpareBlocks&) = delete;
+  TSpareBlocks& operator=(const TSpareBlocks&) = delete;
+  ~TSpareBlocks() {
+    while (FList) {
+      TSpare* next = FList->Next;
+      ::operator delete(FList);
+      FList = next;
+    }
+  }
+
+  // This thread's blocks; null once the thread's are gone, as it ends.
+  static TSpareBlocks* Mine() {
+#ifdef __SANITIZE_ADDRESS__
+    return nullptr;
+#else
+    thread_local bool gone = false;  // trivial: still readable as the thread ends
+    struct TOwner {
+      TSpareBlocks Blocks;
+      ~TOwner() { gone = true; }
+    };
+    thread_local TOwner owner;
+    return gone ? nullptr : &owner.Blocks;
+#endif
+  }
+
+  // A kept block of exactly bytes; null when there is none.
+  void* Take(std::size_t bytes) {
+    for (TSpare** at = &FList; *at; at = &(*at)->Next)
+      if ((*at)->Bytes == bytes) {
+        TSpare* found = *at;
+        *at = found->Next;
+        FKept -= bytes;
+        return found;
+      }
+    return nullptr;
+  }
+  // Keeps a block of bytes; false when it does not fit (the caller frees it).
+  bool Keep(void* block, std::size_t bytes) {
+    if (FKept + bytes > kKeepScratchBytes) return false;
+    FList = new (block) TSpare{FList, bytes};
+    FKept += bytes;
+    return true;
+  }
+
+ private:
+  struct TSpare {
+    TSpare* Next;
+    std::size_t Bytes;
+  };
+  TSpare* FList = nullptr;
+  std::size_t FKept = 0;
+};
+
 // The memory of a document's nodes, carved from blocks that go with the
 // document, so that building and taking down a tree cost no allocation per
 // node. A destroyed node's memory goes back on the list of its node type
@@ -226,17 +286,21 @@ class TXArena {
 #endif
 
   ~TXArena() {
+    TSpareBlocks* spare = FBlocks ? TSpareBlocks::Mine() : nullptr;
     while (FBlocks) {
       TBlock* next = FBlocks->Next;
-      Unpoison(FBlocks, FBlocks->Bytes);
-      ::operator delete(FBlocks);
+      const std::size_t bytes = FBlocks->Bytes;
+      Unpoison(FBlocks, bytes);
+      if (!spare || !spare->Keep(FBlocks, bytes)) ::operator delete(FBlocks);
       FBlocks = next;
     }
   }
   void NewBlock(std::size_t size) {
     const std::size_t bytes = std::max(FNextBlock, sizeof(TBlock) + size);
     FNextBlock = std::min<std::size_t>(2 * FNextBlock, 64 * 1024);
-    auto* block = static_cast<TBlock*>(::operator new(bytes));
+    void* memory = nullptr;
+    if (TSpareBlocks* spare = TSpareBlocks::Mine()) memory = spare->Take(bytes);
+    auto* block = static_cast<TBlock*>(memory ? memory : ::operator new(bytes));
     block->Next = FBlocks;
     block->Bytes = bytes;
     FBlocks = block;
@@ -882,6 +946,18 @@ class TXDocument final
     if (only->FType != TEXT_NODE) return 0;
     text = only->FValue;
     return 1;
+  }
+  std::int32_t childNodes(IDOMNode* node, std::int32_t first, IDOMNode** out,
+                          std::int32_t capacity) override {
+    const TXNode* n = OwnNode(node);
+    if (!n) return -2;
+    const std::size_t count = n->FChildren.size();
+    const std::size_t from = static_cast<std::size_t>(std::max(first, 0));
+    const std::size_t end =
+        from < count ? from + std::min(count - from, static_cast<std::size_t>(std::max(capacity, 0)))
+                     : from;
+    for (std::size_t i = from; i < end; ++i) *out++ = n->FChildren[i]->Intf();
+    return static_cast<std::int32_t>(count);
   }
 
   TXDocument() : TXNodeImpl(nullptr, DOCUMENT_NODE) {

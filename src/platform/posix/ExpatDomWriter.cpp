@@ -4,6 +4,7 @@
 // element's (or a prefixed attribute's) namespace.
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "platform/CodePage.h"
@@ -47,6 +48,14 @@ class TRepertoire {
 constexpr char16_t kHex[] = u"0123456789ABCDEF";
 
 constexpr std::uint64_t Bit(char16_t c) { return std::uint64_t{1} << c; }
+
+// Whether two prefixes or URIs are the same text: the same shared atom at
+// once, others by their bytes (the character traits compare one by one).
+bool Same(UnicodeStringView a, UnicodeStringView b) {
+  return a.size() == b.size() &&
+         (a.data() == b.data() || a.empty() ||
+          std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
 
 struct TBinding {
   UnicodeStringView Prefix;
@@ -188,7 +197,7 @@ class TWriter {
   UnicodeStringView Lookup(UnicodeStringView prefix) const {
     if (prefix == u"xml") return kXMLNamespaceURI;
     for (auto it = FBindings.rbegin(); it != FBindings.rend(); ++it)
-      if (it->Prefix == prefix) return it->URI;
+      if (Same(it->Prefix, prefix)) return it->URI;
     return {};
   }
 
@@ -206,7 +215,7 @@ class TWriter {
       if (a->IsNamespaceDeclaration()) FBindings.push_back({DeclaredPrefix(*a), a->FValue});
     auto declaredHere = [&](UnicodeStringView prefix) {
       for (std::size_t i = own; i < FBindings.size(); ++i)
-        if (FBindings[i].Prefix == prefix) return true;
+        if (Same(FBindings[i].Prefix, prefix)) return true;
       return false;
     };
     auto add = [&](UnicodeStringView prefix, UnicodeStringView uri) {
@@ -230,7 +239,7 @@ class TWriter {
     // URIs are compared exactly, as a reader binds them; a declaration of
     // the same prefix on the element itself wins over its namespace.
     const bool undeclarable = !prefix.empty() && e.FNamespaceURI.empty();
-    if (!undeclarable && prefix != u"xml" && Lookup(prefix) != e.FNamespaceURI &&
+    if (!undeclarable && prefix != u"xml" && !Same(Lookup(prefix), e.FNamespaceURI) &&
         !declaredHere(prefix))
       add(prefix, e.FNamespaceURI);
     if (emit) {
@@ -245,7 +254,7 @@ class TWriter {
     for (TXNode* a : e.FAttributes) {
       UnicodeStringView ap = a->Prefix();
       if (ap.empty() || ap == u"xml" || ap == u"xmlns" || a->FNamespaceURI.empty()) continue;
-      if (Lookup(ap) != a->FNamespaceURI && !declaredHere(ap)) add(ap, a->FNamespaceURI);
+      if (!Same(Lookup(ap), a->FNamespaceURI) && !declaredHere(ap)) add(ap, a->FNamespaceURI);
     }
   }
 
