@@ -299,12 +299,13 @@ class TDepthGuard {
 // the attribute questions of each namespace.
 bool TSOAPDomConv::IsNilNode(IXMLNode* Node) {
   if (!Node) return true;
-  return IsElement(Node) && Node->GetHasAttributes() && HasTrueXsiAttr(Node, u"nil");
+  // A node that cannot have attributes answers false: the type is asked after.
+  return Node->GetHasAttributes() && IsElement(Node) && HasTrueXsiAttr(Node, u"nil");
 }
 
 bool TSOAPDomConv::NodeIsNULL(IXMLNode* Node) {
   if (!Node) return true;
-  if (!IsElement(Node) || !Node->GetHasAttributes()) return false;
+  if (!Node->GetHasAttributes() || !IsElement(Node)) return false;
   return HasTrueXsiAttr(Node, u"nil") || HasTrueXsiAttr(Node, u"NULL");
 }
 
@@ -331,7 +332,7 @@ IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node, 
   ID.clear();
   // References belong to the encoded style; in a literal message an href or
   // id attribute is data like any other.
-  if (!IsElement(Node) || IsLiteralStyle() || !Node->GetHasAttributes())
+  if (IsLiteralStyle() || !IsElement(Node) || !Node->GetHasAttributes())
     return IntfPtr<IXMLNode>(Node);
   UnicodeString ref;
   bool isRef = false;
