@@ -529,11 +529,8 @@ class TTreeBuilder {
   }
   void FlushText() {
     // FText keeps its capacity for the next run of character data.
-    if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace)) {
-      UnicodeString text = Widen(std::string_view(FText));
-      FText.clear();
-      Append(NewCharacterData(&FDoc, TEXT_NODE, std::move(text)));
-    }
+    if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace))
+      Append(NewCharacterData(&FDoc, TEXT_NODE, Widen(std::string_view(FText))));
     FText.clear();
   }
 
