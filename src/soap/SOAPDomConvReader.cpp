@@ -183,6 +183,13 @@ std::vector<std::size_t> ParseArrayDims(const UnicodeString& arrayType) {
   return dims;
 }
 
+// Equal texts, compared as bytes: the library's memcmp is widened, where
+// the character-by-character compare of char16_t texts is not.
+bool SameText(UnicodeStringView a, UnicodeStringView b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
 // One record per child of an element InitObjectFromSOAP reads.
 struct TChildRead {
   IntfPtr<IXMLNode> Node;
@@ -617,7 +624,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
 
     std::size_t at = n;
     for (std::size_t i = 0; i < n; ++i)
-      if (kidsRead[i].IsElem && !kidsRead[i].Used && kidsRead[i].Name == extName) {
+      if (kidsRead[i].IsElem && !kidsRead[i].Used && SameText(kidsRead[i].Name, extName)) {
         at = i;
         break;
       }
@@ -640,7 +647,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
           std::vector<IntfPtr<IXMLNode>> items;
           for (std::size_t j = at; j < n; ++j) {
             if (!kidsRead[j].IsElem) continue;
-            if (kidsRead[j].Name != extName) break;
+            if (!SameText(kidsRead[j].Name, extName)) break;
             if (j != at && kidsRead[j].Used) continue;
             kidsRead[j].Used = true;
             items.push_back(kidsRead[j].Node);
@@ -772,7 +779,7 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
   items.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 0; i < n; ++i) {
     IntfPtr<IXMLNode> k = kids->Get(i);
-    if (IsElement(k.get()) && (Name.empty() || k->GetLocalName() == Name))
+    if (IsElement(k.get()) && (Name.empty() || SameText(k->GetLocalName(), Name)))
       items.push_back(std::move(k));
   }
   if (!IsLiteralStyle() && DynData(dyn->ElType)) {
