@@ -668,9 +668,10 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
         IntfPtr<IXMLNode> data = GetDataNode(RootNode, child);
         UnicodeString text =
             NodeIsNULL(data.get()) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data.get());
-        // A string field without a setter takes the text read for it.
-        if ((type->Kind == rtl::tkUString || type->Kind == rtl::tkWString) && !prop->SetStr &&
-            prop->FieldAddress)
+        // A string field stored without a setter of its own takes the text
+        // read for it.
+        if ((type->Kind == rtl::tkUString || type->Kind == rtl::tkWString) &&
+            prop->SetStr == prop->FieldSetStr && prop->FieldAddress)
           *static_cast<UnicodeString*>(prop->FieldAddress(Instance)) = std::move(text);
         else
           SetObjectPropFromText(Instance, prop, text);
