@@ -186,6 +186,9 @@ struct TPropInfo {
   // must be an instance of the property's class (or null).
   void (*SetObj)(TObject*, TObject*) = nullptr;
   void* (*FieldAddress)(TObject*) = nullptr;  // every kind: the field itself
+  // The SetStr MakeProp made, a plain store into the field: while SetStr is
+  // still that one, a text may be moved into the field instead.
+  void (*FieldSetStr)(TObject*, const UnicodeString&) = nullptr;
 
   // The property's flags: its index value, 0 without one.
   std::int32_t Flags() const { return Index == kNoIndex ? 0 : Index; }
@@ -331,7 +334,8 @@ constexpr TPropInfo MakeProp(std::u16string_view name, std::int32_t index = kNoI
   if constexpr (std::is_same_v<F, UnicodeString>) {
     p.PropType = type ? type : &TypeInfo_UnicodeString;
     p.GetStr = [](const TObject* o) { return static_cast<const C*>(o)->*Member; };
-    p.SetStr = [](TObject* o, const UnicodeString& v) { static_cast<C*>(o)->*Member = v; };
+    p.SetStr =
+        p.FieldSetStr = [](TObject* o, const UnicodeString& v) { static_cast<C*>(o)->*Member = v; };
   } else if constexpr (std::is_pointer_v<F>) {
     using T = std::remove_pointer_t<F>;
     p.PropType = type ? type : &T::StaticClass.Info;

@@ -183,6 +183,13 @@ std::vector<std::size_t> ParseArrayDims(const UnicodeString& arrayType) {
   return dims;
 }
 
+// Equal texts, compared as bytes: the library's memcmp is widened, where
+// the character-by-character compare of char16_t texts is not.
+bool SameText(UnicodeStringView a, UnicodeStringView b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(char16_t)) == 0);
+}
+
 }  // namespace
 
 // ---- Reading state ------------------------------------------------------------
@@ -299,12 +306,13 @@ class TDepthGuard {
 // the attribute questions of each namespace.
 bool TSOAPDomConv::IsNilNode(IXMLNode* Node) {
   if (!Node) return true;
-  return IsElement(Node) && Node->GetHasAttributes() && HasTrueXsiAttr(Node, u"nil");
+  // A node that cannot have attributes answers false: the type is asked after.
+  return Node->GetHasAttributes() && IsElement(Node) && HasTrueXsiAttr(Node, u"nil");
 }
 
 bool TSOAPDomConv::NodeIsNULL(IXMLNode* Node) {
   if (!Node) return true;
-  if (!IsElement(Node) || !Node->GetHasAttributes()) return false;
+  if (!Node->GetHasAttributes() || !IsElement(Node)) return false;
   return HasTrueXsiAttr(Node, u"nil") || HasTrueXsiAttr(Node, u"NULL");
 }
 
@@ -331,7 +339,7 @@ IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node, 
   ID.clear();
   // References belong to the encoded style; in a literal message an href or
   // id attribute is data like any other.
-  if (!IsElement(Node) || IsLiteralStyle() || !Node->GetHasAttributes())
+  if (IsLiteralStyle() || !IsElement(Node) || !Node->GetHasAttributes())
     return IntfPtr<IXMLNode>(Node);
   UnicodeString ref;
   bool isRef = false;
@@ -598,7 +606,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
 
     std::size_t at = n;
     for (std::size_t i = 0; i < n; ++i)
-      if (kidsRead[i].IsElem && !kidsRead[i].Used && kidsRead[i].Name == extName) {
+      if (kidsRead[i].IsElem && !kidsRead[i].Used && SameText(kidsRead[i].Name, extName)) {
         at = i;
         break;
       }
@@ -621,7 +629,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
           std::vector<IntfPtr<IXMLNode>> items;
           for (std::size_t j = at; j < n; ++j) {
             if (!kidsRead[j].IsElem) continue;
-            if (kidsRead[j].Name != extName) break;
+            if (!SameText(kidsRead[j].Name, extName)) break;
             if (j != at && kidsRead[j].Used) continue;
             kidsRead[j].Used = true;
             items.push_back(kidsRead[j].Node);
@@ -642,9 +650,10 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
         IntfPtr<IXMLNode> data = GetDataNode(RootNode, child);
         UnicodeString text =
             NodeIsNULL(data.get()) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data.get());
-        // A string field without a setter takes the text read for it.
-        if ((type->Kind == rtl::tkUString || type->Kind == rtl::tkWString) && !prop->SetStr &&
-            prop->FieldAddress)
+        // A string field stored without a setter of its own takes the text
+        // read for it.
+        if ((type->Kind == rtl::tkUString || type->Kind == rtl::tkWString) &&
+            prop->SetStr == prop->FieldSetStr && prop->FieldAddress)
           *static_cast<UnicodeString*>(prop->FieldAddress(Instance)) = std::move(text);
         else
           SetObjectPropFromText(Instance, prop, text);
@@ -754,7 +763,7 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
   items.reserve(static_cast<std::size_t>(n));
   for (std::int32_t i = 0; i < n; ++i) {
     IntfPtr<IXMLNode> k = kids->Get(i);
-    if (IsElement(k.get()) && (Name.empty() || k->GetLocalNameView(scratch) == Name))
+    if (IsElement(k.get()) && (Name.empty() || SameText(k->GetLocalNameView(scratch), Name)))
       items.push_back(std::move(k));
   }
   if (!IsLiteralStyle() && DynData(dyn->ElType)) {

@@ -201,15 +201,17 @@ TEST_F(ExpatDom, EachParseStartsAfresh) {
   // A message small enough for the thread's parser whose declarations grow
   // its lists beyond what a thread keeps, then a small one: both read whole.
   std::string many = "<r";
-  for (int i = 0; i < 3000; ++i) many += " xmlns:n" + std::to_string(i) + "=\"u" + std::to_string(i) + "\"";
+  for (int i = 0; i < 3000; ++i)
+    many += " xmlns:n" + std::to_string(i) + "=\"u" + std::to_string(i) + "\"";
   many += "><n2999:e n0:a=\"1\">t</n2999:e></r>";
   ASSERT_LT(many.size(), 64u * 1024);
   IntfPtr<IDOMDocument> big = Parse(many);
   EXPECT_EQ(big->get_documentElement()->get_attributes()->get_length(), 3000);
   EXPECT_EQ(Outline(big->get_documentElement()->get_firstChild().get()),
             "n2999:e {u2999} n0:a{u0}=1\n");
-  EXPECT_EQ(Outline(Parse("<x:a xmlns:x=\"urn:x\"><x:b>t</x:b></x:a>")->get_documentElement().get()),
-            "x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n  x:b {urn:x}\n");
+  EXPECT_EQ(
+      Outline(Parse("<x:a xmlns:x=\"urn:x\"><x:b>t</x:b></x:a>")->get_documentElement().get()),
+      "x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n  x:b {urn:x}\n");
   Refuse("<n0:a/>");
 }
 
@@ -351,6 +353,9 @@ TEST_F(ExpatDom, NamesResolveUnderTheBindingsInScopeAtEveryElement) {
 // Character data as parsed and saved again: ASCII, Greek, runs split by
 // references and sections, white space alone, each byte-exact.
 TEST_F(ExpatDom, TextReadsAndSavesByteExact) {
+  const std::string kGreek =
+      "\xCE\xA7\xCE\x9F\xCE\x9D\xCE\x94\xCE\xA1\xCE\x95"
+      "\xCE\x9C\xCE\xA0\xCE\x9F\xCE\xA1\xCE\x99\xCE\x9F";
   struct Case {
     std::string xml;
     UnicodeString text;
@@ -359,9 +364,9 @@ TEST_F(ExpatDom, TextReadsAndSavesByteExact) {
   const Case cases[] = {
       {"<a>WHOLESALE TRADE</a>", u"WHOLESALE TRADE", "<a>WHOLESALE TRADE</a>"},
       {"<a>1</a>", u"1", "<a>1</a>"},
-      {"<a>\xCE\xA7\xCE\x9F\xCE\x9D\xCE\x94\xCE\xA1\xCE\x95\xCE\x9C\xCE\xA0\xCE\x9F\xCE\xA1\xCE\x99\xCE\x9F</a>",
+      {"<a>" + kGreek + "</a>",
        u"\u03A7\u039F\u039D\u0394\u03A1\u0395\u039C\u03A0\u039F\u03A1\u0399\u039F",
-       "<a>\xCE\xA7\xCE\x9F\xCE\x9D\xCE\x94\xCE\xA1\xCE\x95\xCE\x9C\xCE\xA0\xCE\x9F\xCE\xA1\xCE\x99\xCE\x9F</a>"},
+       "<a>" + kGreek + "</a>"},
       {"<a>ascii then \xCE\xA9 then ascii</a>", u"ascii then \u03A9 then ascii",
        "<a>ascii then \xCE\xA9 then ascii</a>"},
       {"<a>&quot;\xCE\x94&quot; &amp; &lt;x&gt; &#x3A9;</a>", u"\"\u0394\" & <x> \u03A9",

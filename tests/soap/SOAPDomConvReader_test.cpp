@@ -114,6 +114,15 @@ class TRenamed : public TRemotable {
   UnicodeString FElem, FAttr, FPlain;
 };
 
+// A string property with a setter of its own besides the plain one.
+class TGuarded : public TRemotable {
+  DELVAN_CLASS()
+
+ public:
+  UnicodeString FName, FPlain;
+  int FSets = 0;
+};
+
 class TLink : public TRemotable {
   DELVAN_CLASS()
 
@@ -147,6 +156,17 @@ const rtl::TPropInfo kRecProps[] = {
     MakeProp<&TRec::FOpt>(u"opt", rtl::IS_OPTN),
 };
 constexpr rtl::TPropInfo kLinkProps[] = {MakeProp<&TLink::FNext>(u"next")};
+constinit const rtl::TPropInfo kGuardedProps[] = {
+    [] {
+      rtl::TPropInfo p = MakeProp<&TGuarded::FName>(u"name");
+      p.SetStr = [](TObject* o, const UnicodeString& v) {
+        auto* g = static_cast<TGuarded*>(o);
+        g->FName = u"set:" + v;
+        ++g->FSets;
+      };
+      return p;
+    }(),
+    MakeProp<&TGuarded::FPlain>(u"plain")};
 constexpr rtl::TPropInfo kRenamedProps[] = {MakeProp<&TRenamed::FElem>(u"elem"),
                                             MakeProp<&TRenamed::FAttr>(u"attr", rtl::IS_ATTR),
                                             MakeProp<&TRenamed::FPlain>(u"plain")};
@@ -163,6 +183,8 @@ constinit const TClass TRec::StaticClass =
     rtl::DefineClass<TRec, TRemotable>(TRec::StaticClass, u"TRec", u"Tests.Reader", kRecProps);
 constinit const TClass TRenamed::StaticClass = rtl::DefineClass<TRenamed, TRemotable>(
     TRenamed::StaticClass, u"TRenamed", u"Tests.Reader", kRenamedProps);
+constinit const TClass TGuarded::StaticClass = rtl::DefineClass<TGuarded, TRemotable>(
+    TGuarded::StaticClass, u"TGuarded", u"Tests.Reader", kGuardedProps);
 constinit const TClass TLink::StaticClass =
     rtl::DefineClass<TLink, TRemotable>(TLink::StaticClass, u"TLink", u"Tests.Reader", kLinkProps);
 
@@ -236,6 +258,15 @@ TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
   // items is missing and not optional; opt is optional.
   EXPECT_EQ(missing, (std::vector<UnicodeString>{u"TRec.items"}));
   EXPECT_EQ(unhandled, (std::vector<UnicodeString>{u"<junk/>", u"<other/>", u"<in>9</in>"}));
+}
+
+TEST_F(ReaderTest, StringPropertiesGoThroughTheirOwnSetters) {
+  auto root = Load("<g><plain>a long plain text</plain><name>a long read text</name></g>");
+  TGuarded g;
+  conv->LoadObject(&g, root.get(), root.get());
+  EXPECT_EQ(g.FName, u"set:a long read text");
+  EXPECT_EQ(g.FSets, 1);
+  EXPECT_EQ(g.FPlain, u"a long plain text");
 }
 
 // A plain rename, an attribute text naming the wire name and namespace, and

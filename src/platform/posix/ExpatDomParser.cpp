@@ -280,7 +280,8 @@ class TNameCache {
       h = (h ^ a) * 0xFF51AFD7ED558CCDu;
       h = (h ^ b) * 0xC4CEB9FE1A85EC53u;
     } else {
-      for (std::size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 0xFF51AFD7ED558CCDu;
+      for (std::size_t i = 0; i < n; ++i)
+        h = (h ^ static_cast<unsigned char>(p[i])) * 0xFF51AFD7ED558CCDu;
     }
     h ^= h >> 29;
     return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15u) >> (64 - kSetBits));
@@ -309,7 +310,8 @@ class TParserLease {
         XML_ParserFree(mine.Parser);
         mine.Parser = nullptr;
       }
-      if (!mine.Parser) mine.Parser = XML_ParserCreate_MM(encoding, TParserMemory::Suite(), nullptr);
+      if (!mine.Parser)
+        mine.Parser = XML_ParserCreate_MM(encoding, TParserMemory::Suite(), nullptr);
       if (!mine.Parser) throw DOMException(u"Out of memory");
       mine.Busy = true;
       FThread = &mine;
@@ -527,11 +529,8 @@ class TTreeBuilder {
   }
   void FlushText() {
     // FText keeps its capacity for the next run of character data.
-    if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace)) {
-      UnicodeString text = Widen(std::string_view(FText));
-      FText.clear();
-      Append(NewCharacterData(&FDoc, TEXT_NODE, std::move(text)));
-    }
+    if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace))
+      Append(NewCharacterData(&FDoc, TEXT_NODE, Widen(std::string_view(FText))));
     FText.clear();
   }
 
