@@ -160,6 +160,11 @@ class TParserMemory {
   struct TFree {
     TFree* Next;
   };
+#ifdef __SANITIZE_ADDRESS__
+  static constexpr bool kSanitized = true;
+#else
+  static constexpr bool kSanitized = false;
+#endif
   static constexpr std::size_t kClasses = 7;  // 64 << 0 .. 64 << 6
   static constexpr std::size_t kNone = kClasses;
   static constexpr std::size_t ClassBytes(std::size_t c) { return std::size_t{64} << c; }
@@ -188,7 +193,9 @@ class TParserMemory {
     TParserMemory& m = *Mine();
     THeader* h = static_cast<THeader*>(p) - 1;
     const std::size_t c = h->Class;
-    if (c == kNone || m.FKept + ClassBytes(c) > kKeepScratchBytes) {
+    // The sanitizer build frees every block, so that a use after free in
+    // the parser's memory is still caught.
+    if (kSanitized || c == kNone || m.FKept + ClassBytes(c) > kKeepScratchBytes) {
       std::free(h);
       return;
     }
