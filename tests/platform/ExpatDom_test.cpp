@@ -610,10 +610,25 @@ TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {
   IntfPtr<IDOMDocument> two = Parse("<two/>");
   IntfPtr<IDOMNode> moved = one->get_documentElement()->get_firstChild();
   IntfPtr<IDOMNode> sub = moved->get_firstChild();
+  IntfPtr<IDOMNode> subAgain = sub, subOnceMore = moved->get_firstChild();
   two->get_documentElement()->appendChild(moved.get());
   one.reset();
   EXPECT_EQ(sub->get_ownerDocument()->get_documentElement()->get_nodeName(), u"two");
   EXPECT_EQ(Save(two.get()), "<two><moved><sub/></moved></two>");
+  // Several references to one node keep its new document alive until the
+  // last of them goes, in any order.
+  {
+    IntfPtr<IDOMNode> detached = two->get_documentElement()->removeChild(moved.get());
+    two.reset();
+    moved.reset();
+    subAgain.reset();
+    EXPECT_EQ(QueryIntf<IDOMNodeEx>(detached)->get_xml(), u"<moved><sub/></moved>");
+    EXPECT_EQ(subOnceMore->get_parentNode()->get_nodeName(), u"moved");
+    detached.reset();  // its referenced child lives on without parent
+    EXPECT_EQ(subOnceMore->get_parentNode(), nullptr);
+    subOnceMore.reset();
+    EXPECT_EQ(Save(sub->get_ownerDocument().get()), "<two/>");
+  }
 
   // Documents that trade nodes both ways free each other's memory only
   // when both are gone (the sanitizer build checks use and leaks).
@@ -723,6 +738,45 @@ TEST_F(ExpatDom, NamesOutliveTheCacheAndTheThreadThatMadeThem) {
   EXPECT_EQ(kids->get_item(6000)->get_namespaceURI(), u"urn:q");
   EXPECT_EQ(kids->get_item(0)->get_namespaceURI(), u"");
   EXPECT_EQ(kids->get_item(2)->get_namespaceURI(), u"urn:p");
+}
+
+// A text asked for again and again is kept for good and copied without
+// counting; a flood of such texts is kept only up to a bound, and the rest
+// are counted and freed as before. The sanitizer build keeps none.
+TEST(ExpatDomAtoms, TextsEveryMessageUsesAreKeptForGoodWithinABound) {
+#ifdef __SANITIZE_ADDRESS__
+  constexpr bool kKeeps = false;
+#else
+  constexpr bool kKeeps = true;
+#endif
+  using platform::posix::SharedAtom;
+  using platform::posix::TXAtom;
+  std::vector<TXAtom> held;
+  for (int i = 0; i < 12; ++i) held.push_back(SharedAtom(u"urn:every-message"));
+  EXPECT_EQ(held.back().Permanent(), kKeeps);
+  // Copies made before and after, dropped on other threads, in any order.
+  std::thread([&] { held.erase(held.begin(), held.begin() + 6); }).join();
+  TXAtom copy = held.back();
+  held.clear();
+  EXPECT_EQ(copy.str(), u"urn:every-message");
+
+  // Long distinct texts, each asked for often enough to be kept.
+  std::vector<TXAtom> flood;
+  int kept = 0;
+  for (int i = 0; i < 1200; ++i) {
+    const UnicodeString text = UnicodeString(250, u'n') + rtl::IntToStr(i);
+    for (int k = 0; k < 9; ++k) flood.push_back(SharedAtom(text));
+    flood.resize(flood.size() - 8);
+    kept += flood.back().Permanent() ? 1 : 0;
+    ASSERT_EQ(flood.back().str(), text);
+  }
+  const std::size_t each = (250 + 4) * sizeof(char16_t);
+  EXPECT_LE(kept * each, platform::posix::kPermanentAtomBytes);
+  if (kKeeps) EXPECT_GT(kept, 100);
+  EXPECT_FALSE(flood.back().Permanent());
+  TXAtom counted = SharedAtom(UnicodeString(250, u'm'));
+  for (int k = 0; k < 20; ++k) counted = SharedAtom(UnicodeString(250, u'm'));
+  EXPECT_FALSE(counted.Permanent());
 }
 
 TEST_F(ExpatDom, RefusedOperationsNameThemselvesAndTheVendor) {

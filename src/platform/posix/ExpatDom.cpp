@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <new>
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/asan_interface.h>
@@ -82,12 +83,19 @@ class TAtomCache {
     const auto tag = static_cast<std::uint32_t>(h);
     TXAtom* set = FSlots + first;
     std::uint32_t* tags = FTags + first;
+    std::uint8_t* hits = FHits + first;
     for (std::size_t w = 0; w < kWays; ++w)
-      if (tags[w] == tag && set[w] == text) return set[w];
+      if (tags[w] == tag && set[w] == text) {
+        // A text asked for again and again is one every message uses.
+        if (hits[w] < kPermanentAfter && ++hits[w] == kPermanentAfter) set[w].MakePermanent();
+        return set[w];
+      }
     std::move_backward(set, set + kWays - 1, set + kWays);
     std::move_backward(tags, tags + kWays - 1, tags + kWays);
+    std::move_backward(hits, hits + kWays - 1, hits + kWays);
     set[0] = TXAtom(UnicodeString(text));
     tags[0] = tag;
+    hits[0] = 0;
     return set[0];
   }
 
@@ -118,11 +126,30 @@ class TAtomCache {
   static constexpr std::size_t kSets = std::size_t{1} << kSetBits;
   static constexpr std::size_t kWays = 4;
   static constexpr std::size_t kMaxLength = 256;
+  static constexpr std::uint8_t kPermanentAfter = 8;
   TXAtom FSlots[kWays * kSets];
   std::uint32_t FTags[kWays * kSets] = {};
+  std::uint8_t FHits[kWays * kSets] = {};
 };
 
 }  // namespace
+
+void TXAtom::MakePermanent() const {
+#ifndef __SANITIZE_ADDRESS__
+  if (!FCell || FCell->Permanent.load(std::memory_order_relaxed)) return;
+  static std::mutex lock;
+  // The cells kept, reachable for the leak checkers; never freed.
+  static auto* kept = new std::vector<const TCell*>;
+  static std::size_t bytes = 0;
+  const std::size_t size = sizeof(TCell) + (FCell->Text.capacity() + 1) * sizeof(char16_t);
+  std::lock_guard<std::mutex> guard(lock);
+  if (FCell->Permanent.load(std::memory_order_relaxed) || bytes + size > kPermanentAtomBytes)
+    return;
+  kept->push_back(FCell);
+  bytes += size;
+  FCell->Permanent.store(true, std::memory_order_relaxed);
+#endif
+}
 
 TXAtom SharedAtom(UnicodeStringView text) {
   thread_local TAtomCache cache;
@@ -135,6 +162,11 @@ namespace {
 const TXAtom& KindName(std::uint16_t type) {
   static const TXAtom text{u"#text"}, cdata{u"#cdata-section"}, comment{u"#comment"},
       fragment{u"#document-fragment"}, document{u"#document"};
+  static const bool permanent = [] {
+    for (const TXAtom* a : {&text, &cdata, &comment, &fragment, &document}) a->MakePermanent();
+    return true;
+  }();
+  (void)permanent;
   switch (type) {
     case TEXT_NODE:
       return text;

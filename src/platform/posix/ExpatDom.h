@@ -42,7 +42,8 @@ class TXAtom {
       : FCell(text.empty() ? nullptr : NewCell(std::move(text))) {}
   TXAtom(const char16_t* text) : TXAtom(UnicodeString(text)) {}  // NOLINT
   TXAtom(const TXAtom& other) noexcept : FCell(other.FCell) {
-    if (FCell) FCell->Refs.fetch_add(1, std::memory_order_relaxed);
+    if (FCell && !FCell->Permanent.load(std::memory_order_relaxed))
+      FCell->Refs.fetch_add(1, std::memory_order_relaxed);
   }
   TXAtom(TXAtom&& other) noexcept : FCell(other.FCell) { other.FCell = nullptr; }
   TXAtom& operator=(TXAtom other) noexcept {
@@ -50,8 +51,19 @@ class TXAtom {
     return *this;
   }
   ~TXAtom() {
-    if (FCell && FCell->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete FCell;
+    if (FCell && !FCell->Permanent.load(std::memory_order_relaxed) &&
+        FCell->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+      delete FCell;
   }
+
+  // Keeps the text for the life of the process, so that copying and
+  // dropping this atom no longer count: for the names and URIs every
+  // message uses, which would otherwise cost two interlocked operations
+  // per node. Bounded: once kPermanentAtomBytes are kept process-wide,
+  // atoms stay counted. Not in the sanitizer build, where a use after the
+  // last reference must show.
+  void MakePermanent() const;
+  bool Permanent() const { return FCell && FCell->Permanent.load(std::memory_order_relaxed); }
 
   const UnicodeString& str() const { return FCell ? FCell->Text : Empty(); }
   operator UnicodeStringView() const { return str(); }  // NOLINT
@@ -75,13 +87,17 @@ class TXAtom {
     const UnicodeString Text;
     std::uint32_t Colon;
     bool WellFormed;
+    // Set once, never cleared: from then on copies are not counted and the
+    // cell is never freed. A copy counted before and dropped after leaves
+    // the count above zero, which is harmless.
+    std::atomic<bool> Permanent{false};
   };
   static TCell* NewCell(UnicodeString text) {
     const std::size_t c = text.find(u':');
     const bool wellFormed = c == UnicodeString::npos ||
                             (c > 0 && c + 1 < text.size() && text.find(u':', c + 1) == UnicodeString::npos);
     const std::uint32_t colon = c == UnicodeString::npos ? npos : static_cast<std::uint32_t>(c);
-    return new TCell{{1}, std::move(text), colon, wellFormed};
+    return new TCell{{1}, std::move(text), colon, wellFormed, {false}};
   }
   static const UnicodeString& Empty() {
     static const UnicodeString empty;
@@ -89,6 +105,10 @@ class TXAtom {
   }
   TCell* FCell = nullptr;
 };
+
+// Bytes of atoms kept for the life of the process (TXAtom::MakePermanent),
+// across all threads.
+inline constexpr std::size_t kPermanentAtomBytes = 256 * 1024;
 
 // Working lists and buffers a thread keeps for the next document keep their
 // room only up to this many bytes: a large message must not pin its memory

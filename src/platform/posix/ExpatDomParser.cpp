@@ -247,8 +247,19 @@ class TNameCache {
     TXAtom URI;                    // an element's namespace, when Generation is current
     std::uint64_t Generation = 0;  // 0: not resolved
     std::uint8_t Size = 0;         // 0: empty
+    std::uint8_t Hits = 0;
     char Bytes[kMaxBytes];
+
+    // A name met again and again is one every message uses: its texts are
+    // kept for good, and copying them into a node no longer counts.
+    void Seen() {
+      if (Hits < kPermanentAfter && ++Hits == kPermanentAfter) {
+        Name.MakePermanent();
+        URI.MakePermanent();
+      }
+    }
   };
+  static constexpr std::uint8_t kPermanentAfter = 8;
 
   static TNameCache& Mine() {
     thread_local TNameCache cache;
@@ -269,6 +280,7 @@ class TNameCache {
     s.Name = atom(std::string_view(name, size));
     s.URI = TXAtom();
     s.Generation = 0;
+    s.Hits = 0;
     s.Size = static_cast<std::uint8_t>(size);
     std::memcpy(s.Bytes, name, size);
     return &s;
@@ -613,7 +625,10 @@ class TTreeBuilder {
   TXNode* MakeElement(const XML_Char* name) {
     const std::size_t size = std::strlen(name);
     TNameCache::TSlot* slot = FNames.Find(name, size, Atom);
-    if (slot && slot->Generation == FGeneration) return NewElement(&FDoc, slot->Name, slot->URI);
+    if (slot && slot->Generation == FGeneration) {
+      slot->Seen();
+      return NewElement(&FDoc, slot->Name, slot->URI);
+    }
     const TXAtom ename = slot ? slot->Name : Atom(std::string_view(name, size));
     if (!ename.NamespaceWellFormed()) {
       Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
