@@ -109,6 +109,10 @@ class IntfPtr {
   IntfPtr(IntfPtr&& o) noexcept : FPtr(std::exchange(o.FPtr, nullptr)) {}
   template <class U>
   IntfPtr(const IntfPtr<U>& o) : IntfPtr(static_cast<T*>(o.get())) {}
+  // Takes over the reference of a pointer to a derived interface: no count
+  // taken and given back (each an interlocked operation).
+  template <class U>
+  IntfPtr(IntfPtr<U>&& o) noexcept : FPtr(static_cast<T*>(o.Detach())) {}
   ~IntfPtr() { reset(); }
 
   IntfPtr& operator=(IntfPtr o) noexcept {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <exception>
 #include <iterator>
+#include <random>
 
 #include "platform/CodePage.h"
 #include "platform/posix/ExpatDom.h"
@@ -315,6 +316,22 @@ class TNameCache {
 // should not hold on to.
 constexpr std::size_t kKeepParserBelow = 64 * 1024;
 
+// A new hash salt for every parse, from a generator each thread seeds once
+// from the system's entropy: left to itself, expat asks the system for
+// entropy (a system call) at every parse. The salts are never shown, so a
+// sender still cannot aim its names at one hash slot.
+unsigned long NextHashSalt() {
+  thread_local std::uint64_t state = [] {
+    std::random_device entropy;
+    return (std::uint64_t{entropy()} << 32) ^ entropy();
+  }();
+  std::uint64_t z = (state += 0x9E3779B97F4A7C15u);  // splitmix64
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  z ^= z >> 31;
+  return static_cast<unsigned long>(z) | 1;  // 0 would let expat make its own
+}
+
 // A parser for one document, with the tree builder's scratch lists: the
 // thread's own when they are free (a parse
 // inside a parse on one thread gets a new one), freed instead of kept
@@ -332,6 +349,7 @@ class TParserLease {
       if (!mine.Parser)
         mine.Parser = XML_ParserCreate_MM(encoding, TParserMemory::Suite(), nullptr);
       if (!mine.Parser) throw DOMException(u"Out of memory");
+      XML_SetHashSalt(mine.Parser, NextHashSalt());
       mine.Busy = true;
       FThread = &mine;
       FParser = mine.Parser;
@@ -340,6 +358,7 @@ class TParserLease {
     }
     FParser = XML_ParserCreate(encoding);
     if (!FParser) throw DOMException(u"Out of memory");
+    XML_SetHashSalt(FParser, NextHashSalt());
   }
   TParserLease(const TParserLease&) = delete;
   TParserLease& operator=(const TParserLease&) = delete;
