@@ -772,7 +772,9 @@ TEST(ExpatDomAtoms, TextsEveryMessageUsesAreKeptForGoodWithinABound) {
   }
   const std::size_t each = (250 + 4) * sizeof(char16_t);
   EXPECT_LE(kept * each, platform::posix::kPermanentAtomBytes);
-  if (kKeeps) EXPECT_GT(kept, 100);
+  if (kKeeps) {
+    EXPECT_GT(kept, 100);
+  }
   EXPECT_FALSE(flood.back().Permanent());
   TXAtom counted = SharedAtom(UnicodeString(250, u'm'));
   for (int k = 0; k < 20; ++k) counted = SharedAtom(UnicodeString(250, u'm'));
