@@ -3,10 +3,11 @@
 //
 // Lifetime: every node belongs to one document. A counted reference counts
 // on the node, and a node with any references counts once on its document,
-// so a document lives while any of its nodes is referenced. A node with a parent (or owner element) is
-// owned by it; a node without one is freed with its subtree when its last
-// reference goes. No walk over the tree recurses: depth is only bounded for
-// parsed documents, not for trees built by hand.
+// so a document lives while any of its nodes is referenced. A node with a
+// parent (or owner element) is owned by it; a node without one is freed
+// with its subtree when its last reference goes. No walk over the tree
+// recurses: depth is only bounded for parsed documents, not for trees
+// built by hand.
 #pragma once
 
 #include <algorithm>
