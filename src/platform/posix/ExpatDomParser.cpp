@@ -251,8 +251,9 @@ class TNameCache {
     std::uint8_t Hits = 0;
     char Bytes[kMaxBytes];
 
-    // A name met again and again is one every message uses: its texts are
-    // kept for good, and copying them into a node no longer counts.
+    // A name met again and again, in one message or from one message to
+    // the next, is one every message uses: its texts are kept for good,
+    // and copying them into a node no longer counts.
     void Seen() {
       if (Hits < kPermanentAfter && ++Hits == kPermanentAfter) {
         Name.MakePermanent();
@@ -644,10 +645,8 @@ class TTreeBuilder {
   TXNode* MakeElement(const XML_Char* name) {
     const std::size_t size = std::strlen(name);
     TNameCache::TSlot* slot = FNames.Find(name, size, Atom);
-    if (slot && slot->Generation == FGeneration) {
-      slot->Seen();
-      return NewElement(&FDoc, slot->Name, slot->URI);
-    }
+    if (slot) slot->Seen();
+    if (slot && slot->Generation == FGeneration) return NewElement(&FDoc, slot->Name, slot->URI);
     const TXAtom ename = slot ? slot->Name : Atom(std::string_view(name, size));
     if (!ename.NamespaceWellFormed()) {
       Fail(kErrNamespace, u"The name '" + ename.str() + u"' is not valid with namespaces");
