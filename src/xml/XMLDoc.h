@@ -505,6 +505,10 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
                                      const UnicodeString& namespaceURI);
   // The same, looked for through the DOM's attribute map.
   std::int32_t AttributeNamespaceDeclIndex(const UnicodeString& namespaceURI);
+  // The nearest node, this one or an ancestor, that declares namespaceURI,
+  // with the declaration's index among its attributes; null when none does.
+  // Builds no attribute list: FindNamespaceDecl does, to hand out the node.
+  TXMLNode* NamespaceDeclOwner(const UnicodeString& namespaceURI, std::int32_t& index);
   IDOMNamespaceDeclScan* NamespaceScan() const;
   // The document's node questions (may be null).
   IDOMNodeQuery* NodeQuery() const;

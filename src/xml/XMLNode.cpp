@@ -390,19 +390,29 @@ IDOMNodeQuery* TXMLNode::NodeQuery() const {
   return doc ? doc->FDOMNodeQuery.get() : nullptr;
 }
 
-IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+TXMLNode* TXMLNode::NamespaceDeclOwner(const UnicodeString& namespaceURI, std::int32_t& index) {
   IDOMNamespaceDeclScan* scan = NamespaceScan();
   for (TXMLNode* n = this; n; n = n->ParentNodeObject()) {
     std::int32_t found = scan ? scan->namespaceDeclIndex(n->FDOMNode.get(), namespaceURI) : -2;
     if (found == -1) continue;
     if (found == -2) found = n->AttributeNamespaceDeclIndex(namespaceURI);
-    if (found >= 0) return n->GetAttributeNodes()->Get(found);
+    if (found >= 0) {
+      index = found;
+      return n;
+    }
   }
-  return {};
+  return nullptr;
+}
+
+IntfPtr<IXMLNode> TXMLNode::FindNamespaceDecl(const UnicodeString& namespaceURI) {
+  std::int32_t index = -1;
+  TXMLNode* owner = NamespaceDeclOwner(namespaceURI, index);
+  return owner ? owner->GetAttributeNodes()->Get(index) : nullptr;
 }
 
 void TXMLNode::DeclareNamespace(const UnicodeString& prefix, const UnicodeString& uri) {
-  if (FindNamespaceDecl(uri)) return;
+  std::int32_t index = -1;
+  if (NamespaceDeclOwner(uri, index)) return;
   AddNamespaceDecl(prefix, uri);
 }
 
@@ -451,11 +461,16 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
   UnicodeString built;  // the tag name when it is not tagName itself
   const UnicodeString* name = &tagName;
   UnicodeString prefix;
-  IntfPtr<IXMLNode> decl = FindNamespaceDecl(namespaceURI);
-  if (decl && generatePrefix) {
+  // Whether a declaration is in scope; the declaration's own node (and
+  // with it its element's attribute list) only when its prefix is wanted.
+  std::int32_t declIndex = -1;
+  TXMLNode* declOwner = NamespaceDeclOwner(namespaceURI, declIndex);
+  const bool declared = declOwner != nullptr;
+  if (declared && generatePrefix) {
     // GetPrefixedName with the declaration just found.
     if (DocOptions().Contains(doAutoPrefix) && !IsPrefixed(tagName))
-      name = &(built = PrefixedName(tagName, decl.get()));
+      name = &(built = PrefixedName(tagName,
+                                    declOwner->GetAttributeNodes()->Get(declIndex).get()));
   } else if (IsPrefixed(tagName)) {
     prefix = ExtractPrefix(tagName);
   } else if (generatePrefix) {
@@ -466,7 +481,7 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
   }
   IntfPtr<IXMLNode> child = InternalAddChild(*name, namespaceURI, index);
   TXMLDocument* doc = Document();
-  if (!namespaceURI.empty() && doc && DocOptions().Contains(doNamespaceDecl) && !decl) {
+  if (!namespaceURI.empty() && doc && DocOptions().Contains(doNamespaceDecl) && !declared) {
     TXMLNode* made = NodeObject(child.get());
     // The ancestors were searched above; the new element's own attributes
     // are still looked at, as a vendor may declare the namespace of an
