@@ -93,7 +93,7 @@ class TAtomCache {
     std::move_backward(set, set + kWays - 1, set + kWays);
     std::move_backward(tags, tags + kWays - 1, tags + kWays);
     std::move_backward(hits, hits + kWays - 1, hits + kWays);
-    set[0] = TXAtom(UnicodeString(text));
+    set[0] = TXAtom::ForCache(UnicodeString(text));
     tags[0] = tag;
     hits[0] = 0;
     return set[0];
@@ -134,22 +134,42 @@ class TAtomCache {
 
 }  // namespace
 
+namespace {
+
+// The cells of the permanent atoms, reachable for the leak checkers.
+struct TPermanentCells {
+  std::vector<const void*> Cells;
+  std::size_t Bytes = 0;
+};
+constinit std::mutex gPermanentLock;
+constinit TPermanentCells* gPermanent = nullptr;  // guarded by gPermanentLock
+
+}  // namespace
+
 void TXAtom::MakePermanent() const {
 #ifndef __SANITIZE_ADDRESS__
-  if (!FCell || FCell->Permanent.load(std::memory_order_relaxed)) return;
-  static std::mutex lock;
-  // The cells kept, reachable for the leak checkers; never freed.
-  static auto* kept = new std::vector<const TCell*>;
-  static std::size_t bytes = 0;
+  if (!FCell || !FCell->Cached || FCell->Permanent.load(std::memory_order_relaxed)) return;
   const std::size_t size = sizeof(TCell) + (FCell->Text.capacity() + 1) * sizeof(char16_t);
-  std::lock_guard<std::mutex> guard(lock);
-  if (FCell->Permanent.load(std::memory_order_relaxed) || bytes + size > kPermanentAtomBytes)
+  std::lock_guard<std::mutex> guard(gPermanentLock);
+  if (!gPermanent) gPermanent = new TPermanentCells;
+  if (FCell->Permanent.load(std::memory_order_relaxed) ||
+      gPermanent->Bytes + size > kPermanentAtomBytes)
     return;
-  kept->push_back(FCell);
-  bytes += size;
+  gPermanent->Cells.push_back(FCell);
+  gPermanent->Bytes += size;
   FCell->Permanent.store(true, std::memory_order_relaxed);
 #endif
 }
+
+void TXAtom::FreePermanent() {
+  std::lock_guard<std::mutex> guard(gPermanentLock);
+  if (!gPermanent) return;
+  for (const void* cell : gPermanent->Cells) delete static_cast<const TCell*>(cell);
+  delete gPermanent;
+  gPermanent = nullptr;
+}
+
+void FreePermanentAtoms() { TXAtom::FreePermanent(); }
 
 TXAtom SharedAtom(UnicodeStringView text) {
   thread_local TAtomCache cache;
@@ -158,15 +178,18 @@ TXAtom SharedAtom(UnicodeStringView text) {
 
 namespace {
 
-// The name every node of an unnamed kind shares.
+// The name every node of an unnamed kind shares: the thread's own atoms,
+// permanent from the start (they go with the thread, their texts with the
+// library).
 const TXAtom& KindName(std::uint16_t type) {
-  static const TXAtom text{u"#text"}, cdata{u"#cdata-section"}, comment{u"#comment"},
-      fragment{u"#document-fragment"}, document{u"#document"};
-  static const bool permanent = [] {
-    for (const TXAtom* a : {&text, &cdata, &comment, &fragment, &document}) a->MakePermanent();
-    return true;
-  }();
-  (void)permanent;
+  auto kept = [](const char16_t* name) {
+    TXAtom atom = TXAtom::ForCache(name);
+    atom.MakePermanent();
+    return atom;
+  };
+  thread_local const TXAtom text = kept(u"#text"), cdata = kept(u"#cdata-section"),
+                            comment = kept(u"#comment"), fragment = kept(u"#document-fragment"),
+                            document = kept(u"#document");
   switch (type) {
     case TEXT_NODE:
       return text;

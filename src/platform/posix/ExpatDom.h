@@ -57,14 +57,25 @@ class TXAtom {
       delete FCell;
   }
 
-  // Keeps the text for the life of the process, so that copying and
-  // dropping this atom no longer count: for the names and URIs every
-  // message uses, which would otherwise cost two interlocked operations
-  // per node. Bounded: once kPermanentAtomBytes are kept process-wide,
-  // atoms stay counted. Not in the sanitizer build, where a use after the
-  // last reference must show.
+  // An atom made by a thread's cache (SharedAtom), the only kind that may
+  // become permanent: no static object holds one.
+  static TXAtom ForCache(UnicodeString text) {
+    TXAtom atom(std::move(text));
+    if (atom.FCell) atom.FCell->Cached = true;
+    return atom;
+  }
+  // Keeps the text of an atom made by a thread's cache for the life of the
+  // library, so that copying and dropping it no longer count: for the
+  // names and URIs every message uses, which would otherwise cost two
+  // interlocked operations per node. Bounded: once kPermanentAtomBytes are
+  // kept, atoms stay counted. Not in the sanitizer build, where a use
+  // after the last reference must show.
   void MakePermanent() const;
   bool Permanent() const { return FCell && FCell->Permanent.load(std::memory_order_relaxed); }
+  // Frees the permanent texts. Only where no atom can be in use any more:
+  // as the shared library is unloaded, which the loader does only once no
+  // living thread keeps the thread caches of this library.
+  static void FreePermanent();
 
   const UnicodeString& str() const { return FCell ? FCell->Text : Empty(); }
   operator UnicodeStringView() const { return str(); }  // NOLINT
@@ -89,16 +100,17 @@ class TXAtom {
     std::uint32_t Colon;
     bool WellFormed;
     // Set once, never cleared: from then on copies are not counted and the
-    // cell is never freed. A copy counted before and dropped after leaves
-    // the count above zero, which is harmless.
+    // cell is freed only by FreePermanent. A copy counted before and
+    // dropped after leaves the count above zero, which is harmless.
     std::atomic<bool> Permanent{false};
+    bool Cached = false;
   };
   static TCell* NewCell(UnicodeString text) {
     const std::size_t c = text.find(u':');
     const bool wellFormed = c == UnicodeString::npos ||
                             (c > 0 && c + 1 < text.size() && text.find(u':', c + 1) == UnicodeString::npos);
     const std::uint32_t colon = c == UnicodeString::npos ? npos : static_cast<std::uint32_t>(c);
-    return new TCell{{1}, std::move(text), colon, wellFormed, {false}};
+    return new TCell{{1}, std::move(text), colon, wellFormed, {false}, false};
   }
   static const UnicodeString& Empty() {
     static const UnicodeString empty;
@@ -107,7 +119,7 @@ class TXAtom {
   TCell* FCell = nullptr;
 };
 
-// Bytes of atoms kept for the life of the process (TXAtom::MakePermanent),
+// Bytes of atoms kept for the life of the library (TXAtom::MakePermanent),
 // across all threads.
 inline constexpr std::size_t kPermanentAtomBytes = 256 * 1024;
 
@@ -131,6 +143,8 @@ void ClearScratch(C& c) {
 // per thread. The cache is bounded in slots and in the length it keeps: a
 // document of a million distinct names leaves only the last few behind.
 TXAtom SharedAtom(UnicodeStringView text);
+// TXAtom::FreePermanent, for the library's unload.
+void FreePermanentAtoms();
 
 class TXNode;
 

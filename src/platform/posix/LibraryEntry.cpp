@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "lookup/LibraryInit.h"
+#include "platform/posix/ExpatDom.h"
 
 namespace {
 
@@ -25,7 +26,11 @@ __attribute__((constructor)) void DelvanLoad() {
 }
 
 __attribute__((destructor)) void DelvanUnload() {
-  if (!gProcessExiting) delvan::FinalizeLibrary();
+  if (gProcessExiting) return;
+  delvan::FinalizeLibrary();
+  // The loader unloads the library only once no living thread keeps its
+  // thread caches, so no name of ours is in use any more.
+  delvan::platform::posix::FreePermanentAtoms();
 }
 
 }  // namespace
