@@ -132,10 +132,6 @@ class TAtomCache {
   std::uint8_t FHits[kWays * kSets] = {};
 };
 
-}  // namespace
-
-namespace {
-
 // The cells of the permanent atoms, reachable for the leak checkers.
 struct TPermanentCells {
   std::vector<const void*> Cells;
