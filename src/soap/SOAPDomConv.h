@@ -211,6 +211,12 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   IntfPtr<xml::IXMLNode> GetDataNode(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
                                      UnicodeString& ID);
   IntfPtr<xml::IXMLNode> GetDataNode(xml::IXMLNode* RootNode, xml::IXMLNode* Node);
+  // Whether Node may stand for another element (encoded style, attributes).
+  bool MayReference(xml::IXMLNode* Node);
+  // GetDataNode without a count taken on its usual answer, Node itself;
+  // keep holds an element taken in Node's place.
+  xml::IXMLNode* DataNode(xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                          IntfPtr<xml::IXMLNode>& keep);
   bool GetElementType(xml::IXMLNode* Node, UnicodeString& TypeURI, UnicodeString& TypeName);
   // Node absent, or carrying xsi:nil of "1"/"true".
   bool IsNilNode(xml::IXMLNode* Node);

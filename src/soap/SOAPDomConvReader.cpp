@@ -335,12 +335,21 @@ IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node) 
   return GetDataNode(RootNode, Node, id);
 }
 
+// References belong to the encoded style; in a literal message an href or
+// id attribute is data like any other.
+bool TSOAPDomConv::MayReference(IXMLNode* Node) {
+  return !IsLiteralStyle() && IsElement(Node) && Node->GetHasAttributes();
+}
+
+IXMLNode* TSOAPDomConv::DataNode(IXMLNode* RootNode, IXMLNode* Node, IntfPtr<IXMLNode>& keep) {
+  if (!MayReference(Node)) return Node;
+  keep = GetDataNode(RootNode, Node);
+  return keep.get();
+}
+
 IntfPtr<IXMLNode> TSOAPDomConv::GetDataNode(IXMLNode* RootNode, IXMLNode* Node, UnicodeString& ID) {
   ID.clear();
-  // References belong to the encoded style; in a literal message an href or
-  // id attribute is data like any other.
-  if (IsLiteralStyle() || !IsElement(Node) || !Node->GetHasAttributes())
-    return IntfPtr<IXMLNode>(Node);
+  if (!MayReference(Node)) return IntfPtr<IXMLNode>(Node);
   UnicodeString ref;
   bool isRef = false;
   if (Attr(Node, u"href", ref)) {
@@ -426,27 +435,28 @@ void TSOAPDomConv::ReadVariant(Variant& Value, IXMLNode* Node) {
 
 void TSOAPDomConv::ConvertSoapToNativeData(void* DataP, const rtl::TTypeInfo* TypeInfo,
                                            IXMLNode* RootNode, IXMLNode* Node, bool Translate) {
-  IntfPtr<IXMLNode> data = GetDataNode(RootNode, Node);
+  IntfPtr<IXMLNode> keep;
+  IXMLNode* data = DataNode(RootNode, Node, keep);
   switch (TypeInfo->Kind) {
     case rtl::tkClass: {
       TObject** slot = static_cast<TObject**>(DataP);
       TObject* old = *slot;
-      TObject* result = ConvertSOAPToObject(RootNode, data.get(), TypeInfo->Class(), {}, {}, slot);
+      TObject* result = ConvertSOAPToObject(RootNode, data, TypeInfo->Class(), {}, {}, slot);
       *slot = result;
       // The variable owned what it held; nobody else frees a replaced object.
       if (old && old != result) delete old;
       break;
     }
     case rtl::tkDynArray:
-      ConvertSoapToNativeArray(DataP, TypeInfo, RootNode, data.get(), {});
+      ConvertSoapToNativeArray(DataP, TypeInfo, RootNode, data, {});
       break;
     case rtl::tkVariant:
-      ReadVariant(*static_cast<Variant*>(DataP), data.get());
+      ReadVariant(*static_cast<Variant*>(DataP), data);
       break;
     default:
       if (Translate)
-        TTypeTranslator().CastSoapToNative(TypeInfo, GetNodeAsText(data.get()), DataP,
-                                           NodeIsNULL(data.get()));
+        TTypeTranslator().CastSoapToNative(TypeInfo, GetNodeAsText(data), DataP,
+                                           NodeIsNULL(data));
       break;
   }
 }
@@ -647,9 +657,10 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
         ReadVariant(*static_cast<Variant*>(prop->FieldAddress(Instance)), child);
         break;
       default: {
-        IntfPtr<IXMLNode> data = GetDataNode(RootNode, child);
+        IntfPtr<IXMLNode> keep;
+        IXMLNode* data = DataNode(RootNode, child, keep);
         UnicodeString text =
-            NodeIsNULL(data.get()) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data.get());
+            NodeIsNULL(data) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data);
         // A string field stored without a setter of its own takes the text
         // read for it.
         if ((type->Kind == rtl::tkUString || type->Kind == rtl::tkWString) &&

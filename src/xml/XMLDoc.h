@@ -519,6 +519,9 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // fixed); null when it is no element. Lives as long as this node.
   IDOMElement* DOMElement();
   IntfPtr<IDOMDocument> DOMDocument();
+  // The same, uncounted when it is the document's own DOM document (which
+  // the document holds); keep holds it otherwise.
+  IDOMDocument* DOMDocument(IntfPtr<IDOMDocument>& keep);
   TXMLDocOptions DocOptions() const;
   void MoveToDocument(TXMLDocument* document);
   static UnicodeString ValueText(const Variant& value);

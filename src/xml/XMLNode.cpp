@@ -338,6 +338,15 @@ IntfPtr<IDOMDocument> TXMLNode::DOMDocument() {
   return FDOMNode->get_ownerDocument();
 }
 
+IDOMDocument* TXMLNode::DOMDocument(IntfPtr<IDOMDocument>& keep) {
+  // The node questions answer -2 only for a node of another DOM document.
+  if (TXMLDocument* doc = Document())
+    if (IDOMNodeQuery* query = doc->FDOMNodeQuery.get())
+      if (query->attributeCount(FDOMNode.get()) != -2) return doc->FDOMDocument.get();
+  keep = DOMDocument();
+  return keep.get();
+}
+
 IDOMElement* TXMLNode::DOMElement() {
   if (!FDOMElementKnown) {
     if (GetNodeType() == ntElement) FDOMElement = QueryIntf<IDOMElement>(FDOMNode);
@@ -436,9 +445,9 @@ UnicodeString TXMLNode::PrefixedName(const UnicodeString& name, IXMLNode* decl) 
 IntfPtr<IXMLNode> TXMLNode::InternalAddChild(const UnicodeString& nodeName,
                                              const UnicodeString& namespaceURI,
                                              std::int32_t index) {
-  IntfPtr<IDOMDocument> doc = DOMDocument();
+  IntfPtr<IDOMDocument> keep;
   IntfPtr<IXMLNode> child =
-      CreateChildNode(CreateDOMNode(doc.get(), nodeName, ntElement, namespaceURI).get());
+      CreateChildNode(CreateDOMNode(DOMDocument(keep), nodeName, ntElement, namespaceURI).get());
   // A node just made sits in no list: Insert's search for the list it
   // leaves is skipped.
   if (!FChildNodes) SetChildNodes(CreateChildList());
@@ -573,7 +582,8 @@ IntfPtr<IDOMNode> TXMLNode::TextChild() {
 }
 
 void TXMLNode::AppendText(const UnicodeString& value) {
-  IntfPtr<IDOMText> text = DOMDocument()->createTextNode(value);
+  IntfPtr<IDOMDocument> keep;
+  IntfPtr<IDOMText> text = DOMDocument(keep)->createTextNode(value);
   FDOMNode->appendChild(text.get());
   SetChildNodes(nullptr);
 }
