@@ -740,15 +740,18 @@ TEST_F(ExpatDom, NamesOutliveTheCacheAndTheThreadThatMadeThem) {
   EXPECT_EQ(kids->get_item(2)->get_namespaceURI(), u"urn:p");
 }
 
+// Whether texts every message uses are kept for good: not in the
+// sanitizer build.
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool kKeeps = false;
+#else
+constexpr bool kKeeps = true;
+#endif
+
 // A text asked for again and again is kept for good and copied without
 // counting; a flood of such texts is kept only up to a bound, and the rest
 // are counted and freed as before. The sanitizer build keeps none.
 TEST(ExpatDomAtoms, TextsEveryMessageUsesAreKeptForGoodWithinABound) {
-#ifdef __SANITIZE_ADDRESS__
-  constexpr bool kKeeps = false;
-#else
-  constexpr bool kKeeps = true;
-#endif
   using platform::posix::SharedAtom;
   using platform::posix::TXAtom;
   std::vector<TXAtom> held;
@@ -784,11 +787,6 @@ TEST(ExpatDomAtoms, TextsEveryMessageUsesAreKeptForGoodWithinABound) {
 // An element name met once in each of many messages is kept for good like
 // one met many times in one message, and reads back the same either way.
 TEST_F(ExpatDom, ElementNamesMetInEveryMessageAreKeptForGood) {
-#ifdef __SANITIZE_ADDRESS__
-  constexpr bool kKeeps = false;
-#else
-  constexpr bool kKeeps = true;
-#endif
   for (int i = 0; i < 9; ++i) {
     IntfPtr<IDOMDocument> doc =
         Parse("<q:probe xmlns:q=\"urn:probe\"><q:onceEach/><q:often/><q:often/></q:probe>");
