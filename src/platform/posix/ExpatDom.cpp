@@ -87,7 +87,7 @@ class TAtomCache {
     for (std::size_t w = 0; w < kWays; ++w)
       if (tags[w] == tag && set[w] == text) {
         // A text asked for again and again is one every message uses.
-        if (hits[w] < kPermanentAfter && ++hits[w] == kPermanentAfter) set[w].MakePermanent();
+        if (UsedOftenEnough(hits[w])) set[w].MakePermanent();
         return set[w];
       }
     std::move_backward(set, set + kWays - 1, set + kWays);
@@ -126,7 +126,6 @@ class TAtomCache {
   static constexpr std::size_t kSets = std::size_t{1} << kSetBits;
   static constexpr std::size_t kWays = 4;
   static constexpr std::size_t kMaxLength = 256;
-  static constexpr std::uint8_t kPermanentAfter = 8;
   TXAtom FSlots[kWays * kSets];
   std::uint32_t FTags[kWays * kSets] = {};
   std::uint8_t FHits[kWays * kSets] = {};

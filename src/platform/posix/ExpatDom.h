@@ -123,6 +123,14 @@ class TXAtom {
 // across all threads.
 inline constexpr std::size_t kPermanentAtomBytes = 256 * 1024;
 
+// Counts one more use of a text a thread's cache keeps, in uses; true once,
+// when the text has just been used often enough to be one every message
+// uses, and so to be made permanent.
+inline bool UsedOftenEnough(std::uint8_t& uses) {
+  constexpr std::uint8_t kPermanentAfterUses = 8;
+  return uses < kPermanentAfterUses && ++uses == kPermanentAfterUses;
+}
+
 // Working lists and buffers a thread keeps for the next document keep their
 // room only up to this many bytes: a large message must not pin its memory
 // in every thread that ever read or wrote one.

@@ -255,13 +255,12 @@ class TNameCache {
     // the next, is one every message uses: its texts are kept for good,
     // and copying them into a node no longer counts.
     void Seen() {
-      if (Hits < kPermanentAfter && ++Hits == kPermanentAfter) {
+      if (UsedOftenEnough(Hits)) {
         Name.MakePermanent();
         URI.MakePermanent();
       }
     }
   };
-  static constexpr std::uint8_t kPermanentAfter = 8;
 
   static TNameCache& Mine() {
     thread_local TNameCache cache;
