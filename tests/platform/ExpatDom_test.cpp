@@ -262,17 +262,46 @@ TEST_F(ExpatDom, RefusesNestingDeeperThanTheLimit) {
   }
 }
 
-TEST_F(ExpatDom, ReadsAFiftyMegabyteDocument) {
+TEST_F(ExpatDom, ReadsLongDocumentsWhateverSpansThePiecesTheParserTakes) {
   // A 50 MB document is read whole: 50 000 elements of 1 000 characters.
-  std::string big = "<big>";
-  const std::string item = "<i>" + std::string(993, 'x') + "</i>";
-  big.reserve(50'000 * item.size() + 16);
-  for (int i = 0; i < 50'000; ++i) big += item;
-  big += "</big>";
-  IntfPtr<IDOMDocument> doc = Parse(big);
-  IntfPtr<IDOMNodeList> items = doc->get_documentElement()->get_childNodes();
-  ASSERT_EQ(items->get_length(), 50'000);
-  EXPECT_EQ(items->get_item(49'999)->get_firstChild()->get_nodeValue().size(), 993u);
+  {
+    std::string big = "<big>";
+    const std::string item = "<i>" + std::string(993, 'x') + "</i>";
+    big.reserve(50'000 * item.size() + 16);
+    for (int i = 0; i < 50'000; ++i) big += item;
+    big += "</big>";
+    IntfPtr<IDOMDocument> doc = Parse(big);
+    IntfPtr<IDOMNodeList> items = doc->get_documentElement()->get_childNodes();
+    ASSERT_EQ(items->get_length(), 50'000);
+    EXPECT_EQ(items->get_item(49'999)->get_firstChild()->get_nodeValue().size(), 993u);
+    EXPECT_EQ(Save(doc.get()), big);
+  }
+  // Tokens far longer than a piece, and two-byte characters at odd
+  // offsets, so that one of them straddles every boundary: an attribute
+  // value, a comment and a text of 3 MB each.
+  {
+    const std::string greek = "\xCE\xB1";  // U+03B1
+    std::string filler = "a";
+    for (int i = 0; i < 1'500'000; ++i) filler += greek;
+    const std::string xml = "<r v='" + filler + "'><!--" + filler + "-->" + filler + "</r>";
+    IntfPtr<IDOMDocument> doc = Parse(xml);
+    UnicodeString expected(1'500'001, u'\u03B1');
+    expected[0] = u'a';
+    IntfPtr<IDOMElement> root = doc->get_documentElement();
+    EXPECT_EQ(root->getAttribute(u"v"), expected);
+    EXPECT_EQ(root->get_firstChild()->get_nodeValue(), expected);
+    EXPECT_EQ(root->get_lastChild()->get_nodeValue(), expected);
+  }
+  // An error megabytes in is told at its line, with its source line.
+  {
+    std::string xml = "<r>\n";
+    for (int i = 0; i < 100'000; ++i) xml += "<i>0123456789</i>\n";
+    xml += "<bad></r>";
+    IntfPtr<IDOMParseError> e = Refuse(xml);
+    EXPECT_EQ(e->get_line(), 100'002);
+    EXPECT_EQ(Utf8(e->get_srcText()), "<bad></r>");
+    EXPECT_EQ(e->get_filepos(), static_cast<std::int32_t>(xml.size()) - 2);
+  }
 }
 
 TEST_F(ExpatDom, ParsingResolvesNamespacesAndKeepsDeclarationsAsAttributes) {

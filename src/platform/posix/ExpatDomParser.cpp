@@ -316,6 +316,10 @@ class TNameCache {
 // should not hold on to.
 constexpr std::size_t kKeepParserBelow = 64 * 1024;
 
+// The first piece of an input handed to expat at a time; later pieces grow
+// with what went before.
+constexpr std::size_t kFirstPiece = 64 * 1024;
+
 // A new hash salt for every parse, from a generator each thread seeds once
 // from the system's entropy: left to itself, expat asks the system for
 // entropy (a system call) at every parse. The salts are never shown, so a
@@ -465,9 +469,14 @@ class TTreeBuilder {
     bool ok = true;
     std::size_t done = 0;
     do {
-      // One call takes at most INT_MAX bytes; whole inputs go in one piece,
-      // which keeps expat from rescanning a long token at every piece.
-      std::size_t n = std::min<std::size_t>(bytes.size() - done, INT_MAX);
+      // expat copies every piece into its own buffer, so a long input goes
+      // in pieces: the buffer stays small instead of a second copy of the
+      // whole input. expat rescans a token that spans pieces at every piece,
+      // so each piece is at least an eighth of what went before: a long
+      // token costs a bounded number of rescans of itself, and the pieces
+      // of a long input number in the tens.
+      const std::size_t piece = std::max<std::size_t>(kFirstPiece, done / 8);
+      std::size_t n = std::min<std::size_t>({bytes.size() - done, piece, INT_MAX});
       bool last = done + n == bytes.size();
       if (XML_Parse(p, bytes.data() + done, static_cast<int>(n), last) != XML_STATUS_OK) {
         ok = false;
