@@ -168,6 +168,7 @@ void TXMLDocument::Open() {
   FDOMDocument = FDOMImplementation->createDocument(u"", u"", nullptr);
   FDOMNamespaceScan = QueryIntf<IDOMNamespaceDeclScan>(FDOMDocument);
   FDOMNodeQuery = QueryIntf<IDOMNodeQuery>(FDOMDocument);
+  FDOMTreeEdit = QueryIntf<IDOMTreeEdit>(FDOMDocument);
   try {
     LoadData();
   } catch (...) {
@@ -243,6 +244,7 @@ void TXMLDocument::ReleaseDoc(bool checkSave) {
   FDOMParseOptions.reset();
   FDOMNamespaceScan.reset();
   FDOMNodeQuery.reset();
+  FDOMTreeEdit.reset();
   FDOMDocument.reset();
   FPrefixID = 0;
   FModified = 0;
@@ -256,6 +258,7 @@ void TXMLDocument::SetDOMDocument(IDOMDocument* value) {
   FDOMDocument = IntfPtr<IDOMDocument>(value);
   FDOMNamespaceScan = QueryIntf<IDOMNamespaceDeclScan>(FDOMDocument);
   FDOMNodeQuery = QueryIntf<IDOMNodeQuery>(FDOMDocument);
+  FDOMTreeEdit = QueryIntf<IDOMTreeEdit>(FDOMDocument);
   FDOMPersist = QueryIntf<IDOMPersist>(FDOMDocument);
   FDOMParseOptions = QueryIntf<IDOMParseOptions>(FDOMDocument);
   FDocSource = xdsNone;

@@ -30,6 +30,7 @@
 #include "rtl/Variant.h"
 #include "xml/DOMNamespaceScan.h"
 #include "xml/DOMNodeQuery.h"
+#include "xml/DOMTreeEdit.h"
 #include "xml/XMLNames.h"
 #include "xml/XMLNodePool.h"
 #include "xml/xmldom.h"
@@ -512,6 +513,8 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   IDOMNamespaceDeclScan* NamespaceScan() const;
   // The document's node questions (may be null).
   IDOMNodeQuery* NodeQuery() const;
+  // Its appends that hand nothing back (may be null).
+  IDOMTreeEdit* TreeEdit() const;
   // Declares uri with prefix on this element without looking for a
   // declaration in scope first.
   void AddNamespaceDecl(const UnicodeString& prefix, const UnicodeString& uri);
@@ -650,6 +653,8 @@ class TXMLDocument : public TComponent, public IXMLDocument {
   IntfPtr<IDOMNamespaceDeclScan> FDOMNamespaceScan;
   // Its node questions, when it answers them.
   IntfPtr<IDOMNodeQuery> FDOMNodeQuery;
+  // Its appends that hand nothing back, when it offers them.
+  IntfPtr<IDOMTreeEdit> FDOMTreeEdit;
   TParseOptions FParseOptions;
   IntfPtr<IXMLNode> FDocumentNode;
   UnicodeString FFileName;

@@ -277,7 +277,8 @@ void TXMLNode::ChildListNotify(TNodeListOperation operation, IXMLNode* node, std
       if (index >= 0) children = FDOMNode->get_childNodes();
       if (children && index < children->get_length())
         FDOMNode->insertBefore(child->FDOMNode.get(), children->get_item(index).get());
-      else
+      else if (IDOMTreeEdit* edit = TreeEdit();
+               !edit || !edit->appendChildTo(FDOMNode.get(), child->FDOMNode.get()))
         FDOMNode->appendChild(child->FDOMNode.get());
     }
     child->SetParentNode(this);
@@ -397,6 +398,11 @@ IDOMNamespaceDeclScan* TXMLNode::NamespaceScan() const {
 IDOMNodeQuery* TXMLNode::NodeQuery() const {
   TXMLDocument* doc = Document();
   return doc ? doc->FDOMNodeQuery.get() : nullptr;
+}
+
+IDOMTreeEdit* TXMLNode::TreeEdit() const {
+  TXMLDocument* doc = Document();
+  return doc ? doc->FDOMTreeEdit.get() : nullptr;
 }
 
 TXMLNode* TXMLNode::NamespaceDeclOwner(const UnicodeString& namespaceURI, std::int32_t& index) {
@@ -582,9 +588,12 @@ IntfPtr<IDOMNode> TXMLNode::TextChild() {
 }
 
 void TXMLNode::AppendText(const UnicodeString& value) {
-  IntfPtr<IDOMDocument> keep;
-  IntfPtr<IDOMText> text = DOMDocument(keep)->createTextNode(value);
-  FDOMNode->appendChild(text.get());
+  IDOMTreeEdit* edit = TreeEdit();
+  if (!edit || !edit->appendText(FDOMNode.get(), value)) {
+    IntfPtr<IDOMDocument> keep;
+    IntfPtr<IDOMText> text = DOMDocument(keep)->createTextNode(value);
+    FDOMNode->appendChild(text.get());
+  }
   SetChildNodes(nullptr);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "xml/DOMTreeEdit.h"
 #include "xml/XmlTestSupport.h"
 
 namespace delvan::test {
@@ -700,6 +701,34 @@ TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {
   EXPECT_EQ(QueryIntf<IDOMNodeEx>(copy)->get_text(), u"");
   copy.reset();
   doc.reset();
+}
+
+// The document's appends that hand nothing back: on its own nodes as
+// appendChild and createTextNode would; refused, changing nothing, for a
+// node of another document; failing as appendChild would where a child
+// cannot go (the sanitizer build checks that the text made goes too).
+TEST_F(ExpatDom, AppendsThatHandNothingBack) {
+  IntfPtr<IDOMDocument> doc = Parse("<r/>");
+  IntfPtr<IDOMDocument> other = Parse("<o/>");
+  IDOMTreeEdit* edit = QueryIntf<IDOMTreeEdit>(doc).get();
+  ASSERT_TRUE(edit);
+  IntfPtr<IDOMElement> root = doc->get_documentElement();
+  IntfPtr<IDOMElement> kid = doc->createElement(u"k");
+  EXPECT_TRUE(edit->appendChildTo(root.get(), kid.get()));
+  EXPECT_TRUE(edit->appendText(kid.get(), u"a&b"));
+  EXPECT_TRUE(edit->appendText(root.get(), u""));
+  EXPECT_EQ(Save(doc.get()), "<r><k>a&amp;b</k></r>");
+  EXPECT_EQ(root->get_childNodes()->get_length(), 2);
+
+  IntfPtr<IDOMElement> foreign = other->get_documentElement();
+  EXPECT_FALSE(edit->appendText(foreign.get(), u"no"));
+  EXPECT_FALSE(edit->appendChildTo(foreign.get(), IntfPtr<IDOMNode>(doc->createElement(u"x")).get()));
+  EXPECT_EQ(Save(other.get()), "<o/>");
+
+  EXPECT_THROW(edit->appendText(doc.get(), u"text beside the root"), DOMException);
+  EXPECT_THROW(edit->appendChildTo(root.get(), nullptr), DOMException);
+  EXPECT_THROW(edit->appendChildTo(kid.get(), root.get()), DOMException);  // a cycle
+  EXPECT_EQ(Save(doc.get()), "<r><k>a&amp;b</k></r>");
 }
 
 // Parsed and built nodes of one name share its text; a memory stream is

@@ -530,6 +530,32 @@ TEST_F(XMLDoc, KeptListsAndNodesOfAnEarlierLoad) {
   EXPECT_FALSE(doc->GetDocumentElement()->FindNamespaceDecl(u"urn:Q"));
 }
 
+// Children and texts appended to the document's own nodes (which its DOM
+// appends without handing the node back) and to nodes kept from before a
+// reload (appended the general way) make the same trees.
+TEST_F(XMLDoc, AppendsToNodesOfThisAndOfAnEarlierLoad) {
+  IntfPtr<IXMLDocument> doc = NewXMLDocument(u"");
+  doc->LoadFromXML(UnicodeString(u"<r><old/></r>"));
+  IntfPtr<IXMLNode> kept = doc->GetDocumentElement()->GetChildNodes()->Get(0);
+  doc->LoadFromXML(UnicodeString(u"<r><new/></r>"));
+  IntfPtr<IXMLNode> own = doc->GetDocumentElement()->GetChildNodes()->Get(0);
+  for (IXMLNode* node : {own.get(), kept.get()}) {
+    SCOPED_TRACE(Utf8(node->GetNodeName()));
+    node->AddChild(u"a")->SetText(u"x<&y");
+    node->AddChild(u"b")->SetText(u"");
+    node->AddChild(u"c", 0)->SetText(u"first");
+    IntfPtr<IXMLNode> d = node->AddChild(u"d");
+    d->SetText(u"1");
+    d->SetText(u"2");  // the text child is changed, not added to
+    const std::string name = Utf8(node->GetNodeName());
+    EXPECT_EQ(Utf8(node->GetXML()),
+              "<" + name + "><c>first</c><a>x&lt;&amp;y</a><b></b><d>2</d></" + name + ">");
+    EXPECT_EQ(node->GetChildNodes()->GetCount(), 4);
+    EXPECT_EQ(node->GetChildNodes()->Get(1)->GetText(), u"x<&y");
+  }
+  EXPECT_EQ(Utf8(doc->GetDocumentElement()->GetXML()).find("<r><new><c>first</c>"), 0u);
+}
+
 // Whether a node has attributes, its names shown without a copy and the
 // text of an element of one text child: the
 // same answers from the DOM's own storage and, for nodes kept from before a

@@ -20,6 +20,7 @@
 #include "rtl/Stream.h"
 #include "xml/DOMNamespaceScan.h"
 #include "xml/DOMNodeQuery.h"
+#include "xml/DOMTreeEdit.h"
 #include "xml/XMLNames.h"
 
 namespace delvan::platform::posix {
@@ -1011,8 +1012,29 @@ class TXImplementation final : public TInterfacedImpl<IDOMImplementation> {
 // would widen every node.
 class TXDocument final
     : public TXNodeImpl<IDOMDocument, IDOMNodeEx, IDOMPersist, IDOMParseOptions, IDOMParseError,
-                        IDOMNamespaceDeclScan, IDOMNodeQuery> {
+                        IDOMNamespaceDeclScan, IDOMNodeQuery, IDOMTreeEdit> {
  public:
+  // IDOMTreeEdit
+  bool appendChildTo(IDOMNode* parent, IDOMNode* child) override {
+    TXNode* p = OwnNode(parent);
+    if (!p) return false;
+    if (!child) DOMNodeRequired();
+    InsertChild(p, Core(child), p->FChildren.size());
+    return true;
+  }
+  bool appendText(IDOMNode* parent, const UnicodeString& data) override {
+    TXNode* p = OwnNode(parent);
+    if (!p) return false;
+    TXNode* text = NewCharacterData(this, TEXT_NODE, data);
+    try {
+      InsertChild(p, text, p->FChildren.size());
+    } catch (...) {
+      FreeTree(text);  // never referenced, never placed
+      throw;
+    }
+    return true;
+  }
+
   // IDOMNamespaceDeclScan
   std::int32_t namespaceDeclIndex(IDOMNode* element, UnicodeStringView namespaceURI) override {
     const TXNode* e = OwnNode(element);
@@ -1221,10 +1243,10 @@ class TXDocument final
 
  private:
   // The node behind node when it is one of this document's; null otherwise.
-  const TXNode* OwnNode(IDOMNode* node) const {
+  TXNode* OwnNode(IDOMNode* node) const {
     void* core = nullptr;
     if (!node || node->QueryInterface(kCoreIID, &core) != S_OK || !core) return nullptr;
-    const TXNode* n = static_cast<const TXNode*>(core);
+    TXNode* n = static_cast<TXNode*>(core);
     return n->FDoc == this ? n : nullptr;
   }
   void ClearChildren() {
