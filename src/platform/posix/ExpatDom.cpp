@@ -380,7 +380,7 @@ class TXArena {
       FBlocks = next;
     }
   }
-  void NewBlock(std::size_t size) {
+  [[gnu::noinline]] void NewBlock(std::size_t size) {
     std::size_t bytes = sizeof(TBlock) + size;
     void* memory = nullptr;
     bool mapped = false;
@@ -1016,14 +1016,14 @@ class TXDocument final
  public:
   // IDOMTreeEdit
   bool appendChildTo(IDOMNode* parent, IDOMNode* child) override {
-    TXNode* p = OwnNode(parent);
+    auto* p = const_cast<TXNode*>(OwnNode(parent));
     if (!p) return false;
     if (!child) DOMNodeRequired();
     InsertChild(p, Core(child), p->FChildren.size());
     return true;
   }
   bool appendText(IDOMNode* parent, const UnicodeString& data) override {
-    TXNode* p = OwnNode(parent);
+    auto* p = const_cast<TXNode*>(OwnNode(parent));
     if (!p) return false;
     TXNode* text = NewCharacterData(this, TEXT_NODE, data);
     try {
@@ -1243,10 +1243,10 @@ class TXDocument final
 
  private:
   // The node behind node when it is one of this document's; null otherwise.
-  TXNode* OwnNode(IDOMNode* node) const {
+  const TXNode* OwnNode(IDOMNode* node) const {
     void* core = nullptr;
     if (!node || node->QueryInterface(kCoreIID, &core) != S_OK || !core) return nullptr;
-    TXNode* n = static_cast<TXNode*>(core);
+    const TXNode* n = static_cast<const TXNode*>(core);
     return n->FDoc == this ? n : nullptr;
   }
   void ClearChildren() {
