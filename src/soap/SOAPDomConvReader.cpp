@@ -514,6 +514,26 @@ void TSOAPDomConv::LoadObject(TObject* Instance, IXMLNode* RootNode, IXMLNode* N
     InitObjectFromSOAP(Instance, RootNode, Node);
 }
 
+namespace {
+
+// The text of a DOM child element without attributes (so neither nil nor
+// a reference) whose only child is a text node, or which has no children:
+// what GetNodeAsText gives for it, read from the DOM's storage. False for
+// any other child, or one not read from the DOM.
+bool ReadPlainLeaf(xml::IDOMNodeQuery* questions, xml::IDOMNode* child, bool hasAttributes,
+                   UnicodeString& text) {
+  if (!child || hasAttributes) return false;
+  UnicodeStringView view;
+  const std::int32_t answer = questions->onlyTextChild(child, view);
+  if (answer == 1) {
+    text.assign(view);
+    return true;
+  }
+  return answer == 0 && !child->hasChildNodes();
+}
+
+}  // namespace
+
 void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXMLNode* Node) {
   const TClass* cls = Instance->ClassType();
   const TReaderState::TClassInfo& info = Reader().ClassInfo(cls);
@@ -533,16 +553,36 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     return;
   }
 
-  IntfPtr<IXMLNodeList> kids = node->GetChildNodes();
-  const std::size_t n = static_cast<std::size_t>(kids->GetCount());
+  // The children as the DOM holds them, while the node has no child list
+  // yet and its DOM answers the node questions: a scalar leaf is then read
+  // without a wrapper. Reading leaves the node's children in place.
+  xml::TXMLNode* const self = xml::NodeObject(node.get());
+  xml::IDOMNodeQuery* const questions = self->ChildQuestions();
+  std::array<xml::IDOMNode*, 8> fewDOM{};
+  std::vector<xml::IDOMNode*> manyDOM;
+  xml::IDOMNode** domKids = fewDOM.data();
+  std::int32_t domCount = -2;
+  if (questions) {
+    constexpr auto kFew = static_cast<std::int32_t>(fewDOM.size());
+    domCount = questions->childNodes(self->DOMNodeRef(), 0, domKids, kFew);
+    if (domCount > kFew) {
+      manyDOM.resize(static_cast<std::size_t>(domCount));
+      domKids = manyDOM.data();
+      questions->childNodes(self->DOMNodeRef(), 0, domKids, domCount);
+    }
+  }
+  IntfPtr<IXMLNodeList> kids;
+  if (domCount == -2) kids = node->GetChildNodes();
+  const std::size_t n = static_cast<std::size_t>(kids ? kids->GetCount() : domCount);
   // One record per child.
   struct TChild {
-    IntfPtr<IXMLNode> Node;
+    IntfPtr<IXMLNode> Node;         // the wrapper; made when wanted for a DOM child
+    xml::IDOMNode* DOM = nullptr;   // the DOM child, uncounted, when read from the DOM
     // The local name of an element: in the DOM, or in NameCopy when the
     // DOM cannot show its own (the records below never move).
     UnicodeStringView Name;
     UnicodeString NameCopy;
-    bool IsElem = false, Used = false;
+    bool IsElem = false, Used = false, HasAttrs = false;
   };
   // Records have a few children: those need no allocation.
   std::array<TChild, 8> fewKids;
@@ -556,10 +596,49 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
   int hasAttrs = -1;
   for (std::size_t i = 0; i < n; ++i) {
     TChild& k = kidsRead[i];
-    k.Node = kids->Get(static_cast<std::int32_t>(i));
-    k.IsElem = IsElement(k.Node.get());
-    if (k.IsElem) k.Name = k.Node->GetLocalNameView(k.NameCopy);
+    if (kids) {
+      k.Node = kids->Get(static_cast<std::int32_t>(i));
+      k.IsElem = IsElement(k.Node.get());
+      if (k.IsElem) k.Name = k.Node->GetLocalNameView(k.NameCopy);
+      continue;
+    }
+    k.DOM = domKids[i];
+    k.IsElem = k.DOM->get_nodeType() == xml::ELEMENT_NODE;
+    if (!k.IsElem) continue;
+    UnicodeStringView uri;
+    if (!questions->nodeNames(k.DOM, k.Name, uri)) k.Name = k.NameCopy = k.DOM->get_localName();
+    k.HasAttrs = questions->attributeCount(k.DOM) != 0;
   }
+  // The wrapper of child i as the child list holds it, the list built when
+  // first wanted: a child handed on to other readers is the node it always
+  // was.
+  auto listed = [&](std::size_t i) -> IXMLNode* {
+    TChild& k = kidsRead[i];
+    if (!k.Node) {
+      if (!kids) kids = node->GetChildNodes();
+      k.Node = kids->Get(static_cast<std::int32_t>(i));
+    }
+    return k.Node.get();
+  };
+  // A wrapper of child i of its own, for a reading that asks only the
+  // child itself.
+  auto own = [&](std::size_t i) -> IXMLNode* {
+    TChild& k = kidsRead[i];
+    if (!k.Node) k.Node = self->WrapChild(k.DOM);
+    return k.Node.get();
+  };
+  // The node an object property's child is read from. A built-in scalar
+  // holder reads only its element's text, so a DOM child gets a wrapper of
+  // its own: unless it has attributes, which may name another class
+  // (xsi:type) whose reading may look further, and it is not nil.
+  auto classChild = [&](std::size_t i, const TClass* cls) -> IXMLNode* {
+    TChild& k = kidsRead[i];
+    if (!k.DOM || k.Node || !IsXSBuiltInHolder(cls)) return listed(i);
+    IXMLNode* child = own(i);
+    if (!k.HasAttrs || (IsLiteralStyle() ? IsNilNode(child) : NodeIsNULL(child))) return child;
+    k.Node.reset();
+    return listed(i);
+  };
   // The class name is made only for a handler that is told about it.
   auto notReceived = [&](const rtl::TPropInfo* prop) {
     if (!(prop->Flags() & rtl::IS_OPTN) && OnMemberDataNotReceived)
@@ -625,14 +704,16 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
       continue;
     }
     kidsRead[at].Used = true;
-    IXMLNode* child = kidsRead[at].Node.get();
     switch (type->Kind) {
       case rtl::tkClass: {
-        TObject* obj = ConvertSOAPToObject(RootNode, child, type->Class(), {}, {}, nullptr);
+        TObject* obj =
+            ConvertSOAPToObject(RootNode, classChild(at, type->Class()), type->Class(), {}, {},
+                                nullptr);
         if (obj) ReplacePropObject(Instance, prop, obj);
         break;
       }
       case rtl::tkDynArray: {
+        IXMLNode* child = listed(at);
         if (!IsLiteralStyle() && NodeIsNULL(child)) break;
         void* field = prop->FieldAddress(Instance);
         if (options.Contains(xoInlineArrays) || (flags & rtl::IS_UNBD)) {
@@ -642,7 +723,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
             if (!SameText(kidsRead[j].Name, extName)) break;
             if (j != at && kidsRead[j].Used) continue;
             kidsRead[j].Used = true;
-            items.push_back(kidsRead[j].Node);
+            items.emplace_back(listed(j));
           }
           if (!DynData(type) || !DynData(type)->ElType)
             throw ESOAPDomConvertError(u"Element of Array type %s has no RTTI", {type->Name});
@@ -654,13 +735,18 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
         break;
       }
       case rtl::tkVariant:
-        ReadVariant(*static_cast<Variant*>(prop->FieldAddress(Instance)), child);
+        ReadVariant(*static_cast<Variant*>(prop->FieldAddress(Instance)), listed(at));
         break;
       default: {
-        IntfPtr<IXMLNode> keep;
-        IXMLNode* data = DataNode(RootNode, child, keep);
-        UnicodeString text =
-            NodeIsNULL(data) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data);
+        TChild& k = kidsRead[at];
+        UnicodeString text;
+        if (!ReadPlainLeaf(questions, k.DOM, k.HasAttrs, text)) {
+          // Read through a wrapper: one of its own for a DOM child, as a
+          // scalar's reading asks only the child itself.
+          IntfPtr<IXMLNode> keep;
+          IXMLNode* data = DataNode(RootNode, k.DOM ? own(at) : k.Node.get(), keep);
+          text = NodeIsNULL(data) ? DefaultTextOfKind(type->Kind) : GetNodeAsText(data);
+        }
         // A string field stored without a setter of its own takes the text
         // read for it.
         if ((type->Kind == rtl::tkUString || type->Kind == rtl::tkWString) &&
@@ -676,7 +762,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
   if (OnUnhandledNode) {
     const UnicodeString className(cls->ClassName());
     for (std::size_t i = 0; i < n; ++i)
-      if (!kidsRead[i].Used) OnUnhandledNode(className, kidsRead[i].Node->GetXML());
+      if (!kidsRead[i].Used) OnUnhandledNode(className, listed(i)->GetXML());
   }
 }
 

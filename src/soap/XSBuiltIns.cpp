@@ -68,6 +68,16 @@ DELVAN_HOLDER_CLASS(TXSInteger);
 DELVAN_HOLDER_CLASS(TXSLong);
 #undef DELVAN_HOLDER_CLASS
 
+bool IsXSBuiltInHolder(const rtl::TClass* cls) {
+  for (const TClass* holder :
+       {&TXSTime::StaticClass, &TXSDate::StaticClass, &TXSDateTime::StaticClass,
+        &TXSDuration::StaticClass, &TXSDecimal::StaticClass, &TXSHexBinary::StaticClass,
+        &TXSString::StaticClass, &TXSBoolean::StaticClass, &TXSInteger::StaticClass,
+        &TXSLong::StaticClass})
+    if (cls == holder) return true;
+  return false;
+}
+
 // The order among the holders (time, date, dateTime, duration, decimal,
 // then the rest) is ours; only the order of each class's names is fixed.
 void RegisterXSBuiltInHolders(TRemotableTypeRegistry& r) {

@@ -252,6 +252,10 @@ class TRemotableTypeRegistry;
 // type registry's built-in registrations.
 void RegisterXSBuiltInHolders(TRemotableTypeRegistry& registry);
 
+// True for the built-in scalar holders themselves (not a class derived
+// from one): their reading takes nothing of the element but its text.
+bool IsXSBuiltInHolder(const rtl::TClass* cls);
+
 // Float text with "." as decimal separator and 15 significant digits, in the
 // shortest of fixed and exponent form: "0", "0.1", "1E20", "1.5E-7",
 // "-1.23456789012346E-300"; "NAN", "INF" and "-INF" for the special values.

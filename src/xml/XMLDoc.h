@@ -467,6 +467,16 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   TXMLNode* ParentNodeObject() const { return FParentNode.get(); }
   bool IsDocElement() const { return FIsDocElement; }
 
+  // For a reader that walks this node's children as the DOM holds them,
+  // without building the child list: the DOM's node questions, asked about
+  // DOMNodeRef()'s children, while no child list has been built and the
+  // DOM answers them; null otherwise (the reader then takes the list).
+  IDOMNodeQuery* ChildQuestions() const { return FChildNodes ? nullptr : NodeQuery(); }
+  IDOMNode* DOMNodeRef() const { return FDOMNode.get(); }
+  // A wrapper of one of this node's DOM children, made on its own: it is
+  // entered in no child list.
+  IntfPtr<IXMLNode> WrapChild(IDOMNode* domChild) { return CreateChildNode(domChild); }
+
  protected:
   virtual IntfPtr<IXMLNode> CreateAttributeNode(IDOMNode* domNode);
   virtual IntfPtr<IXMLNode> CreateChildNode(IDOMNode* domNode);

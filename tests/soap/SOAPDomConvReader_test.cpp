@@ -123,6 +123,20 @@ class TGuarded : public TRemotable {
   int FSets = 0;
 };
 
+// A holder derived from a built-in one whose reading looks at the element
+// after its own.
+class TDecWithNext : public TXSDecimal {
+  DELVAN_CLASS()
+
+ public:
+  void SOAPToObject(IXMLNode* RootNode, IXMLNode* Node, IObjConverter* Converter) override {
+    TXSDecimal::SOAPToObject(RootNode, Node, Converter);
+    IntfPtr<IXMLNode> next = Node->NextSibling();
+    FNext = next ? next->GetNodeName() : u"(none)";
+  }
+  UnicodeString FNext;
+};
+
 class TLink : public TRemotable {
   DELVAN_CLASS()
 
@@ -185,6 +199,8 @@ constinit const TClass TRenamed::StaticClass = rtl::DefineClass<TRenamed, TRemot
     TRenamed::StaticClass, u"TRenamed", u"Tests.Reader", kRenamedProps);
 constinit const TClass TGuarded::StaticClass = rtl::DefineClass<TGuarded, TRemotable>(
     TGuarded::StaticClass, u"TGuarded", u"Tests.Reader", kGuardedProps);
+constinit const TClass TDecWithNext::StaticClass = rtl::DefineClass<TDecWithNext, TXSDecimal>(
+    TDecWithNext::StaticClass, u"TDecWithNext", u"Tests.Reader");
 constinit const TClass TLink::StaticClass =
     rtl::DefineClass<TLink, TRemotable>(TLink::StaticClass, u"TLink", u"Tests.Reader", kLinkProps);
 
@@ -198,6 +214,7 @@ class ReaderTest : public ::testing::Test {
     test::EnsureDOMVendor();
     RemTypeRegistry().RegisterXSClass(&TItemEx::StaticClass, u"urn:t", u"ItemEx");
     RemTypeRegistry().RegisterXSClass(&TOther::StaticClass, u"urn:t", u"Other");
+    RemTypeRegistry().RegisterXSClass(&TDecWithNext::StaticClass, u"urn:t", u"DecWithNext");
     conv = new TSOAPDomConv();
     keep = IntfPtr<IObjConverter>(conv);
     conv->SetOptions({soLiteralParams, soTryAllSchema});
@@ -217,7 +234,11 @@ class ReaderTest : public ::testing::Test {
   IntfPtr<xml::IXMLDocument> doc;
 };
 
+// Read twice: straight from the DOM, and once more with the element's child
+// list built beforehand, which the reader then walks instead.
 TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
+  for (bool listBuilt : {false, true}) {
+  SCOPED_TRACE(listBuilt ? "child list built" : "read from the DOM");
   auto root = Load(std::string("<r ") + kXsi + " attr=\"A\" anum=\"12\" extra=\"x\">" +
                    "<str>s<![CDATA[c]]></str><int>-42</int><bool>TRUE</bool><dbl>1.5e3</dbl>"
                    "<when>2001-02-03T04:05:06</when><ch>xyz</ch><i64>9000000000</i64>"
@@ -225,6 +246,7 @@ TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
                    "<item><name>n</name><num>7</num><junk/></item>"
                    "<ints><i>1</i><!-- c --><i>2</i></ints><bytes>AQID</bytes>"
                    "<in>5</in><in>6</in><other/><in>9</in></r>");
+  if (listBuilt) root->GetChildNodes();
   TRec rec;
   std::vector<UnicodeString> missing, unhandled;
   conv->OnMemberDataNotReceived = [&](const UnicodeString& c, const UnicodeString& m) {
@@ -258,6 +280,7 @@ TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
   // items is missing and not optional; opt is optional.
   EXPECT_EQ(missing, (std::vector<UnicodeString>{u"TRec.items"}));
   EXPECT_EQ(unhandled, (std::vector<UnicodeString>{u"<junk/>", u"<other/>", u"<in>9</in>"}));
+  }
 }
 
 TEST_F(ReaderTest, StringPropertiesGoThroughTheirOwnSetters) {
@@ -359,6 +382,21 @@ TEST_F(ReaderTest, XsiTypeChoosesAReplacementOnlyInsideTheClassTree) {
       conv->ConvertSOAPToObject(root.get(), root.get(), &TItem::StaticClass, {}, {}, &keepObj);
   EXPECT_EQ(obj->ClassType(), &TItemEx::StaticClass);
   delete obj;
+}
+
+// A holder element naming a derived class is read through the node its
+// parent's child list holds, so the class's own reading finds the
+// element's neighbours; a plain holder element reads the same either way.
+TEST_F(ReaderTest, HolderOfADerivedClassSeesItsNeighbours) {
+  auto root = Load(std::string("<r ") + kXsi +
+                   " xmlns:t=\"urn:t\"><dec xsi:type=\"t:DecWithNext\">1.5</dec><int>3</int></r>");
+  TRec rec;
+  conv->LoadObject(&rec, root.get(), root.get());
+  ASSERT_NE(rec.FDec, nullptr);
+  ASSERT_EQ(rec.FDec->ClassType(), &TDecWithNext::StaticClass);
+  EXPECT_EQ(static_cast<TDecWithNext*>(rec.FDec)->FNext, u"int");
+  EXPECT_EQ(rec.FDec->NativeToXS(), u"1.5");
+  EXPECT_EQ(rec.FInt, 3);
 }
 
 TEST_F(ReaderTest, ReplacedAndDroppedObjectsAreFreed) {
