@@ -583,6 +583,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     UnicodeStringView Name;
     UnicodeString NameCopy;
     bool IsElem = false, Used = false, HasAttrs = false;
+    bool Own = false;  // Node is a wrapper of its own, in no child list
   };
   // Records have a few children: those need no allocation.
   std::array<TChild, 8> fewKids;
@@ -609,14 +610,25 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     if (!questions->nodeNames(k.DOM, k.Name, uri)) k.Name = k.NameCopy = k.DOM->get_localName();
     k.HasAttrs = questions->attributeCount(k.DOM) != 0;
   }
-  // The wrapper of child i as the child list holds it, the list built when
-  // first wanted: a child handed on to other readers is the node it always
-  // was.
+  // Before anything that may run code of others (an event, the reading of
+  // a class or an array), the child list is built and every child held by
+  // the wrapper the list has for it, as if read from the list from the
+  // start: the DOM children found above then stay, whatever that code does.
+  auto holdAll = [&] {
+    if (kids) return;
+    kids = node->GetChildNodes();
+    const auto count = static_cast<std::size_t>(kids->GetCount());
+    for (std::size_t i = 0; i < n && i < count; ++i)
+      if (!kidsRead[i].Node) kidsRead[i].Node = kids->Get(static_cast<std::int32_t>(i));
+  };
+  // The wrapper of child i as the child list holds it: a child handed on to
+  // other readers is the node it always was.
   auto listed = [&](std::size_t i) -> IXMLNode* {
+    holdAll();
     TChild& k = kidsRead[i];
-    if (!k.Node) {
-      if (!kids) kids = node->GetChildNodes();
+    if (k.Own) {
       k.Node = kids->Get(static_cast<std::int32_t>(i));
+      k.Own = false;
     }
     return k.Node.get();
   };
@@ -624,7 +636,10 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
   // child itself.
   auto own = [&](std::size_t i) -> IXMLNode* {
     TChild& k = kidsRead[i];
-    if (!k.Node) k.Node = self->WrapChild(k.DOM);
+    if (!k.Node) {
+      k.Node = self->WrapChild(k.DOM);
+      k.Own = true;
+    }
     return k.Node.get();
   };
   // The node an object property's child is read from. A built-in scalar
@@ -633,16 +648,17 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
   // (xsi:type) whose reading may look further, and it is not nil.
   auto classChild = [&](std::size_t i, const TClass* cls) -> IXMLNode* {
     TChild& k = kidsRead[i];
-    if (!k.DOM || k.Node || !IsXSBuiltInHolder(cls)) return listed(i);
+    if (!k.DOM || (k.Node && !k.Own) || !IsXSBuiltInHolder(cls)) return listed(i);
     IXMLNode* child = own(i);
     if (!k.HasAttrs || (IsLiteralStyle() ? IsNilNode(child) : NodeIsNULL(child))) return child;
-    k.Node.reset();
     return listed(i);
   };
   // The class name is made only for a handler that is told about it.
   auto notReceived = [&](const rtl::TPropInfo* prop) {
-    if (!(prop->Flags() & rtl::IS_OPTN) && OnMemberDataNotReceived)
+    if (!(prop->Flags() & rtl::IS_OPTN) && OnMemberDataNotReceived) {
+      holdAll();
       OnMemberDataNotReceived(UnicodeString(cls->ClassName()), UnicodeString(prop->Name));
+    }
   };
 
   for (std::size_t p = 0; p < props.size(); ++p) {

@@ -399,6 +399,21 @@ TEST_F(ReaderTest, HolderOfADerivedClassSeesItsNeighbours) {
   EXPECT_EQ(rec.FInt, 3);
 }
 
+// An event may change the document being read: the children found as the
+// record's reading began stay readable (the sanitizer build checks it).
+TEST_F(ReaderTest, EventsThatChangeTheDocumentLeaveTheChildrenFoundReadable) {
+  auto root = Load("<r><int>5</int><dbl>2.5</dbl></r>");
+  TRec rec;
+  conv->OnMemberDataNotReceived = [&](const UnicodeString&, const UnicodeString& member) {
+    if (member != u"str") return;
+    IntfPtr<xml::IDOMNode> dom = root->GetDOMNode();
+    while (IntfPtr<xml::IDOMNode> c = dom->get_firstChild()) dom->removeChild(c.get());
+  };
+  conv->LoadObject(&rec, root.get(), root.get());
+  EXPECT_EQ(rec.FInt, 5);
+  EXPECT_DOUBLE_EQ(rec.FDbl, 2.5);
+}
+
 TEST_F(ReaderTest, ReplacedAndDroppedObjectsAreFreed) {
   // A nil element turns the variable nil and frees what it held.
   auto nil = Load(std::string("<p ") + kXsi + " xsi:nil=\"true\"/>");
