@@ -15,8 +15,9 @@
 # scripts/setup.sh:
 #   bench/compare.sh            # builds the release preset if needed
 # Environment: REPS (repetitions per size, default 21), ROUNDS (runs of the
-# in-process C and C++ clients, made in turn, of which the quietest is kept;
-# default 3), WORK (scratch dir).
+# in-process C and C++ clients, made in turn, and of Delvan's end-to-end
+# lookup with its libcurl floor, of which the quietest is kept; default 3),
+# WORK (scratch dir).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -106,9 +107,15 @@ done
 # ---- End to end over loopback HTTPS ----------------------------------------------------
 echo "== end to end" >&2
 e2e_reps=$(((reps + 1) / 2))
-build/release/bench/bench_lookup --benchmark_repetitions=$e2e_reps \
-  --benchmark_report_aggregates_only=true --benchmark_format=json >"$work/lookup.json" 2>/dev/null ||
-  true
+# Delvan's lookup and the bare POST run in one process, one after the other;
+# that process runs ROUNDS times and the quietest median of each is kept,
+# as for the in-process runs: the floor moves with the host as much as the
+# lookup does.
+for round in $(seq "$rounds"); do
+  build/release/bench/bench_lookup --benchmark_repetitions=$e2e_reps \
+    --benchmark_report_aggregates_only=true --benchmark_format=json \
+    >"$work/lookup.$round.json" 2>/dev/null || true
+done
 rm -f "$work/mock.in"  # left by an earlier run in the same WORK
 mkfifo "$work/mock.in"
 build/release/tools/registry-mock/registry-mock --until-eof <"$work/mock.in" >"$work/mock.out" 2>&1 &
@@ -125,23 +132,28 @@ run php e2e php bench/peers/php_peer.php "$work/gsoap/RgWsPublic.wsdl" "$url" \
   "$work/authorities.pem" "$reps"
 exec 7>&-
 wait "$mock" || true
-$py - "$work/lookup.json" "$work" <<'PY'
+$py - "$work" "$rounds" <<'PY'
 import json, sys
-work = sys.argv[2]
-try:
-    rows = {b['name']: b for b in json.load(open(sys.argv[1]))['benchmarks']
-            if b.get('aggregate_name') == 'median'}
-except (OSError, ValueError, KeyError):
-    rows = {}
+work, rounds = sys.argv[1], int(sys.argv[2])
+best = {}
+for r in range(1, rounds + 1):
+    try:
+        runs = json.load(open(f'{work}/lookup.{r}.json'))['benchmarks']
+    except (OSError, ValueError, KeyError):
+        continue
+    for b in runs:
+        if b.get('aggregate_name') != 'median':
+            continue
+        us = b['real_time'] * {'ns': 1e-3, 'us': 1, 'ms': 1e3, 's': 1e6}[b['time_unit']]
+        best[b['name']] = min(us, best.get(b['name'], us))
 for name, key in (('delvan', 'BM_Lookup_median'), ('curl', 'BM_BareCurlPost_median')):
-    b = rows.get(key)
-    unit = {'ns': 1e-3, 'us': 1, 'ms': 1e3, 's': 1e6}[b['time_unit']] if b else 0
     with open(f'{work}/{name}.e2e', 'w') as f:
-        f.write(f"{b['real_time'] * unit:.1f} - 2\n" if b else '- - failed\n')
+        f.write(f"{best[key]:.1f} - 2\n" if key in best else '- - failed\n')
 PY
 
 echo
-echo "End to end over loopback HTTPS: a new connection per lookup (median of runs)"
+echo "End to end over loopback HTTPS: a new connection per lookup (median of runs;"
+echo "Delvan and the libcurl floor: the quietest of $rounds such runs)"
 printf '%-22s %-9s %12s %10s %12s %s\n' client size "time (us)" "x Delvan" "peak (MB)" check
 read -r dt _ _ <"$work/delvan.e2e"
 for name in delvan gsoap zeep php curl; do
