@@ -242,6 +242,11 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
                       const std::vector<IntfPtr<xml::IXMLNode>>& Items);
   void ReadArrayEntry(void* Entry, const rtl::TTypeInfo* ElType, xml::IXMLNode* RootNode,
                       xml::IXMLNode* Item);
+  // The object items of an array element that has no child list yet, read
+  // from its DOM children one at a time; false when its DOM cannot be asked.
+  bool ReadObjectItemsFromDOM(void* DataP, const rtl::TTypeInfo* TypeInfo,
+                              xml::IXMLNode* RootNode, xml::IXMLNode* Node,
+                              const UnicodeString& Name);
   void ReadRectangular(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
                        const std::vector<std::size_t>& Dims, std::size_t Level,
                        const std::vector<IntfPtr<xml::IXMLNode>>& Items, std::size_t First);

@@ -869,6 +869,9 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
     StoreBytes(DataP, TypeInfo, DecodeBase64(Node->GetText()));
     return;
   }
+  if (dyn->ElType->Kind == rtl::tkClass &&
+      ReadObjectItemsFromDOM(DataP, TypeInfo, RootNode, Node, Name))
+    return;
   std::vector<IntfPtr<IXMLNode>> items;
   IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
   const std::int32_t n = kids->GetCount();
@@ -909,6 +912,65 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
     }
   }
   ReadArrayItems(DataP, TypeInfo, RootNode, items);
+}
+
+bool TSOAPDomConv::ReadObjectItemsFromDOM(void* DataP, const rtl::TTypeInfo* TypeInfo,
+                                          IXMLNode* RootNode, IXMLNode* Node,
+                                          const UnicodeString& Name) {
+  xml::TXMLNode* const self = xml::NodeObject(Node);
+  xml::IDOMNodeQuery* const questions = self ? self->ChildQuestions() : nullptr;
+  if (!questions) return false;
+  // The items as the element holds them now, each with its place among
+  // the children. Counted: the reading of an item may run code of others,
+  // which may change the document.
+  struct TItem {
+    IntfPtr<xml::IDOMNode> DOM;
+    std::int32_t Index;
+  };
+  std::vector<TItem> items;
+  std::array<xml::IDOMNode*, 16> some{};
+  constexpr auto kSome = static_cast<std::int32_t>(some.size());
+  const std::int32_t count = questions->childNodes(self->DOMNodeRef(), 0, some.data(), kSome);
+  if (count == -2) return false;
+  items.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t first = 0; first < count; first += kSome) {
+    if (first > 0) questions->childNodes(self->DOMNodeRef(), first, some.data(), kSome);
+    for (std::int32_t i = first; i < count && i < first + kSome; ++i) {
+      xml::IDOMNode* child = some[static_cast<std::size_t>(i - first)];
+      if (child->get_nodeType() != xml::ELEMENT_NODE) continue;
+      if (!Name.empty()) {
+        UnicodeStringView local, uri;
+        UnicodeString copy;
+        if (!questions->nodeNames(child, local, uri)) local = copy = child->get_localName();
+        if (!SameText(local, Name)) continue;
+      }
+      items.push_back({IntfPtr<xml::IDOMNode>(child), i});
+    }
+  }
+  const rtl::TDynArrayTypeData* dyn = TypeInfo->DynArray();
+  ResizeArray(DataP, TypeInfo, items.size());
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    // Each item through a wrapper that the element's child list takes in if
+    // it is built meanwhile. Once the list is built (by code that went on
+    // from an item to its siblings), the items are its wrappers.
+    IntfPtr<IXMLNode> item;
+    xml::IDOMNode* dom = items[i].DOM.get();
+    if (self->ChildQuestions()) {
+      item = self->WrapChildForList(dom);
+    } else {
+      IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
+      if (items[i].Index < kids->GetCount()) {
+        item = kids->Get(items[i].Index);
+        if (xml::TXMLNode* listed = xml::NodeObject(item.get());
+            !listed || listed->DOMNodeRef() != dom)
+          item = nullptr;
+      }
+      // The document has changed under the reading: the item as found.
+      if (!item) item = self->WrapChild(dom);
+    }
+    ReadArrayEntry(dyn->Element(DataP, i), dyn->ElType, RootNode, item.get());
+  }
+  return true;
 }
 
 void TSOAPDomConv::ReadArrayItems(void* DataP, const rtl::TTypeInfo* TypeInfo, IXMLNode* RootNode,

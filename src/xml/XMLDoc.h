@@ -476,6 +476,12 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // A wrapper of one of this node's DOM children, made on its own: it is
   // entered in no child list.
   IntfPtr<IXMLNode> WrapChild(IDOMNode* domChild) { return CreateChildNode(domChild); }
+  // The same, but taken in by the child list as its wrapper of domChild
+  // when the list is built while this wrapper lives: code that goes on
+  // from it to its parent's list, or to its siblings, finds this very
+  // node there. One such wrapper per parent at a time: a later one
+  // replaces the earlier one, which stays a wrapper of its own.
+  IntfPtr<IXMLNode> WrapChildForList(IDOMNode* domChild);
 
  protected:
   virtual IntfPtr<IXMLNode> CreateAttributeNode(IDOMNode* domNode);
@@ -509,6 +515,9 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   IntfPtr<IDOMNode> TextChild();
   // Appends a text node of value; the child list is built again when asked.
   void AppendText(const UnicodeString& value);
+  // The child list's wrapper of domChild, as the list is built: the loose
+  // child's, when it wraps domChild.
+  IntfPtr<IXMLNode> ListedChild(IDOMNode* domChild);
   // The index among this node's own attributes of the first declaration
   // of namespaceURI; -1 when there is none. scan: the document's search
   // (may be null).
@@ -548,6 +557,13 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   bool FDOMElementKnown = false;
   bool FIsDocElement = false;
   bool FReadOnly = false;
+  // Made by WrapChildForList and not yet in its parent's child list.
+  bool FLoose = false;
+  // The wrapper WrapChildForList made last, while it lives and is not in
+  // the child list; uncounted (it clears this when it dies or moves).
+  TXMLNode* FLooseChild = nullptr;
+  // Ends this node's standing as its parent's loose child.
+  void LeaveParentLoose();
   std::atomic<std::int32_t> FRefCount{0};
   // The cell back-references to this node go through; made when the first
   // is taken (most leaves never are), emptied when the node dies.

@@ -93,7 +93,14 @@ TXMLNode::TXMLNode(IDOMNode* domNode, TXMLNode* parent, TXMLDocument* document)
 }
 
 TXMLNode::~TXMLNode() {
+  if (FLoose) LeaveParentLoose();
   if (FSelf) *FSelf = nullptr;
+}
+
+void TXMLNode::LeaveParentLoose() {
+  FLoose = false;
+  if (TXMLNode* parent = FParentNode.get(); parent && parent->FLooseChild == this)
+    parent->FLooseChild = nullptr;
 }
 
 using TNodePool = TBlockPool<sizeof(TXMLNode), TXMLNode>;
@@ -163,6 +170,7 @@ IntfPtr<IXMLDocument> TXMLNode::GetOwnerDocument() { return IntfPtr<IXMLDocument
 void TXMLNode::SetParentNode(TXMLNode* parent) {
   if (parent && parent->Document() != Document()) MoveToDocument(parent->Document());
   if (parent && FParentNode.get() == parent) return;  // the same cell (a child just made)
+  if (FLoose) LeaveParentLoose();
   FParentNode = parent ? TBackRef<TXMLNode>(parent->SelfCell()) : TBackRef<TXMLNode>();
 }
 
@@ -204,7 +212,7 @@ IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
     for (std::int32_t first = 0; count != -2 && first < count; first += kSome) {
       if (first > 0) query->childNodes(FDOMNode.get(), first, some.data(), kSome);
       for (std::int32_t i = first; i < count && i < first + kSome; ++i)
-        list->AddBuilt(CreateChildNode(some[static_cast<std::size_t>(i - first)]));
+        list->AddBuilt(ListedChild(some[static_cast<std::size_t>(i - first)]));
     }
     if (count != -2) return list;
   }
@@ -212,8 +220,27 @@ IntfPtr<TXMLNodeList> TXMLNode::CreateChildList() {
   // freed for every list built.
   for (IntfPtr<IDOMNode> child = FDOMNode->get_firstChild(); child;
        child = child->get_nextSibling())
-    list->AddBuilt(CreateChildNode(child.get()));
+    list->AddBuilt(ListedChild(child.get()));
   return list;
+}
+
+IntfPtr<IXMLNode> TXMLNode::ListedChild(IDOMNode* domChild) {
+  if (TXMLNode* loose = FLooseChild; loose && loose->FDOMNode.get() == domChild) {
+    FLooseChild = nullptr;
+    loose->FLoose = false;
+    return IntfPtr<IXMLNode>(loose);
+  }
+  return CreateChildNode(domChild);
+}
+
+IntfPtr<IXMLNode> TXMLNode::WrapChildForList(IDOMNode* domChild) {
+  IntfPtr<IXMLNode> child = CreateChildNode(domChild);
+  TXMLNode* made = NodeObject(child.get());
+  if (FChildNodes || !made || made->FParentNode.get() != this) return child;
+  if (FLooseChild) FLooseChild->FLoose = false;
+  made->FLoose = true;
+  FLooseChild = made;
+  return child;
 }
 
 IntfPtr<TXMLNodeList> TXMLNode::CreateAttributeList() {

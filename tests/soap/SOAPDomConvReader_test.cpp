@@ -137,6 +137,28 @@ class TDecWithNext : public TXSDecimal {
   UnicodeString FNext;
 };
 
+// An item whose reading looks at its place among its siblings, and may
+// empty the list it is read from.
+class TItemAt : public TRemotable {
+  DELVAN_CLASS()
+
+ public:
+  void SOAPToObject(IXMLNode* RootNode, IXMLNode* Node, IObjConverter* Converter) override {
+    TRemotable::SOAPToObject(RootNode, Node, Converter);
+    FIndex = Node->GetParentNode()->GetChildNodes()->IndexOf(Node);
+    IntfPtr<IXMLNode> next = Node->NextSibling();
+    FNext = next ? next->GetNodeName() : u"(none)";
+    if (emptyTheList) {
+      IntfPtr<xml::IDOMNode> parent = Node->GetParentNode()->GetDOMNode();
+      while (IntfPtr<xml::IDOMNode> c = parent->get_firstChild()) parent->removeChild(c.get());
+    }
+  }
+  static inline bool emptyTheList = false;
+  std::int32_t FNum = 0, FIndex = -1;
+  UnicodeString FNext;
+};
+using TItemAtArray = std::vector<TItemAt*>;
+
 class TLink : public TRemotable {
   DELVAN_CLASS()
 
@@ -169,6 +191,7 @@ const rtl::TPropInfo kRecProps[] = {
     MakeProp<&TRec::FInline>(u"in", rtl::IS_UNBD, &TypeInfo_TIntArray),
     MakeProp<&TRec::FOpt>(u"opt", rtl::IS_OPTN),
 };
+constexpr rtl::TPropInfo kItemAtProps[] = {MakeProp<&TItemAt::FNum>(u"num")};
 constexpr rtl::TPropInfo kLinkProps[] = {MakeProp<&TLink::FNext>(u"next")};
 constinit const rtl::TPropInfo kGuardedProps[] = {
     [] {
@@ -201,10 +224,17 @@ constinit const TClass TGuarded::StaticClass = rtl::DefineClass<TGuarded, TRemot
     TGuarded::StaticClass, u"TGuarded", u"Tests.Reader", kGuardedProps);
 constinit const TClass TDecWithNext::StaticClass = rtl::DefineClass<TDecWithNext, TXSDecimal>(
     TDecWithNext::StaticClass, u"TDecWithNext", u"Tests.Reader");
+constinit const TClass TItemAt::StaticClass = rtl::DefineClass<TItemAt, TRemotable>(
+    TItemAt::StaticClass, u"TItemAt", u"Tests.Reader", kItemAtProps);
 constinit const TClass TLink::StaticClass =
     rtl::DefineClass<TLink, TRemotable>(TLink::StaticClass, u"TLink", u"Tests.Reader", kLinkProps);
 
 namespace {
+
+constinit const rtl::TDynArrayTypeData kItemAtArrayData =
+    rtl::MakeDynArrayData<TItemAtArray>(&TItemAt::StaticClass.Info);
+constinit const rtl::TTypeInfo TypeInfo_TItemAtArray{rtl::tkDynArray, u"TItemAtArray",
+                                                     u"Tests.Reader", &kItemAtArrayData};
 
 constexpr char kXsi[] = "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"";
 
@@ -412,6 +442,34 @@ TEST_F(ReaderTest, EventsThatChangeTheDocumentLeaveTheChildrenFoundReadable) {
   conv->LoadObject(&rec, root.get(), root.get());
   EXPECT_EQ(rec.FInt, 5);
   EXPECT_DOUBLE_EQ(rec.FDbl, 2.5);
+}
+
+// The items of an array are the nodes its element's child list holds:
+// a reading that goes on from an item to its parent's list and its
+// siblings finds it there. One that empties the list as it reads leaves
+// the items found readable (the sanitizer build checks it).
+TEST_F(ReaderTest, ArrayItemsAreTheNodesOfTheirParentsList) {
+  for (bool empty : {false, true}) {
+    SCOPED_TRACE(empty ? "emptied" : "kept");
+    TItemAt::emptyTheList = empty;
+    auto root = Load("<a><x><num>1</num></x><!--c--><x><num>2</num></x><x><num>3</num></x></a>");
+    TItemAtArray items;
+    conv->ConvertSoapToNativeData(&items, &TypeInfo_TItemAtArray, root.get(), root.get(), true);
+    TItemAt::emptyTheList = false;
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0]->FNum, 1);
+    EXPECT_EQ(items[1]->FNum, 2);
+    EXPECT_EQ(items[2]->FNum, 3);
+    EXPECT_EQ(items[0]->FIndex, 0);
+    EXPECT_EQ(items[0]->FNext, u"#comment");
+    if (!empty) {
+      EXPECT_EQ(items[1]->FIndex, 2);
+      EXPECT_EQ(items[1]->FNext, u"x");
+      EXPECT_EQ(items[2]->FIndex, 3);
+      EXPECT_EQ(items[2]->FNext, u"(none)");
+    }
+    for (TItemAt* item : items) delete item;
+  }
 }
 
 TEST_F(ReaderTest, ReplacedAndDroppedObjectsAreFreed) {

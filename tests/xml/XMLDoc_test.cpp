@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <thread>
 
 #include "xml/XmlTestSupport.h"
@@ -554,6 +555,54 @@ TEST_F(XMLDoc, AppendsToNodesOfThisAndOfAnEarlierLoad) {
     EXPECT_EQ(node->GetChildNodes()->Get(1)->GetText(), u"x<&y");
   }
   EXPECT_EQ(Utf8(doc->GetDocumentElement()->GetXML()).find("<r><new><c>first</c>"), 0u);
+}
+
+// A wrapper made for a child ahead of the child list is the one the list
+// holds when it is built while the wrapper lives: found by index, by its
+// siblings and by the list. One that died or moved before is not.
+TEST_F(XMLDoc, ChildWrappersMadeAheadOfTheList) {
+  IntfPtr<IXMLDocument> doc = NewXMLDocument(u"");
+  auto children = [&](const char16_t* xml, std::array<IDOMNode*, 3>& kids) {
+    doc->LoadFromXML(UnicodeString(xml));
+    TXMLNode* root = NodeObject(doc->GetDocumentElement().get());
+    IDOMNodeQuery* q = root->ChildQuestions();
+    EXPECT_NE(q, nullptr);
+    if (q) EXPECT_EQ(q->childNodes(root->DOMNodeRef(), 0, kids.data(), 3), 3);
+    return root;
+  };
+  std::array<IDOMNode*, 3> kids{};
+  TXMLNode* root = children(u"<r><a/><b/><c/></r>", kids);
+  IntfPtr<IXMLNode> a = root->WrapChildForList(kids[0]);
+  IntfPtr<IXMLNode> b = root->WrapChildForList(kids[1]);  // a stays a wrapper of its own
+  EXPECT_EQ(b->GetParentNode().get(), doc->GetDocumentElement().get());
+  IntfPtr<IXMLNode> next = b->NextSibling();  // builds the list
+  ASSERT_TRUE(next);
+  EXPECT_EQ(next->GetNodeName(), u"c");
+  EXPECT_EQ(b->PreviousSibling()->GetNodeName(), u"a");
+  IntfPtr<IXMLNodeList> list = root->GetChildNodes();
+  EXPECT_EQ(list->IndexOf(b.get()), 1);
+  EXPECT_EQ(list->Get(1).get(), b.get());
+  EXPECT_EQ(list->IndexOf(a.get()), -1);
+
+  // Dead before the list is built: the list makes its own.
+  root = children(u"<r><a/><b/><c/></r>", kids);
+  IntfPtr<IXMLNode> gone = root->WrapChildForList(kids[2]);
+  gone = nullptr;
+  EXPECT_EQ(root->GetChildNodes()->Get(2)->GetNodeName(), u"c");
+
+  // Moved to another parent: its old parent's list does not take it in,
+  // and its death later touches neither parent.
+  root = children(u"<r><a/><b/><c/></r>", kids);
+  IntfPtr<IXMLNode> moved = root->WrapChildForList(kids[0]);
+  IntfPtr<IXMLNode> other = NewXMLDocument(u"")->AddChild(u"o");
+  other->GetChildNodes()->Add(moved.get());
+  EXPECT_EQ(Utf8(other->GetXML()), "<o><a/></o>");
+  IntfPtr<IXMLNodeList> rest = root->GetChildNodes();
+  ASSERT_EQ(rest->GetCount(), 2);
+  EXPECT_EQ(rest->IndexOf(moved.get()), -1);
+  moved = nullptr;
+  EXPECT_EQ(Utf8(other->GetXML()), "<o><a/></o>");
+  EXPECT_EQ(rest->Get(0)->GetNodeName(), u"b");
 }
 
 // Whether a node has attributes, its names shown without a copy and the
