@@ -154,6 +154,11 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
                                             const UnicodeString& TypeURI,
                                             const UnicodeString& TypeName,
                                             const UnicodeString& Value, bool GenPrefix = false);
+  // CreateScalarNodeXS for a caller that does not keep the node: without
+  // an xsi:type to write, no wrapper is made for it.
+  void AddScalarNode(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode, const UnicodeString& Name,
+                     const UnicodeString& URI, const UnicodeString& TypeURI,
+                     const UnicodeString& TypeName, const UnicodeString& Value);
   IntfPtr<xml::IXMLNode> CreateTypedNode(xml::IXMLNode* ParentNode, const UnicodeString& Name,
                                          const UnicodeString& URI, bool GenPrefix = false);
   // xsi:type in the encoded style only (unless soSendUntyped).
@@ -165,6 +170,9 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   // Name in URI with xsi:nil="true".
   IntfPtr<xml::IXMLNode> CreateNilNode(xml::IXMLNode* ParentNode, const UnicodeString& Name,
                                        const UnicodeString& URI);
+  // CreateNilNode for a caller that does not keep the node: no wrapper is
+  // made for it.
+  void AddNilNode(xml::IXMLNode* ParentNode, const UnicodeString& Name, const UnicodeString& URI);
   // Name without namespace with xsi:nil="true"; with UseParent the
   // attribute goes on ParentNode itself and no element is added.
   IntfPtr<xml::IXMLNode> CreateNULLNode(xml::IXMLNode* RootNode, xml::IXMLNode* ParentNode,

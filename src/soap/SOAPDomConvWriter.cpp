@@ -309,7 +309,7 @@ void TSOAPDomConv::WriteValue(IXMLNode* RootNode, IXMLNode* ParentNode, const Un
   const UnicodeString *typeURI, *typeName;
   if (!RemTypeRegistry().TypeInfoToXSD(Info, typeURI, typeName)) RaiseNotRegistered(Info->Name);
   if (IsScalarKind(Info->Kind)) {
-    CreateScalarNodeXS(RootNode, ParentNode, Name, URI, *typeURI, *typeName, ScalarText(P, Info));
+    AddScalarNode(RootNode, ParentNode, Name, URI, *typeURI, *typeName, ScalarText(P, Info));
     return;
   }
   switch (Info->Kind) {
@@ -640,7 +640,7 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
         if (!obj) {
           if (dontSendEmpty) break;
           if (literal && !(flags & rtl::IS_REF))
-            CreateNilNode(Node, extName, *elemURI);
+            AddNilNode(Node, extName, *elemURI);
           else
             CreateNULLNode(RootNode, Node, extName);
           break;
@@ -682,7 +682,7 @@ void TSOAPDomConv::WriteObjectProps(TObject* Instance, IXMLNode* RootNode, IXMLN
         else
           scratch = GetObjectPropAsText(Instance, prop);
         if (dontSendEmpty && text->empty()) break;
-        CreateScalarNodeXS(RootNode, Node, extName, *elemURI, typeURI, typeName, *text);
+        AddScalarNode(RootNode, Node, extName, *elemURI, typeURI, typeName, *text);
         break;
       }
     }
@@ -750,7 +750,7 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
   if (IsByteArray(Info)) {
     const UnicodeString *arrURI, *arrName;
     if (!RemTypeRegistry().TypeInfoToXSD(Info, arrURI, arrName)) RaiseNotRegistered(Info->Name);
-    CreateScalarNodeXS(RootNode, ParentNode, Name, URI, *arrURI, *arrName, ByteArrayText(P, Info));
+    AddScalarNode(RootNode, ParentNode, Name, URI, *arrURI, *arrName, ByteArrayText(P, Info));
     return;
   }
 
@@ -803,8 +803,8 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
       // a long list keeps one entry's wrappers at a time (the nodes stay).
       if (written->GetCount() > before) written->Last()->Resync();
     } else if (isScalar) {
-      CreateScalarNodeXS(RootNode, container.get(), itemName, itemNS, elURI, elName,
-                         ScalarText(item, elType));
+      AddScalarNode(RootNode, container.get(), itemName, itemNS, elURI, elName,
+                    ScalarText(item, elType));
     } else if (elType->Kind == rtl::tkDynArray) {
       ConvertNativeArrayToSoap(RootNode, container.get(), itemName, itemNS, UnicodeString(), elType,
                                item, false);
@@ -821,7 +821,7 @@ void TSOAPDomConv::ConvertNativeArrayToSoap(IXMLNode* RootNode, IXMLNode* Parent
 void TSOAPDomConv::WriteVariant(IXMLNode* RootNode, IXMLNode* ParentNode, const UnicodeString& Name,
                                 const UnicodeString& URI, const Variant& Value) {
   if (Value.IsEmpty() || Value.IsNull()) {
-    CreateNilNode(ParentNode, Name, IsLiteralStyle() ? URI : UnicodeString());
+    AddNilNode(ParentNode, Name, IsLiteralStyle() ? URI : UnicodeString());
     return;
   }
   const rtl::TTypeInfo* info = RemTypeRegistry().VariantToInfo(Value);
@@ -853,6 +853,18 @@ IntfPtr<IXMLNode> TSOAPDomConv::CreateScalarNodeXS(IXMLNode* RootNode, IXMLNode*
   return node;
 }
 
+void TSOAPDomConv::AddScalarNode(IXMLNode* RootNode, IXMLNode* ParentNode, const UnicodeString& Name,
+                                 const UnicodeString& URI, const UnicodeString& TypeURI,
+                                 const UnicodeString& TypeName, const UnicodeString& Value) {
+  // The literal style writes no xsi:type here (see SetNodeTypeEx).
+  if (IsLiteralStyle())
+    if (xml::TXMLNode* parent = xml::NodeObjectOrNull(ParentNode)) {
+      parent->AddLeafChild(Name, URI, false, &Value);
+      return;
+    }
+  CreateScalarNodeXS(RootNode, ParentNode, Name, URI, TypeURI, TypeName, Value);
+}
+
 IntfPtr<IXMLNode> TSOAPDomConv::CreateTypedNode(IXMLNode* ParentNode, const UnicodeString& Name,
                                                 const UnicodeString& URI, bool GenPrefix) {
   if (IsLiteralStyle()) return ParentNode->AddChild(Name, URI, GenPrefix);
@@ -876,6 +888,14 @@ void TSOAPDomConv::SetNodeTypeEx(IXMLNode* RootNode, IXMLNode* InstNode,
   }
   value += TypeName;
   InstNode->SetAttributeNS(TypeAttr(), XsiNamespace(), Variant(value));
+}
+
+void TSOAPDomConv::AddNilNode(IXMLNode* ParentNode, const UnicodeString& Name,
+                              const UnicodeString& URI) {
+  if (xml::TXMLNode* parent = xml::NodeObjectOrNull(ParentNode))
+    parent->AddLeafChild(Name, URI, false, nullptr, NilAttr(), XsiNamespace(), u"true");
+  else
+    CreateNilNode(ParentNode, Name, URI);
 }
 
 IntfPtr<IXMLNode> TSOAPDomConv::CreateNilNode(IXMLNode* ParentNode, const UnicodeString& Name,

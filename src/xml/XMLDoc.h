@@ -482,6 +482,16 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   // node there. One such wrapper per parent at a time: a later one
   // replaces the earlier one, which stays a wrapper of its own.
   IntfPtr<IXMLNode> WrapChildForList(IDOMNode* domChild);
+  // AddChild(tagName, namespaceURI, generatePrefix), then, on the element
+  // made, SetAttributeNS(attrName, attrNamespace, attrValue) when attrName
+  // is not empty and SetText(*text) when text is given: for a writer that
+  // does not keep the element. While this node has no child list and the
+  // document tells no handler of its changes, the element goes into the
+  // DOM without a wrapper: a child list built later has it.
+  void AddLeafChild(const UnicodeString& tagName, const UnicodeString& namespaceURI,
+                    bool generatePrefix, const UnicodeString* text,
+                    const UnicodeString& attrName = {}, const UnicodeString& attrNamespace = {},
+                    const UnicodeString& attrValue = {});
 
  protected:
   virtual IntfPtr<IXMLNode> CreateAttributeNode(IDOMNode* domNode);
@@ -515,6 +525,18 @@ class TXMLNode : public IXMLNode, public IXMLNodeAccess {
   IntfPtr<IDOMNode> TextChild();
   // Appends a text node of value; the child list is built again when asked.
   void AppendText(const UnicodeString& value);
+  // The name AddChild gives a new child: tagName, or one made in built
+  // with the prefix of the declaration in scope of the child's namespace
+  // (declOwner, declIndex; none: null) or a generated one; prefix is set
+  // to a prefix that the child may have to declare.
+  const UnicodeString& NewChildName(const UnicodeString& tagName, bool generatePrefix,
+                                    TXMLNode* declOwner, std::int32_t declIndex,
+                                    UnicodeString& built, UnicodeString& prefix);
+  // AddChild's work once the child's name is known: the element added, and
+  // its namespace declared on it when no declaration is in scope.
+  IntfPtr<IXMLNode> AddNamedChild(const UnicodeString& name, const UnicodeString& prefix,
+                                  const UnicodeString& namespaceURI, bool declared,
+                                  std::int32_t index);
   // The child list's wrapper of domChild, as the list is built: the loose
   // child's, when it wraps domChild.
   IntfPtr<IXMLNode> ListedChild(IDOMNode* domChild);
@@ -578,6 +600,8 @@ IntfPtr<IDOMNode> CreateDOMNode(IDOMDocument* domDocument, const UnicodeString& 
 
 // The node object behind node; EXMLDocError when node is not of this model.
 TXMLNode* NodeObject(IXMLNode* node);
+// The same; null for a node of another node model.
+TXMLNode* NodeObjectOrNull(IXMLNode* node);
 
 using TXMLDocumentEvent = std::function<void(TXMLDocument* sender)>;
 using TNodeChangeEvent = std::function<void(IXMLNode* node, TNodeChange change)>;

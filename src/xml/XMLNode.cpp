@@ -45,6 +45,14 @@ UnicodeString FloatText(double value) {
 
 }  // namespace
 
+TXMLNode* NodeObjectOrNull(IXMLNode* node) {
+  void* self = nullptr;
+  if (node && node->QueryInterface(kNodeObjectIID, &self) == S_OK && self)
+    return static_cast<TXMLNode*>(self);
+  IntfPtr<IXMLNodeAccess> access = node ? QueryIntf<IXMLNodeAccess>(node) : nullptr;
+  return access ? access->GetNodeObject() : nullptr;
+}
+
 TXMLNode* NodeObject(IXMLNode* node) {
   if (!node) throw EXMLDocError(u"IDOMNode required");
   void* self = nullptr;
@@ -497,31 +505,43 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName, std::int32_t 
   return InternalAddChild(MakeNodeName(GetPrefix(), tagName), GetNamespaceURI(), index);
 }
 
-IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
-                                     const UnicodeString& namespaceURI, bool generatePrefix,
-                                     std::int32_t index) {
-  UnicodeString built;  // the tag name when it is not tagName itself
-  const UnicodeString* name = &tagName;
-  UnicodeString prefix;
-  // Whether a declaration is in scope; the declaration's own node (and
-  // with it its element's attribute list) only when its prefix is wanted.
-  std::int32_t declIndex = -1;
-  TXMLNode* declOwner = NamespaceDeclOwner(namespaceURI, declIndex);
-  const bool declared = declOwner != nullptr;
-  if (declared && generatePrefix) {
-    // GetPrefixedName with the declaration just found.
+const UnicodeString& TXMLNode::NewChildName(const UnicodeString& tagName, bool generatePrefix,
+                                            TXMLNode* declOwner,
+                                            std::int32_t declIndex, UnicodeString& built,
+                                            UnicodeString& prefix) {
+  if (declOwner && generatePrefix) {
+    // GetPrefixedName with the declaration found.
     if (DocOptions().Contains(doAutoPrefix) && !IsPrefixed(tagName))
-      name = &(built = PrefixedName(tagName,
-                                    declOwner->GetAttributeNodes()->Get(declIndex).get()));
+      return built = PrefixedName(tagName, declOwner->GetAttributeNodes()->Get(declIndex).get());
   } else if (IsPrefixed(tagName)) {
     prefix = ExtractPrefix(tagName);
   } else if (generatePrefix) {
     TXMLDocument* doc = Document();
     if (!doc) throw EXMLDocError(u"No active document");
     prefix = doc->GeneratePrefix(this);
-    name = &(built = MakeNodeName(prefix, tagName));
+    return built = MakeNodeName(prefix, tagName);
   }
-  IntfPtr<IXMLNode> child = InternalAddChild(*name, namespaceURI, index);
+  return tagName;
+}
+
+IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
+                                     const UnicodeString& namespaceURI, bool generatePrefix,
+                                     std::int32_t index) {
+  UnicodeString built;  // the tag name when it is not tagName itself
+  UnicodeString prefix;
+  // Whether a declaration is in scope; the declaration's own node (and
+  // with it its element's attribute list) only when its prefix is wanted.
+  std::int32_t declIndex = -1;
+  TXMLNode* declOwner = NamespaceDeclOwner(namespaceURI, declIndex);
+  const UnicodeString& name =
+      NewChildName(tagName, generatePrefix, declOwner, declIndex, built, prefix);
+  return AddNamedChild(name, prefix, namespaceURI, declOwner != nullptr, index);
+}
+
+IntfPtr<IXMLNode> TXMLNode::AddNamedChild(const UnicodeString& name, const UnicodeString& prefix,
+                                          const UnicodeString& namespaceURI, bool declared,
+                                          std::int32_t index) {
+  IntfPtr<IXMLNode> child = InternalAddChild(name, namespaceURI, index);
   TXMLDocument* doc = Document();
   if (!namespaceURI.empty() && doc && DocOptions().Contains(doNamespaceDecl) && !declared) {
     TXMLNode* made = NodeObject(child.get());
@@ -535,6 +555,67 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName,
       made->AddNamespaceDecl(prefix, namespaceURI);
   }
   return child;
+}
+
+void TXMLNode::AddLeafChild(const UnicodeString& tagName, const UnicodeString& namespaceURI,
+                            bool generatePrefix, const UnicodeString* text,
+                            const UnicodeString& attrName, const UnicodeString& attrNamespace,
+                            const UnicodeString& attrValue) {
+  UnicodeString built, prefix;
+  std::int32_t declIndex = -1;
+  TXMLNode* declOwner = NamespaceDeclOwner(namespaceURI, declIndex);
+  const UnicodeString& name =
+      NewChildName(tagName, generatePrefix, declOwner, declIndex, built, prefix);
+  const bool declare =
+      !namespaceURI.empty() && !declOwner && DocOptions().Contains(doNamespaceDecl);
+  // The element goes into the DOM alone while nothing could tell: this
+  // element has no child list to hold a wrapper, no handler is told of the
+  // changes, and the DOM appends without handing nodes back. An element
+  // that gets attributes here must come without any of its own (which a
+  // vendor may give it), since those would be searched first for the
+  // declarations in scope.
+  TXMLDocument* doc = Document();
+  IDOMTreeEdit* edit = TreeEdit();
+  IDOMNodeQuery* query = NodeQuery();
+  const bool attributes = declare || !attrName.empty();
+  IntfPtr<IDOMDocument> keep;
+  IntfPtr<IDOMNode> element;
+  if (!FChildNodes && doc && edit && !doc->BeforeNodeChange && !doc->AfterNodeChange &&
+      GetNodeType() == ntElement && (!attributes || query)) {
+    element = CreateDOMNode(DOMDocument(keep), name, ntElement, namespaceURI);
+    if (attributes && query->attributeCount(element.get()) != 0) element = nullptr;
+  }
+  if (!element) {
+    IntfPtr<IXMLNode> child = AddNamedChild(name, prefix, namespaceURI, declOwner != nullptr, -1);
+    if (!attrName.empty()) child->SetAttributeNS(attrName, attrNamespace, Variant(attrValue));
+    if (text) child->SetText(*text);
+    return;
+  }
+  DoNodeChange(ncInsertChild, true);
+  if (!edit->appendChildTo(FDOMNode.get(), element.get())) FDOMNode->appendChild(element.get());
+  DoNodeChange(ncInsertChild, false);
+  IntfPtr<IDOMElement> e = attributes ? QueryIntf<IDOMElement>(element.get()) : nullptr;
+  const bool autoPrefix = DocOptions().Contains(doAutoPrefix);
+  // The new element's scope is this element's, with the declaration below.
+  static const UnicodeString xmlnsURI(kXMLNSNamespaceURI);
+  if (declare) {
+    UnicodeString declName = prefix.empty() ? UnicodeString(u"xmlns") : MakeNodeName(u"xmlns", prefix);
+    if (prefix.empty() && autoPrefix)
+      declName = PrefixedName(declName, FindNamespaceDecl(xmlnsURI).get());
+    e->setAttributeNS(xmlnsURI, declName, namespaceURI);
+  }
+  if (!attrName.empty()) {
+    UnicodeString qualified = attrName;
+    if (autoPrefix && !IsPrefixed(attrName)) {
+      if (declare && attrNamespace == namespaceURI)
+        qualified = prefix.empty() ? attrName : MakeNodeName(prefix, attrName);
+      else
+        qualified = PrefixedName(attrName, FindNamespaceDecl(attrNamespace).get());
+    }
+    e->setAttributeNS(attrNamespace, qualified, attrValue);
+  }
+  if (text && !edit->appendText(element.get(), *text))
+    element->appendChild(DOMDocument(keep)->createTextNode(*text).get());
 }
 
 IntfPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {

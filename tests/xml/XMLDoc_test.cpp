@@ -605,6 +605,82 @@ TEST_F(XMLDoc, ChildWrappersMadeAheadOfTheList) {
   EXPECT_EQ(rest->Get(0)->GetNodeName(), u"b");
 }
 
+// A leaf added in one call makes the same tree, the same reports and the
+// same failures as AddChild followed by SetAttributeNS and SetText, whether
+// it goes into the DOM alone or through the child list.
+TEST_F(XMLDoc, LeavesAddedInOneCallAsByTheGeneralCalls) {
+  struct Leaf {
+    const char16_t* name;
+    UnicodeStringView uri;
+    const char16_t* text;  // null: no text
+    const char16_t* attr;  // null: no attribute
+    UnicodeStringView attrURI;
+  };
+  const UnicodeString kT = u"urn:t";
+  const Leaf leaves[] = {
+      {u"plain", u"", u"a<&b", nullptr, u""},
+      {u"empty", u"", u"", nullptr, u""},
+      {u"none", u"", nullptr, nullptr, u""},
+      {u"declared", kXsi, u"x", nullptr, u""},            // in scope as xsi
+      {u"undeclared", kT, u"y", nullptr, u""},            // declared on itself
+      {u"p:prefixed", kT, u"z", nullptr, u""},            // as xmlns:p on itself
+      {u"nil", kT, nullptr, u"nil", kXsi},                // xsi:nil beside its own declaration
+      {u"own", kT, u"w", u"flag", kT},                    // an attribute in its own namespace
+      {u"p:ownp", kT, nullptr, u"flag", kT},
+  };
+  std::vector<TNodeChange> seen[2];
+  auto build = [&](bool oneCall, bool listFirst, bool handler) {
+    auto* raw = new TXMLDocument;
+    IntfPtr<IXMLDocument> doc(raw);
+    const int side = oneCall ? 1 : 0;
+    seen[side].clear();
+    if (handler) raw->AfterNodeChange = [&, side](IXMLNode*, TNodeChange c) { seen[side].push_back(c); };
+    doc->SetActive(true);
+    IntfPtr<IXMLNode> root = doc->AddChild(u"r", UnicodeString(kEnv));
+    root->DeclareNamespace(u"xsi", UnicodeString(kXsi));
+    IntfPtr<IXMLNode> parent = root->AddChild(u"p", UnicodeString(), false);
+    if (listFirst) parent->GetChildNodes();
+    for (const Leaf& l : leaves) {
+      const UnicodeString text = l.text ? UnicodeString(l.text) : UnicodeString();
+      const UnicodeString attr = l.attr ? UnicodeString(l.attr) : UnicodeString();
+      if (oneCall) {
+        NodeObject(parent.get())->AddLeafChild(l.name, UnicodeString(l.uri), false,
+                                               l.text ? &text : nullptr, attr,
+                                               UnicodeString(l.attrURI), u"1");
+      } else {
+        IntfPtr<IXMLNode> c = parent->AddChild(l.name, UnicodeString(l.uri), false);
+        if (l.attr) c->SetAttributeNS(attr, UnicodeString(l.attrURI), Variant(u"1"));
+        if (l.text) c->SetText(text);
+      }
+    }
+    EXPECT_TRUE(doc->GetModified());
+    // Added afterwards through the list, after the leaves.
+    parent->AddChild(u"last")->SetText(u"end");
+    EXPECT_EQ(parent->GetChildNodes()->GetCount(), 10);
+    EXPECT_EQ(parent->GetChildNodes()->Get(0)->GetText(), u"a<&b");
+    return Utf8(doc->GetDocumentElement()->GetXML());
+  };
+  for (bool listFirst : {false, true})
+    for (bool handler : {false, true}) {
+      SCOPED_TRACE(std::string(listFirst ? "list first" : "no list") + (handler ? ", handler" : ""));
+      const std::string general = build(false, listFirst, handler);
+      EXPECT_EQ(build(true, listFirst, handler), general);
+      EXPECT_EQ(seen[1], seen[0]);
+      EXPECT_NE(general.find("<undeclared xmlns=\"urn:t\">y</undeclared>"), std::string::npos)
+          << general;
+      EXPECT_NE(general.find("<nil xmlns=\"urn:t\" xsi:nil=\"1\"/>"), std::string::npos) << general;
+    }
+
+  // A read-only parent refuses the leaf before anything changes.
+  IntfPtr<IXMLDocument> doc = NewXMLDocument(u"");
+  IntfPtr<IXMLNode> r = doc->AddChild(u"r");
+  r->SetReadOnly(true);
+  const UnicodeString text = u"t";
+  EXPECT_THROW(NodeObject(r.get())->AddLeafChild(u"a", UnicodeString(), false, &text),
+               EXMLDocError);
+  EXPECT_EQ(Utf8(r->GetXML()), "<r/>");
+}
+
 // Whether a node has attributes, its names shown without a copy and the
 // text of an element of one text child: the
 // same answers from the DOM's own storage and, for nodes kept from before a
