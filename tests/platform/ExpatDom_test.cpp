@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "xml/DOMNodeQuery.h"
 #include "xml/DOMTreeEdit.h"
 #include "xml/XmlTestSupport.h"
 
@@ -616,6 +617,158 @@ TEST(ExpatDomNodeVector, KeepsOrderAcrossEveryShape) {
   one.push_back(node(7));
   EXPECT_EQ(one.pop_back(), node(7));
   EXPECT_TRUE(one.empty());
+}
+
+// A value changes shape (in place, in an arena, on the heap) as it is set
+// and extended, also from a part of itself; its text survives every change.
+TEST(ExpatDomValue, KeepsItsTextAcrossEveryShape) {
+  static const char16_t arena[] = u"text in an arena block";
+  platform::posix::TXValue v;
+  v.Refer(arena, 22);
+  EXPECT_EQ(v.View(), u"text in an arena block");
+  EXPECT_EQ(v.Assign(v.View().substr(5, 5)), arena);  // in place, the arena text handed back
+  EXPECT_EQ(v.View(), u"in an");
+  EXPECT_FALSE(v.InArena());
+  EXPECT_EQ(v.Append(u" arena block, now on the heap"), nullptr);
+  EXPECT_EQ(v.View(), u"in an arena block, now on the heap");
+  v.Assign(v.View().substr(3));  // within its own heap buffer
+  EXPECT_EQ(v.View(), u"an arena block, now on the heap");
+  v.Assign(v.View().substr(0, 2));  // from the heap back in place
+  EXPECT_EQ(v.View(), u"an");
+  UnicodeString expected = u"an";
+  for (int i = 0; i < 2000; ++i) {
+    const UnicodeString piece(1 + i % 3, static_cast<char16_t>(u'a' + i % 26));
+    v.Append(piece);
+    expected += piece;
+  }
+  EXPECT_EQ(v.View(), expected);
+  v.Assign(u"");
+  EXPECT_TRUE(v.empty());
+  EXPECT_EQ(v.str(), u"");
+}
+
+// Parsed texts, attribute values and child lists live in the document's
+// arena until an edit moves them to the heap: every reader sees the same
+// text before and after every edit, a list grows past its room, and nodes
+// outlive their documents in any order (the sanitizer build checks use
+// after free and leaks).
+TEST_F(ExpatDom, ParsedTextsAndListsReadBackAcrossEveryEdit) {
+  const std::string tText = "Long text &amp; &#x3B1;\xCE\xB2 split by references";
+  const UnicodeString tValue = u"Long text & \u03B1\u03B2 split by references";
+  const std::string items = "<i>1</i><i>2</i><i>3</i><i>4</i>";
+  std::string many;
+  for (int i = 0; i < 40; ++i) many += "<m>" + std::to_string(i) + "</m>";
+  const std::string xml = "<r a=\"attribute value of some length\" b=\"short\"><t>" + tText +
+                          "</t><four>" + items +
+                          "</four><three><i>1</i><i>2</i><i>3</i></three><many>" + many +
+                          "</many><c><![CDATA[a section <of> some length]]>" +
+                          "<!--a comment of some length--></c></r>";
+  IntfPtr<IDOMDocument> doc = Parse(xml);
+  IntfPtr<IDOMElement> r = doc->get_documentElement();
+  IntfPtr<IDOMNodeList> kids = r->get_childNodes();
+  IntfPtr<IDOMNode> t = kids->get_item(0), four = kids->get_item(1), three = kids->get_item(2),
+                    manyList = kids->get_item(3), c = kids->get_item(4);
+  IntfPtr<IDOMNode> text = t->get_firstChild();
+  EXPECT_EQ(text->get_nodeValue(), tValue);
+  UnicodeStringView view;
+  EXPECT_EQ(QueryIntf<IDOMNodeQuery>(doc)->onlyTextChild(t.get(), view), 1);
+  EXPECT_EQ(view, tValue);
+  EXPECT_EQ(r->getAttribute(u"a"), u"attribute value of some length");
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(c)->get_text(), u"a section <of> some length");
+  EXPECT_EQ(c->get_lastChild()->get_nodeValue(), u"a comment of some length");
+  EXPECT_EQ(manyList->get_childNodes()->get_length(), 40);
+  EXPECT_EQ(manyList->get_lastChild()->get_firstChild()->get_nodeValue(), u"39");
+  EXPECT_EQ(Save(doc.get()), std::string(xml).replace(xml.find("&#x3B1;"), 7, "\xCE\xB1"));
+
+  // Texts edited every way.
+  IntfPtr<IDOMCharacterData> data = QueryIntf<IDOMCharacterData>(text);
+  data->appendData(u" and a tail");
+  EXPECT_EQ(data->get_data(), tValue + u" and a tail");
+  data->set_data(tValue);
+  data->insertData(4, u" inserted");
+  data->deleteData(0, 4);
+  data->replaceData(0, 9, u"Long");
+  EXPECT_EQ(data->get_data(), tValue);
+  IntfPtr<IDOMText> rest = QueryIntf<IDOMText>(text)->splitText(10);
+  EXPECT_EQ(text->get_nodeValue(), tValue.substr(0, 10));
+  EXPECT_EQ(rest->get_nodeValue(), tValue.substr(10));
+  t->normalize();
+  EXPECT_EQ(t->get_childNodes()->get_length(), 1);
+  EXPECT_EQ(text->get_nodeValue(), tValue);
+  IntfPtr<IDOMNode> section = c->get_firstChild();
+  section->set_nodeValue(u"short");
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(c)->get_text(), u"short");
+  r->setAttribute(u"a", u"another value, longer than the first one was");
+  QueryIntf<IDOMAttr>(r->getAttributeNode(u"b"))->set_value(u"now long enough for the heap");
+  r->setAttribute(u"c", u"new");  // a parsed attribute list grows
+
+  // Child lists: full, with room, and long, changed every way.
+  four->appendChild(IntfPtr<IDOMNode>(doc->createElement(u"five")).get());
+  four->insertBefore(IntfPtr<IDOMNode>(doc->createElement(u"zero")).get(),
+                     four->get_firstChild().get());
+  four->removeChild(four->get_childNodes()->get_item(2).get());
+  three->appendChild(IntfPtr<IDOMNode>(doc->createElement(u"x")).get());
+  three->appendChild(IntfPtr<IDOMNode>(doc->createElement(u"y")).get());
+  for (int i = 0; i < 30; ++i) manyList->removeChild(manyList->get_firstChild().get());
+  for (int i = 0; i < 25; ++i)
+    manyList->appendChild(IntfPtr<IDOMNode>(doc->createElement(u"n")).get());
+  std::string expected =
+      "<r a=\"another value, longer than the first one was\" b=\"now long enough for the "
+      "heap\" c=\"new\"><t>Long text &amp; \xCE\xB1\xCE\xB2 split by references</t><four><zero/>"
+      "<i>1</i><i>3</i><i>4</i><five/></four><three><i>1</i><i>2</i><i>3</i><x/><y/></three>"
+      "<many>";
+  for (int i = 30; i < 40; ++i) expected += "<m>" + std::to_string(i) + "</m>";
+  for (int i = 0; i < 25; ++i) expected += "<n/>";
+  expected += "</many><c><![CDATA[short]]><!--a comment of some length--></c></r>";
+  EXPECT_EQ(Save(doc.get()), expected);
+
+  // Parsed nodes outlive their document, also moved into another one that
+  // goes first, and are released on another thread.
+  IntfPtr<IDOMNode> comment = c->get_lastChild();
+  IntfPtr<IDOMNode> firstM = manyList->get_firstChild();
+  IntfPtr<IDOMDocument> other = Parse("<o>other text of some length</o>");
+  other->get_documentElement()->appendChild(manyList.get());
+  kids.reset();
+  r.reset();
+  doc.reset();
+  t.reset();
+  c.reset();
+  section.reset();
+  EXPECT_EQ(comment->get_nodeValue(), u"a comment of some length");
+  EXPECT_EQ(rest->get_nodeValue(), tValue.substr(10));
+  other.reset();
+  manyList.reset();
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(firstM)->get_xml(), u"<m>30</m>");
+  EXPECT_EQ(firstM->get_parentNode()->get_childNodes()->get_length(), 35);
+  std::thread([&] {
+    firstM.reset();
+    comment.reset();
+  }).join();
+  EXPECT_EQ(data->get_data(), tValue);
+  EXPECT_EQ(four->get_childNodes()->get_length(), 5);
+}
+
+// A document loaded, edited and loaded again and again reads back the same
+// every time, with the memory of parsed lists and texts reused, also of
+// nodes released on another thread.
+TEST_F(ExpatDom, ParsedMemoryIsReusedWhenLoadedAgainAfterEdits) {
+  IntfPtr<IDOMDocument> doc = NewDoc();
+  for (int i = 0; i < 100; ++i) {
+    std::string xml = "<r><a x=\"value number " + std::to_string(i) + "\">text number " +
+                      std::to_string(i) + "</a><b/><c>" + std::string(i + 1, 'c') + "</c></r>";
+    TMemoryStream in(xml);
+    ASSERT_TRUE(QueryIntf<IDOMPersist>(doc)->loadFromStream(in));
+    ASSERT_EQ(Save(doc.get()), xml);
+    IntfPtr<IDOMElement> r = doc->get_documentElement();
+    IntfPtr<IDOMElement> a = QueryIntf<IDOMElement>(r->get_firstChild());
+    a->setAttribute(u"x", u"edited");
+    QueryIntf<IDOMCharacterData>(a->get_firstChild())->appendData(u" edited");
+    r->appendChild(IntfPtr<IDOMNode>(doc->createElement(u"d")).get());
+    IntfPtr<IDOMNode> c = r->removeChild(r->get_childNodes()->get_item(2).get());
+    std::thread([&] { c.reset(); }).join();
+    EXPECT_EQ(Save(doc.get()),
+              "<r><a x=\"edited\">text number " + std::to_string(i) + " edited</a><b/><d/></r>");
+  }
 }
 
 TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {

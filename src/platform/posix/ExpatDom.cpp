@@ -4,6 +4,7 @@
 #include "platform/posix/ExpatDom.h"
 
 #include <algorithm>
+#include <bit>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -300,7 +301,9 @@ void UnmapLargeBlock(void* block) { munmap(block, kLargeBlock); }
 // node. A destroyed node's memory goes back on the list of its node type
 // (from any thread: counted references may be dropped anywhere) and is
 // taken again by the next node of that type, so a document that is loaded
-// again and again stays the size of its largest tree. Counted by the
+// again and again stays the size of its largest tree. The parser takes
+// the child lists and texts of the tree it builds here too, in classes by
+// size, and they go back as their nodes go or are edited. Counted by the
 // documents whose nodes live in it.
 class TXArena {
  public:
@@ -314,10 +317,11 @@ class TXArena {
   }
 
   // Called by the document's user alone, as every change of a tree is.
-  void* Allocate(std::uint16_t type, std::size_t size) {
-    TFree*& taken = FTaken[type];
-    if (!taken && FFreed[type].load(std::memory_order_relaxed))
-      taken = FFreed[type].exchange(nullptr, std::memory_order_acquire);
+  // kind: a node type, or a class of data blocks (DataKind).
+  void* Allocate(std::size_t kind, std::size_t size) {
+    TFree*& taken = FTaken[kind];
+    if (!taken && FFreed[kind].load(std::memory_order_relaxed))
+      taken = FFreed[kind].exchange(nullptr, std::memory_order_acquire);
     size = Rounded(size);
     if (taken) {
       void* p = taken;
@@ -325,6 +329,7 @@ class TXArena {
       Unpoison(p, size);
       return p;
     }
+    if (size >= kOwnBlockBytes) return OwnBlock(size);
     if (static_cast<std::size_t>(FEnd - FAt) < size) NewBlock(size);
     void* p = FAt;
     FAt += size;
@@ -334,13 +339,35 @@ class TXArena {
   // soon with all of its blocks. size as given to Allocate.
   void Forget(void* p, std::size_t size) { Poison(p, Rounded(size)); }
   // size as given to Allocate.
-  void Free(std::uint16_t type, void* p, std::size_t size) {
+  void Free(std::size_t kind, void* p, std::size_t size) {
     auto* f = static_cast<TFree*>(p);
     Poison(f + 1, Rounded(size) - sizeof(TFree));
-    f->Next = FFreed[type].load(std::memory_order_relaxed);
-    while (!FFreed[type].compare_exchange_weak(f->Next, f, std::memory_order_release,
+    f->Next = FFreed[kind].load(std::memory_order_relaxed);
+    while (!FFreed[kind].compare_exchange_weak(f->Next, f, std::memory_order_release,
                                                std::memory_order_relaxed)) {
     }
+  }
+
+  // A data block of at least bytes (8 or more), 8-aligned; the same rule
+  // as Allocate.
+  void* AllocateData(std::size_t bytes) {
+    const std::size_t size = DataBytes(bytes);
+    return Allocate(DataKind(size), size);
+  }
+  // Gives back a data block, from any thread; bytes as given to AllocateData.
+  void FreeData(void* p, std::size_t bytes) {
+    const std::size_t size = DataBytes(bytes);
+    Free(DataKind(size), p, size);
+  }
+  // FreeData by the document's user, as Allocate: without an interlocked
+  // operation.
+  void FreeDataHere(void* p, std::size_t bytes) {
+    const std::size_t size = DataBytes(bytes);
+    auto* f = static_cast<TFree*>(p);
+    TFree*& taken = FTaken[DataKind(size)];
+    f->Next = taken;
+    taken = f;
+    Poison(f + 1, size - sizeof(TFree));
   }
 
  private:
@@ -355,6 +382,23 @@ class TXArena {
   static constexpr std::size_t kAlign = alignof(TXNode);  // nodes hold nothing wider than a pointer
   static constexpr std::size_t kTypes = NOTATION_NODE + 1;
   static std::size_t Rounded(std::size_t size) { return (size + kAlign - 1) & ~(kAlign - 1); }
+  // Data blocks come in classes of every multiple of kAlign up to
+  // kFineBytes (the lists and texts of a message, reused exactly when a
+  // document is loaded again), then of every power of two, so that a block
+  // given back serves any later one of its class.
+  static constexpr std::size_t kFineBytes = 256;
+  static constexpr std::size_t kFineClasses = kFineBytes / kAlign;
+  static constexpr std::size_t kKinds = kTypes + kFineClasses + 64;
+  static std::size_t DataBytes(std::size_t bytes) {
+    return bytes <= kFineBytes ? Rounded(bytes) : std::bit_ceil(bytes);
+  }
+  static std::size_t DataKind(std::size_t size) {
+    if (size <= kFineBytes) return kTypes + size / kAlign - 1;
+    return kTypes + kFineClasses + static_cast<std::size_t>(std::countr_zero(size));
+  }
+  // A block this large gets memory of its own, which leaves the block
+  // being carved, and the part of it still free, as they are.
+  static constexpr std::size_t kOwnBlockBytes = 16 * 1024;
 
   // The sanitizer build reports a use of a destroyed node as it would
   // without the arena.
@@ -379,6 +423,16 @@ class TXArena {
         ::operator delete(FBlocks);
       FBlocks = next;
     }
+  }
+  [[gnu::noinline]] void* OwnBlock(std::size_t size) {
+    const std::size_t bytes = sizeof(TBlock) + size;
+    auto* block = static_cast<TBlock*>(::operator new(bytes));
+    block->Next = FBlocks;
+    block->Bytes = bytes;
+    block->Mapped = false;
+    FBlocks = block;
+    FBlockBytes += bytes;
+    return block + 1;
   }
   [[gnu::noinline]] void NewBlock(std::size_t size) {
     std::size_t bytes = sizeof(TBlock) + size;
@@ -410,8 +464,8 @@ class TXArena {
   char* FAt = nullptr;
   char* FEnd = nullptr;
   std::size_t FNextBlock = 4096;
-  TFree* FTaken[kTypes] = {};               // taken over from FFreed by the allocating side
-  std::atomic<TFree*> FFreed[kTypes] = {};  // given back by any thread
+  TFree* FTaken[kKinds] = {};               // taken over from FFreed by the allocating side
+  std::atomic<TFree*> FFreed[kKinds] = {};  // given back by any thread
 };
 
 // Destroys a node other than a document and gives its memory back, unless
@@ -419,6 +473,11 @@ class TXArena {
 void DestroyNode(TXNode* node, bool keep);
 // Lets doc keep the arenas the nodes of from may live in.
 void KeepArenas(TXNode* doc, TXNode* from);
+// Makes room in list, a list of owner, for one more node: a full list in
+// the arena moves to the heap and its block goes back to the arena. Every
+// edit that adds to a list calls it first, so that edits never grow the
+// arena.
+void RoomForOne(TXNode* owner, TXNodeVector& list);
 
 }  // namespace
 
@@ -603,6 +662,7 @@ IntfPtr<IDOMNode> PutAttribute(TXNode* element, IDOMNode* node, bool byNamespace
     attr->FIndexHint = i;
   } else {
     attr->FIndexHint = element->FAttributes.size();
+    RoomForOne(element, element->FAttributes);
     element->FAttributes.push_back(attr);
   }
   attr->FParent = element;
@@ -717,10 +777,10 @@ class TXNodeImpl : public TXNode, public Intfs... {
 
   // IDOMNode
   UnicodeString get_nodeName() override { return FName.str(); }
-  UnicodeString get_nodeValue() override { return HasValue() ? FValue : UnicodeString(); }
+  UnicodeString get_nodeValue() override { return HasValue() ? FValue.str() : UnicodeString(); }
   void set_nodeValue(const UnicodeString& value) override {
     // Nodes without a value ignore it, as the DOM has it.
-    if (HasValue()) FValue = value;
+    if (HasValue()) SetValue(value);
   }
   std::uint16_t get_nodeType() override { return FType; }
   IntfPtr<IDOMNode> get_parentNode() override {
@@ -823,11 +883,11 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
   UnicodeString get_tagName() override { return FName.str(); }
   UnicodeString getAttribute(const UnicodeString& name) override {
     TXNode* a = AttributeByName(name);
-    return a ? a->FValue : UnicodeString();
+    return a ? a->FValue.str() : UnicodeString();
   }
   void setAttribute(const UnicodeString& name, const UnicodeString& value) override {
     if (TXNode* a = AttributeByName(name)) {
-      a->FValue = value;
+      a->SetValue(value);
       return;
     }
     AppendAttribute(NewAttribute(FDoc, SharedAtom(name), {}, value));
@@ -854,7 +914,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
   UnicodeString getAttributeNS(const UnicodeString& namespaceURI,
                                const UnicodeString& localName) override {
     TXNode* a = AttributeByNS(namespaceURI, localName);
-    return a ? a->FValue : UnicodeString();
+    return a ? a->FValue.str() : UnicodeString();
   }
   void setAttributeNS(const UnicodeString& namespaceURI, const UnicodeString& qualifiedName,
                       const UnicodeString& value) override {
@@ -864,7 +924,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
                                   : UnicodeStringView(qualifiedName).substr(c + 1);
     if (TXNode* a = AttributeByNS(namespaceURI, local)) {
       a->SetName(SharedAtom(qualifiedName));
-      a->FValue = value;
+      a->SetValue(value);
       return;
     }
     AppendAttribute(NewAttribute(FDoc, SharedAtom(qualifiedName), SharedAtom(namespaceURI), value));
@@ -893,6 +953,7 @@ class TXElement final : public TXNodeImpl<IDOMElement, IDOMNodeEx> {
   void AppendAttribute(TXNode* attr) {
     attr->FParent = this;
     attr->FIndexHint = FAttributes.size();
+    RoomForOne(this, FAttributes);
     FAttributes.push_back(attr);
   }
 };
@@ -903,8 +964,8 @@ class TXAttr final : public TXNodeImpl<IDOMAttr, IDOMNodeEx> {
   explicit TXAttr(TXNode* doc) : TXNodeImpl(doc, ATTRIBUTE_NODE) {}
   UnicodeString get_name() override { return FName.str(); }
   bool get_specified() override { return true; }
-  UnicodeString get_value() override { return FValue; }
-  void set_value(const UnicodeString& value) override { FValue = value; }
+  UnicodeString get_value() override { return FValue.str(); }
+  void set_value(const UnicodeString& value) override { SetValue(value); }
   IntfPtr<IDOMElement> get_ownerElement() override { return Counted<IDOMElement>(FParent); }
 };
 
@@ -913,21 +974,28 @@ template <class I>
 class TXCharData : public TXNodeImpl<I, IDOMNodeEx> {
  public:
   using TXNodeImpl<I, IDOMNodeEx>::TXNodeImpl;
-  UnicodeString get_data() override { return this->FValue; }
-  void set_data(const UnicodeString& data) override { this->FValue = data; }
+  UnicodeString get_data() override { return this->FValue.str(); }
+  void set_data(const UnicodeString& data) override { this->SetValue(data); }
   std::int32_t get_length() override { return static_cast<std::int32_t>(this->FValue.size()); }
   UnicodeString substringData(std::int32_t offset, std::int32_t count) override {
-    return this->FValue.substr(Offset(offset), Count(count));
+    return UnicodeString(this->FValue.View().substr(Offset(offset), Count(count)));
   }
-  void appendData(const UnicodeString& data) override { this->FValue += data; }
+  void appendData(const UnicodeString& data) override { this->AppendValue(data); }
+  // The other changes are made on a copy, as rare as they are.
   void insertData(std::int32_t offset, const UnicodeString& data) override {
-    this->FValue.insert(Offset(offset), data);
+    UnicodeString text = this->FValue.str();
+    text.insert(Offset(offset), data);
+    this->SetValue(text);
   }
   void deleteData(std::int32_t offset, std::int32_t count) override {
-    this->FValue.erase(Offset(offset), Count(count));
+    UnicodeString text = this->FValue.str();
+    text.erase(Offset(offset), Count(count));
+    this->SetValue(text);
   }
   void replaceData(std::int32_t offset, std::int32_t count, const UnicodeString& data) override {
-    this->FValue.replace(Offset(offset), Count(count), data);
+    UnicodeString text = this->FValue.str();
+    text.replace(Offset(offset), Count(count), data);
+    this->SetValue(text);
   }
 
  protected:
@@ -951,9 +1019,9 @@ class TXTextImpl final : public TXCharData<I> {
   using TXCharData<I>::TXCharData;
   IntfPtr<IDOMText> splitText(std::int32_t offset) override {
     std::size_t at = this->Offset(offset);
-    TXNode* rest = NewCharacterData(this->FDoc, this->FType, this->FValue.substr(at));
+    TXNode* rest = NewCharacterData(this->FDoc, this->FType, this->FValue.View().substr(at));
     IntfPtr<IDOMText> result = Counted<IDOMText>(rest);
-    this->FValue.erase(at);
+    this->SetValue(this->FValue.View().substr(0, at));
     if (this->FParent) InsertChild(this->FParent, rest, this->IndexInParent() + 1);
     return result;
   }
@@ -973,8 +1041,8 @@ class TXProcessingInstruction final : public TXNodeImpl<IDOMProcessingInstructio
  public:
   explicit TXProcessingInstruction(TXNode* doc) : TXNodeImpl(doc, PROCESSING_INSTRUCTION_NODE) {}
   UnicodeString get_target() override { return FName.str(); }
-  UnicodeString get_data() override { return FValue; }
-  void set_data(const UnicodeString& data) override { FValue = data; }
+  UnicodeString get_data() override { return FValue.str(); }
+  void set_data(const UnicodeString& data) override { SetValue(data); }
 };
 
 // Made only on request (never by the parser); written as "&name;".
@@ -1312,6 +1380,16 @@ void DestroyNode(TXNode* node, bool keep) {
       size = sizeof(TXFragment);
       break;
   }
+  if (keep) {
+    // The parsed lists and text of a node that goes alone, for the next
+    // parse; when the document goes, they go with its arenas.
+    std::size_t bytes = 0;
+    if (void* block = node->FChildren.ArenaBlock(bytes)) arena.FreeData(block, bytes);
+    if (void* block = node->FAttributes.ArenaBlock(bytes)) arena.FreeData(block, bytes);
+    if (node->FValue.InArena())
+      arena.FreeData(const_cast<char16_t*>(node->FValue.View().data()),
+                     node->FValue.size() * sizeof(char16_t));
+  }
   void* memory = dynamic_cast<void*>(node);
   node->~TXNode();
   if (keep)
@@ -1319,6 +1397,53 @@ void DestroyNode(TXNode* node, bool keep) {
   else
     arena.Forget(memory, size);
 }
+
+TXArena& ArenaOf(TXNode* node) { return static_cast<TXDocument*>(node->FDoc)->Arena(); }
+
+void GiveBackText(TXNode* node, const char16_t* text, std::size_t units) {
+  if (text) ArenaOf(node).FreeDataHere(const_cast<char16_t*>(text), units * sizeof(char16_t));
+}
+
+void RoomForOne(TXNode* owner, TXNodeVector& list) {
+  std::size_t bytes = 0;
+  if (void* block = list.LeaveArena(bytes)) ArenaOf(owner).FreeDataHere(block, bytes);
+}
+
+}  // namespace
+
+void TXNode::SetValue(UnicodeStringView text) {
+  const std::size_t units = FValue.size();
+  GiveBackText(this, FValue.Assign(text), units);
+}
+
+void TXNode::AppendValue(UnicodeStringView text) {
+  const std::size_t units = FValue.size();
+  GiveBackText(this, FValue.Append(text), units);
+}
+
+void AppendParsed(TXNode* doc, TXNodeVector& list, TXNode* node) {
+  if (!list.Full()) return list.push_back(node);
+  // Doubled, from two: the blocks left go back for the next lists.
+  const std::size_t capacity = 2 * list.size();
+  TXArena& arena = static_cast<TXDocument*>(doc)->Arena();
+  void* memory = arena.AllocateData(TXNodeVector::BlockBytes(capacity));
+  std::size_t bytes = 0;
+  if (void* old = list.MoveToArena(memory, capacity, bytes)) arena.FreeDataHere(old, bytes);
+  list.push_back(node);
+}
+
+void SetParsedValue(TXNode* doc, TXNode* node, UnicodeStringView text) {
+  if (text.size() <= TXValue::kLocal) {
+    node->FValue.Assign(text);
+    return;
+  }
+  const std::size_t bytes = text.size() * sizeof(char16_t);
+  void* memory = static_cast<TXDocument*>(doc)->Arena().AllocateData(bytes);
+  std::memcpy(memory, text.data(), bytes);
+  node->FValue.Refer(static_cast<const char16_t*>(memory), text.size());
+}
+
+namespace {
 
 void KeepArenas(TXNode* doc, TXNode* from) {
   static_cast<TXDocument*>(doc)->KeepArenasOf(*static_cast<TXDocument*>(from));
@@ -1375,6 +1500,7 @@ void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
     Detach(m);
     if (m->FDoc != parent->FDoc) Adopt(m, parent->FDoc);
     index = std::min(index, parent->FChildren.size());
+    RoomForOne(parent, parent->FChildren);
     parent->FChildren.insert(parent->FChildren.begin() + static_cast<std::ptrdiff_t>(index), m);
     m->FParent = parent;
     m->FIndexHint = index;
@@ -1385,7 +1511,7 @@ void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
 UnicodeString TextContent(TXNode* node) {
   if (node->FType != ELEMENT_NODE && node->FType != DOCUMENT_NODE &&
       node->FType != DOCUMENT_FRAGMENT_NODE)
-    return node->FValue;
+    return node->FValue.str();
   UnicodeString text;
   ForEachDescendant(node, [&](TXNode* n) {
     if (n->FType == TEXT_NODE || n->FType == CDATA_SECTION_NODE) text += n->FValue;
@@ -1396,7 +1522,7 @@ UnicodeString TextContent(TXNode* node) {
 void SetTextContent(TXNode* node, const UnicodeString& text) {
   if (node->FType == DOCUMENT_NODE) HierarchyError();
   if (node->FType != ELEMENT_NODE && node->FType != DOCUMENT_FRAGMENT_NODE) {
-    if (node->FType != ENTITY_REFERENCE_NODE) node->FValue = text;
+    if (node->FType != ENTITY_REFERENCE_NODE) node->SetValue(text);
     return;
   }
   while (!node->FChildren.empty()) Orphan(node->FChildren.back());
@@ -1480,7 +1606,7 @@ void Normalize(TXNode* node) {
       TXNode* c = kids[i];
       if (c->FType == TEXT_NODE) {
         while (i + 1 < kids.size() && kids[i + 1]->FType == TEXT_NODE) {
-          c->FValue += kids[i + 1]->FValue;
+          c->AppendValue(kids[i + 1]->FValue);
           Orphan(kids[i + 1]);
         }
         if (c->FValue.empty()) {
@@ -1524,17 +1650,18 @@ TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI) {
   return n;
 }
 
-TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI, UnicodeString value) {
+TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI,
+                     UnicodeStringView value) {
   auto* n = Make<TXAttr>(doc, ATTRIBUTE_NODE);
   // A declaration made without namespace is still one, as a parsed one is.
   if (namespaceURI.empty() && IsDeclarationName(qualifiedName)) namespaceURI = XMLNSAtom();
   n->SetName(std::move(qualifiedName));
   n->FNamespaceURI = std::move(namespaceURI);
-  n->FValue = std::move(value);
+  n->FValue.Assign(value);
   return n;
 }
 
-TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
+TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeStringView data) {
   TXNode* n;
   switch (type) {
     case TEXT_NODE:
@@ -1550,14 +1677,14 @@ TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data) {
       n->FName = KindName(COMMENT_NODE);
       break;
   }
-  n->FValue = std::move(data);
+  n->FValue.Assign(data);
   return n;
 }
 
-TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data) {
+TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeStringView data) {
   auto* n = Make<TXProcessingInstruction>(doc, PROCESSING_INSTRUCTION_NODE);
   n->FName = SharedAtom(target);
-  n->FValue = std::move(data);
+  n->FValue.Assign(data);
   return n;
 }
 

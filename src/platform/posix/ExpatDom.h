@@ -159,7 +159,11 @@ class TXNode;
 // The child or attribute list of a node, one word wide: empty, its only
 // node (the many nodes of a message with one child, an element and its
 // text, or one attribute need no block of their own), or, tagged in its
-// lowest bit, a block that keeps size and capacity before the nodes.
+// lowest bit, a block that keeps size and capacity before the nodes. A
+// block tagged in the next bit too lies in its document's arena (a parsed
+// list): the list does not free it, and growing it moves the nodes to a
+// block of the heap (give the arena block back first where the arena is at
+// hand: see LeaveArena).
 class TXNodeVector {
  public:
   using value_type = TXNode*;
@@ -172,7 +176,7 @@ class TXNodeVector {
   TXNodeVector(const TXNodeVector&) = delete;
   TXNodeVector& operator=(const TXNodeVector&) = delete;
   ~TXNodeVector() {
-    if (IsBlock()) ::operator delete(Block());
+    if (IsBlock() && !InArena()) ::operator delete(Block());
   }
 
   std::size_t size() const { return IsBlock() ? Block()->Size : (FWord ? 1 : 0); }
@@ -244,30 +248,161 @@ class TXNodeVector {
     return d + at;
   }
 
+  // For the arena's side. The bytes of a block of capacity nodes.
+  static constexpr std::size_t BlockBytes(std::size_t capacity) {
+    return sizeof(THeader) + capacity * sizeof(TXNode*);
+  }
+  // Whether one more node needs a new block.
+  bool Full() const { return FWord != 0 && (!IsBlock() || Block()->Size == Block()->Capacity); }
+  bool InArena() const { return (FWord & kArenaTag) != 0; }
+  // The arena block the list holds (null: none) and its bytes.
+  void* ArenaBlock(std::size_t& bytes) const {
+    if (!InArena()) return nullptr;
+    bytes = BlockBytes(Block()->Capacity);
+    return Block();
+  }
+  // Moves the nodes to memory, BlockBytes(capacity) bytes of the arena
+  // with capacity above size(), which the list then holds. Returns the
+  // arena block it held before, as ArenaBlock does, for the caller to give
+  // back.
+  void* MoveToArena(void* memory, std::size_t capacity, std::size_t& bytes) {
+    void* old = ArenaBlock(bytes);
+    Move(static_cast<THeader*>(memory), capacity);
+    FWord |= kArenaTag;
+    return old;
+  }
+  // When the list holds an arena block and is full, moves the nodes to a
+  // block of the heap with room for more; returns the arena block left, as
+  // ArenaBlock does, for the caller to give back. Lists edited after the
+  // parse so grow on the heap alone.
+  void* LeaveArena(std::size_t& bytes) {
+    if (!InArena() || !Full()) return nullptr;
+    void* old = ArenaBlock(bytes);
+    Grow(2 * size());
+    return old;
+  }
+
  private:
   struct THeader {
     std::uint32_t Size;
     std::uint32_t Capacity;
   };
-  static constexpr std::uintptr_t kBlockTag = 1;  // nodes and blocks are at least 8-aligned
+  // Nodes and blocks are at least 8-aligned: the two low bits are free.
+  static constexpr std::uintptr_t kBlockTag = 1;
+  static constexpr std::uintptr_t kArenaTag = 2;  // with kBlockTag only
   bool IsBlock() const { return (FWord & kBlockTag) != 0; }
-  THeader* Block() const { return reinterpret_cast<THeader*>(FWord & ~kBlockTag); }
+  THeader* Block() const { return reinterpret_cast<THeader*>(FWord & ~(kBlockTag | kArenaTag)); }
   TXNode** data() const {
     return IsBlock() ? reinterpret_cast<TXNode**>(Block() + 1) : const_cast<TXNode**>(&FOne);
   }
+  // Moves the nodes to a block of the heap; an arena block left is not
+  // freed (it goes with the arena).
   void Grow(std::size_t capacity) {
-    auto* block =
-        static_cast<THeader*>(::operator new(sizeof(THeader) + capacity * sizeof(TXNode*)));
+    Move(static_cast<THeader*>(::operator new(BlockBytes(capacity))), capacity);
+  }
+  // Moves the nodes to block (untagged in the arena bit) and frees a heap
+  // block left.
+  void Move(THeader* block, std::size_t capacity) {
     const std::size_t n = size();
     block->Size = static_cast<std::uint32_t>(n);
     block->Capacity = static_cast<std::uint32_t>(capacity);
     std::copy(data(), data() + n, reinterpret_cast<TXNode**>(block + 1));
-    if (IsBlock()) ::operator delete(Block());
+    if (IsBlock() && !InArena()) ::operator delete(Block());
     FWord = reinterpret_cast<std::uintptr_t>(block) | kBlockTag;
   }
   union {
     TXNode* FOne;  // the only node, untagged
     std::uintptr_t FWord = 0;
+  };
+};
+
+// The value of a node (character data, attribute value, PI data), as wide
+// as a UnicodeString: up to kLocal units in place, a parsed text in its
+// document's arena, anything else in a buffer of the heap it owns. An
+// arena text is never changed in place: TXNode::SetValue and AppendValue
+// copy it and give its block back to the arena.
+class TXValue {
+ public:
+  static constexpr std::size_t kLocal = 8;
+
+  TXValue() = default;
+  TXValue(const TXValue&) = delete;
+  TXValue& operator=(const TXValue&) = delete;
+  ~TXValue() {
+    if (OnHeap()) delete[] FData;
+  }
+
+  UnicodeStringView View() const { return {FData ? FData : FLocal, FSize}; }
+  operator UnicodeStringView() const { return View(); }  // NOLINT: reads as the text
+  UnicodeString str() const { return UnicodeString(View()); }
+  std::size_t size() const { return FSize; }
+  bool empty() const { return FSize == 0; }
+  bool InArena() const { return FData && FCapacity == 0; }
+
+  // Replaces the value by a copy of text, which may lie in the value
+  // itself. Returns the arena text the value held (null: none), which
+  // is left as it was for the caller to give back.
+  const char16_t* Assign(UnicodeStringView text) {
+    const char16_t* arena = InArena() ? FData : nullptr;
+    const std::size_t n = text.size();
+    if (OnHeap() && n <= FCapacity) {
+      Copy(FData, text);
+    } else if (n <= kLocal) {
+      char16_t* heap = OnHeap() ? FData : nullptr;
+      Copy(FLocal, text);  // before the heap text goes
+      delete[] heap;
+      FData = nullptr;
+    } else {
+      Reallocate(text, {}, n);
+    }
+    FSize = n;
+    return arena;
+  }
+  // Appends text (not a part of this value), with room to spare on the
+  // heap, so that appending again and again stays linear. Returns the
+  // arena text left, as Assign does.
+  const char16_t* Append(UnicodeStringView text) {
+    const char16_t* arena = InArena() ? FData : nullptr;
+    const std::size_t n = FSize + text.size();
+    if (OnHeap() && n <= FCapacity) {
+      Copy(FData + FSize, text);
+    } else if (!FData && n <= kLocal) {
+      Copy(FLocal + FSize, text);
+    } else {
+      Reallocate(View(), text, std::max(n, 2 * FSize));
+    }
+    FSize = n;
+    return arena;
+  }
+  // Makes the value the size units at text, which lie in an arena that
+  // outlives the node; the value held must not be on the heap.
+  void Refer(const char16_t* text, std::size_t size) {
+    FData = const_cast<char16_t*>(text);
+    FSize = size;
+    FCapacity = 0;
+  }
+
+ private:
+  bool OnHeap() const { return FData && FCapacity != 0; }
+  // Copies text to to; they may overlap.
+  static void Copy(char16_t* to, UnicodeStringView text) {
+    if (!text.empty()) std::memmove(to, text.data(), text.size() * sizeof(char16_t));
+  }
+  // Moves to a new heap buffer of capacity units holding head then tail.
+  void Reallocate(UnicodeStringView head, UnicodeStringView tail, std::size_t capacity) {
+    auto* buffer = new char16_t[capacity];
+    Copy(buffer, head);
+    Copy(buffer + head.size(), tail);
+    if (OnHeap()) delete[] FData;
+    FData = buffer;
+    FCapacity = capacity;
+  }
+
+  char16_t* FData = nullptr;  // null: the text is in FLocal
+  std::size_t FSize = 0;
+  union {
+    char16_t FLocal[kLocal];  // while FData is null
+    std::size_t FCapacity;    // while FData is set: 0 in an arena, else the heap buffer's units
   };
 };
 
@@ -304,11 +439,15 @@ class TXNode {
   std::size_t IndexInParent();
   TXNode* AttributeByName(UnicodeStringView name) const;
   TXNode* AttributeByNS(UnicodeStringView namespaceURI, UnicodeStringView localName) const;
+  // Replace or extend the value; an arena text it held goes back to the
+  // arena of the node's document.
+  void SetValue(UnicodeStringView text);
+  void AppendValue(UnicodeStringView text);
 
   // Laid out widest first: a parsed message holds many of these.
   TXAtom FName;               // qualified name; "#text" and kin for unnamed nodes
   TXAtom FNamespaceURI;       // empty: no namespace
-  UnicodeString FValue;       // character data, attribute value, PI data
+  TXValue FValue;             // character data, attribute value, PI data; changed by SetValue
   TXNode* FParent = nullptr;  // parent; owner element for an attribute
   TXNodeVector FChildren;     // owned
   TXNodeVector FAttributes;   // owned, in the order set or parsed
@@ -330,9 +469,19 @@ void Orphan(TXNode* node);
 
 // Node factory of a document: every node is made through these.
 TXNode* NewElement(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI);
-TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI, UnicodeString value);
-TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeString data);
-TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeString data);
+TXNode* NewAttribute(TXNode* doc, TXAtom qualifiedName, TXAtom namespaceURI,
+                     UnicodeStringView value);
+TXNode* NewCharacterData(TXNode* doc, std::uint16_t type, UnicodeStringView data);
+TXNode* NewProcessingInstruction(TXNode* doc, UnicodeString target, UnicodeStringView data);
+
+// For the parser alone, while it builds doc's tree (memory of the arena is
+// taken by the document's user only, and the tree's lists and texts are
+// then freed with the document at no cost; edits later move them to the
+// heap). Appends node to list, a child or attribute list of a node of doc,
+// growing it in doc's arena.
+void AppendParsed(TXNode* doc, TXNodeVector& list, TXNode* node);
+// Gives node, a node of doc without a value, a copy of text kept in doc's arena.
+void SetParsedValue(TXNode* doc, TXNode* node, UnicodeStringView text);
 TXNode* NewEntityReference(TXNode* doc, UnicodeString name);
 TXNode* NewFragment(TXNode* doc);
 

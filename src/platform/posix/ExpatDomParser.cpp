@@ -25,17 +25,23 @@ constexpr std::int32_t kErrTooDeep = 1002;
 constexpr std::int32_t kErrNamespace = 1003;
 
 // expat hands out UTF-8. Characters of up to three bytes (ASCII and the
-// scripts of the messages) are decoded here straight into the result;
-// anything else goes through the code-page layer.
-UnicodeString Widen(std::string_view utf8) {
+// scripts of the messages) are decoded here straight into out, which
+// keeps its room for the next text; anything else goes through the
+// code-page layer.
+void Widen(std::string_view utf8, UnicodeString& out) {
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
   const auto* const end = p + utf8.size();
   // ASCII, the most of a message, is told by one sweep the compiler widens
-  // and copied in one more, without filling the result first.
+  // and copied in one more.
   unsigned char high = 0;
   for (const auto* q = p; q < end; ++q) high |= *q;
-  if (high < 0x80) return UnicodeString(p, end);
-  UnicodeString out(utf8.size(), u'\0');  // never more units than bytes
+  if (high < 0x80) {
+    // Not assign(p, end): that builds the text in a string of its own first.
+    out.resize(utf8.size());
+    std::copy(p, end, out.data());
+    return;
+  }
+  out.resize(utf8.size());  // never more units than bytes
   char16_t* d = out.data();
   auto tail = [&](std::size_t k) { return (p[k] & 0xC0) == 0x80; };
   while (p < end) {
@@ -48,14 +54,22 @@ UnicodeString Widen(std::string_view utf8) {
       p += 2;
     } else if (c >= 0xE0 && c < 0xF0 && end - p >= 3 && tail(1) && tail(2)) {
       const char16_t u = static_cast<char16_t>((c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
-      if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+      if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) {
+        out = platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+        return;
+      }
       *d++ = u;
       p += 3;
     } else {
-      return platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+      out = platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
+      return;
     }
   }
   out.resize(static_cast<std::size_t>(d - out.data()));
+}
+UnicodeString Widen(std::string_view utf8) {
+  UnicodeString out;
+  Widen(utf8, out);
   return out;
 }
 UnicodeString Widen(const XML_Char* utf8) { return Widen(std::string_view(utf8 ? utf8 : "")); }
@@ -108,6 +122,7 @@ struct TParseScratch {
   std::vector<TBinding> Bindings;
   std::vector<std::size_t> Scopes;  // Bindings size at each open element
   std::string Text;                 // pending character data, UTF-8
+  UnicodeString Wide;               // a text or attribute value, widened
   // Scratch of the start tag: the attributes being made and the namespace
   // and local name of each prefixed one.
   std::vector<TXNode*> Attrs;
@@ -117,6 +132,7 @@ struct TParseScratch {
     ClearScratch(Bindings);
     ClearScratch(Scopes);
     ClearScratch(Text);
+    ClearScratch(Wide);
     ClearScratch(Attrs);
     ClearScratch(Qualified);
   }
@@ -411,6 +427,7 @@ class TTreeBuilder {
     FAttrs.reserve(8);
     FQualified.reserve(8);
     FText.reserve(256);
+    FWide.reserve(256);
     FOpen.push_back(&doc);
   }
 
@@ -427,6 +444,7 @@ class TTreeBuilder {
     FBindings.swap(FScratch.Bindings);
     FScopes.swap(FScratch.Scopes);
     FText.swap(FScratch.Text);
+    FWide.swap(FScratch.Wide);
     FAttrs.swap(FScratch.Attrs);
     FQualified.swap(FScratch.Qualified);
   }
@@ -460,7 +478,7 @@ class TTreeBuilder {
     XML_SetCommentHandler(p, [](void* u, const XML_Char* d) {
       auto* b = static_cast<TTreeBuilder*>(u);
       b->Flush();
-      b->Append(NewCharacterData(&b->FDoc, COMMENT_NODE, Widen(d)));
+      b->Append(b->NewText(COMMENT_NODE, d ? d : ""));
     });
     XML_SetProcessingInstructionHandler(p, [](void* u, const XML_Char* t, const XML_Char* d) {
       static_cast<TTreeBuilder*>(u)->PI(t, d);
@@ -566,7 +584,15 @@ class TTreeBuilder {
     TXNode* parent = FOpen.back();
     node->FParent = parent;
     node->FIndexHint = parent->FChildren.size();
-    parent->FChildren.push_back(node);
+    AppendParsed(&FDoc, parent->FChildren, node);
+  }
+
+  // A new text node of type holding utf8, widened into the arena.
+  TXNode* NewText(std::uint16_t type, std::string_view utf8) {
+    Widen(utf8, FWide);
+    TXNode* node = NewCharacterData(&FDoc, type, {});
+    SetParsedValue(&FDoc, node, FWide);
+    return node;
   }
 
   // Turns the pending character data into a text node; white space alone
@@ -577,7 +603,7 @@ class TTreeBuilder {
   void FlushText() {
     // FText keeps its capacity for the next run of character data.
     if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace))
-      Append(NewCharacterData(&FDoc, TEXT_NODE, Widen(std::string_view(FText))));
+      Append(NewText(TEXT_NODE, FText));
     FText.clear();
   }
 
@@ -613,10 +639,10 @@ class TTreeBuilder {
   }
 
   void EndCData() {
-    UnicodeString text = Widen(std::string_view(FText));
+    TXNode* section = NewText(CDATA_SECTION_NODE, FText);
     FText.clear();
     FInCData = false;
-    Append(NewCharacterData(&FDoc, CDATA_SECTION_NODE, std::move(text)));
+    Append(section);
   }
 
   // The URI bound to prefix in scope; null when unbound (the default
@@ -690,7 +716,8 @@ class TTreeBuilder {
     } discard{attrs};
     for (const XML_Char** a = atts; *a; a += 2) {
       const TXAtom aname = AttributeName(a[0]);
-      UnicodeString value = Widen(a[1]);
+      Widen(a[1] ? a[1] : "", FWide);
+      const UnicodeStringView value = FWide;
       if (!aname.NamespaceWellFormed())
         return Fail(kErrNamespace, u"The name '" + aname.str() + u"' is not valid with namespaces");
       if (aname == u"xmlns" || aname.str().starts_with(u"xmlns:")) {
@@ -701,7 +728,9 @@ class TTreeBuilder {
         FBindings.push_back({prefix, SharedAtom(value)});
         FGeneration = FNames.NewGeneration();
       }
-      attrs.push_back(NewAttribute(&FDoc, aname, {}, std::move(value)));
+      TXNode* attr = NewAttribute(&FDoc, aname, {}, {});
+      attrs.push_back(attr);
+      SetParsedValue(&FDoc, attr, value);
     }
     TXNode* element = MakeElement(name);
     if (!element) return;
@@ -727,7 +756,7 @@ class TTreeBuilder {
     for (TXNode* a : attrs) {
       a->FParent = element;
       a->FIndexHint = element->FAttributes.size();
-      element->FAttributes.push_back(a);
+      AppendParsed(&FDoc, element->FAttributes, a);
     }
     attrs.clear();
     guard.n = nullptr;
@@ -778,6 +807,7 @@ class TTreeBuilder {
   std::vector<TBinding> FBindings;
   std::vector<std::size_t> FScopes;
   std::string FText;
+  UnicodeString FWide;
   std::vector<TXNode*> FAttrs;
   std::vector<std::pair<UnicodeStringView, UnicodeStringView>> FQualified;
   std::string FEncoding;  // as the declaration names it
