@@ -178,8 +178,8 @@ void Run(benchmark::State& state, const std::string& xml, std::int64_t items) {
     state.ResumeTiming();
     benchmark::DoNotOptimize(ReadOnce(*reader.conv, reader.md, reader.meth, stream));
     state.PauseTiming();
-    worst = std::max(
-        worst, static_cast<double>(gPeak.load() - base + bytes) / static_cast<double>(bytes));
+    worst = std::max(worst,
+                     static_cast<double>(gPeak.load() - base + bytes) / static_cast<double>(bytes));
     state.ResumeTiming();
   }
   state.SetItemsProcessed(state.iterations() * items);

@@ -60,8 +60,7 @@ class TSOAPDOMProcessor : public TComponent {
                           const UnicodeString& typeName, IDOMHeaderProcessor* processor);
   // The first entry whose namespace, header name and type name all equal
   // the arguments; null when there is none.
-  IDOMHeaderProcessor* FindHeaderProcessor(const UnicodeString& ns,
-                                           const UnicodeString& headerName,
+  IDOMHeaderProcessor* FindHeaderProcessor(const UnicodeString& ns, const UnicodeString& headerName,
                                            const UnicodeString& typeName) const;
 
  private:
@@ -89,14 +88,12 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
 
   // ---- IObjConverter
   IntfPtr<xml::IXMLNode> ObjInstanceToSOAP(TObject* Instance, xml::IXMLNode* RootNode,
-                                           xml::IXMLNode* ParentNode,
-                                           const UnicodeString& NodeName,
+                                           xml::IXMLNode* ParentNode, const UnicodeString& NodeName,
                                            const UnicodeString& NodeNamespace,
                                            const UnicodeString& ChildNamespace,
                                            TObjectConvertOptions ObjConvOpts,
                                            UnicodeString& RefID) override;
-  void InitObjectFromSOAP(TObject* Instance, xml::IXMLNode* RootNode,
-                          xml::IXMLNode* Node) override;
+  void InitObjectFromSOAP(TObject* Instance, xml::IXMLNode* RootNode, xml::IXMLNode* Node) override;
   void AddAttachment(TSOAPAttachment* Attachment, const UnicodeString& AContentId) override;
   TSOAPAttachment* FindAttachment(const UnicodeString& AContentId) override;
   void ResetMultiRef() override;
@@ -252,9 +249,8 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
                       xml::IXMLNode* Item);
   // The object items of an array element that has no child list yet, read
   // from its DOM children one at a time; false when its DOM cannot be asked.
-  bool ReadObjectItemsFromDOM(void* DataP, const rtl::TTypeInfo* TypeInfo,
-                              xml::IXMLNode* RootNode, xml::IXMLNode* Node,
-                              const UnicodeString& Name);
+  bool ReadObjectItemsFromDOM(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
+                              xml::IXMLNode* Node, const UnicodeString& Name);
   void ReadRectangular(void* DataP, const rtl::TTypeInfo* TypeInfo, xml::IXMLNode* RootNode,
                        const std::vector<std::size_t>& Dims, std::size_t Level,
                        const std::vector<IntfPtr<xml::IXMLNode>>& Items, std::size_t First);
@@ -270,8 +266,7 @@ class TSOAPDomConv : public TSOAPDOMProcessor, public IObjConverter {
   // registry has not changed since it was made.
   struct TWriterCache;
   static void DeleteWriterCache(TWriterCache* cache);
-  std::unique_ptr<TWriterCache, void (*)(TWriterCache*)> FWriterCache{nullptr,
-                                                                      &DeleteWriterCache};
+  std::unique_ptr<TWriterCache, void (*)(TWriterCache*)> FWriterCache{nullptr, &DeleteWriterCache};
   std::unique_ptr<TWriterCache, void (*)(TWriterCache*)> FKeptWriterCache{nullptr,
                                                                           &DeleteWriterCache};
   // The class's type; the texts belong to the type registry (see ClassToURI).

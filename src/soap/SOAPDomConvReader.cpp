@@ -455,8 +455,7 @@ void TSOAPDomConv::ConvertSoapToNativeData(void* DataP, const rtl::TTypeInfo* Ty
       break;
     default:
       if (Translate)
-        TTypeTranslator().CastSoapToNative(TypeInfo, GetNodeAsText(data), DataP,
-                                           NodeIsNULL(data));
+        TTypeTranslator().CastSoapToNative(TypeInfo, GetNodeAsText(data), DataP, NodeIsNULL(data));
       break;
   }
 }
@@ -556,8 +555,8 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
   // The children as the DOM holds them, while the node has no child list
   // yet and its DOM answers the node questions: a scalar leaf is then read
   // without a wrapper. Reading leaves the node's children in place.
-  xml::TXMLNode* const self = xml::NodeObject(node.get());
-  xml::IDOMNodeQuery* const questions = self->ChildQuestions();
+  xml::TXMLNode* const self = xml::NodeObjectOrNull(node.get());
+  xml::IDOMNodeQuery* const questions = self ? self->ChildQuestions() : nullptr;
   std::array<xml::IDOMNode*, 8> fewDOM{};
   std::vector<xml::IDOMNode*> manyDOM;
   xml::IDOMNode** domKids = fewDOM.data();
@@ -576,8 +575,8 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
   const std::size_t n = static_cast<std::size_t>(kids ? kids->GetCount() : domCount);
   // One record per child.
   struct TChild {
-    IntfPtr<IXMLNode> Node;         // the wrapper; made when wanted for a DOM child
-    xml::IDOMNode* DOM = nullptr;   // the DOM child, uncounted, when read from the DOM
+    IntfPtr<IXMLNode> Node;        // the wrapper; made when wanted for a DOM child
+    xml::IDOMNode* DOM = nullptr;  // the DOM child, uncounted, when read from the DOM
     // The local name of an element: in the DOM, or in NameCopy when the
     // DOM cannot show its own (the records below never move).
     UnicodeStringView Name;
@@ -681,8 +680,7 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
       UnicodeString value;
       if (hasAttrs < 0) hasAttrs = node->GetHasAttributes() ? 1 : 0;
       bool found = hasAttrs && Attr(node.get(), extName, value);
-      if (!found && hasAttrs && !attrNs.empty())
-        found = AttrNS(node.get(), extName, attrNs, value);
+      if (!found && hasAttrs && !attrNs.empty()) found = AttrNS(node.get(), extName, attrNs, value);
       if (!found && hasAttrs && (flags & rtl::IS_QUAL)) {
         IntfPtr<IXMLNodeList> attrs = node->GetAttributeNodes();
         for (std::int32_t i = 0; i < attrs->GetCount() && !found; ++i) {
@@ -722,9 +720,8 @@ void TSOAPDomConv::InitObjectFromSOAP(TObject* Instance, IXMLNode* RootNode, IXM
     kidsRead[at].Used = true;
     switch (type->Kind) {
       case rtl::tkClass: {
-        TObject* obj =
-            ConvertSOAPToObject(RootNode, classChild(at, type->Class()), type->Class(), {}, {},
-                                nullptr);
+        TObject* obj = ConvertSOAPToObject(RootNode, classChild(at, type->Class()), type->Class(),
+                                           {}, {}, nullptr);
         if (obj) ReplacePropObject(Instance, prop, obj);
         break;
       }
@@ -917,7 +914,7 @@ void TSOAPDomConv::ConvertSoapToNativeArray(void* DataP, const rtl::TTypeInfo* T
 bool TSOAPDomConv::ReadObjectItemsFromDOM(void* DataP, const rtl::TTypeInfo* TypeInfo,
                                           IXMLNode* RootNode, IXMLNode* Node,
                                           const UnicodeString& Name) {
-  xml::TXMLNode* const self = xml::NodeObject(Node);
+  xml::TXMLNode* const self = xml::NodeObjectOrNull(Node);
   xml::IDOMNodeQuery* const questions = self ? self->ChildQuestions() : nullptr;
   if (!questions) return false;
   // The items as the element holds them now, each with its place among
@@ -961,7 +958,7 @@ bool TSOAPDomConv::ReadObjectItemsFromDOM(void* DataP, const rtl::TTypeInfo* Typ
       IntfPtr<IXMLNodeList> kids = Node->GetChildNodes();
       if (items[i].Index < kids->GetCount()) {
         item = kids->Get(items[i].Index);
-        if (xml::TXMLNode* listed = xml::NodeObject(item.get());
+        if (xml::TXMLNode* listed = xml::NodeObjectOrNull(item.get());
             !listed || listed->DOMNodeRef() != dom)
           item = nullptr;
       }

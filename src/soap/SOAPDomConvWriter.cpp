@@ -225,9 +225,7 @@ UnicodeString PrefixFor(IXMLNode* root, IXMLNode* node, const UnicodeString& uri
   return prefix;
 }
 
-void SetNil(IXMLNode* node) {
-  node->SetAttributeNS(NilAttr(), XsiNamespace(), Variant(u"true"));
-}
+void SetNil(IXMLNode* node) { node->SetAttributeNS(NilAttr(), XsiNamespace(), Variant(u"true")); }
 
 // The last element child of node, or node itself when it has none.
 IntfPtr<IXMLNode> LastElementChild(IXMLNode* node) {
@@ -853,9 +851,10 @@ IntfPtr<IXMLNode> TSOAPDomConv::CreateScalarNodeXS(IXMLNode* RootNode, IXMLNode*
   return node;
 }
 
-void TSOAPDomConv::AddScalarNode(IXMLNode* RootNode, IXMLNode* ParentNode, const UnicodeString& Name,
-                                 const UnicodeString& URI, const UnicodeString& TypeURI,
-                                 const UnicodeString& TypeName, const UnicodeString& Value) {
+void TSOAPDomConv::AddScalarNode(IXMLNode* RootNode, IXMLNode* ParentNode,
+                                 const UnicodeString& Name, const UnicodeString& URI,
+                                 const UnicodeString& TypeURI, const UnicodeString& TypeName,
+                                 const UnicodeString& Value) {
   // The literal style writes no xsi:type here (see SetNodeTypeEx).
   if (IsLiteralStyle())
     if (xml::TXMLNode* parent = xml::NodeObjectOrNull(ParentNode)) {

@@ -55,12 +55,9 @@ TXMLNode* NodeObjectOrNull(IXMLNode* node) {
 
 TXMLNode* NodeObject(IXMLNode* node) {
   if (!node) throw EXMLDocError(u"IDOMNode required");
-  void* self = nullptr;
-  if (node->QueryInterface(kNodeObjectIID, &self) == S_OK && self)
-    return static_cast<TXMLNode*>(self);
-  IntfPtr<IXMLNodeAccess> access = QueryIntf<IXMLNodeAccess>(node);
-  if (!access) throw EXMLDocError(u"The node does not belong to this node model");
-  return access->GetNodeObject();
+  TXMLNode* self = NodeObjectOrNull(node);
+  if (!self) throw EXMLDocError(u"The node does not belong to this node model");
+  return self;
 }
 
 IntfPtr<IDOMNode> CreateDOMNode(IDOMDocument* doc, const UnicodeString& nameOrData,
@@ -506,9 +503,8 @@ IntfPtr<IXMLNode> TXMLNode::AddChild(const UnicodeString& tagName, std::int32_t 
 }
 
 const UnicodeString& TXMLNode::NewChildName(const UnicodeString& tagName, bool generatePrefix,
-                                            TXMLNode* declOwner,
-                                            std::int32_t declIndex, UnicodeString& built,
-                                            UnicodeString& prefix) {
+                                            TXMLNode* declOwner, std::int32_t declIndex,
+                                            UnicodeString& built, UnicodeString& prefix) {
   if (declOwner && generatePrefix) {
     // GetPrefixedName with the declaration found.
     if (DocOptions().Contains(doAutoPrefix) && !IsPrefixed(tagName))
@@ -599,7 +595,8 @@ void TXMLNode::AddLeafChild(const UnicodeString& tagName, const UnicodeString& n
   // The new element's scope is this element's, with the declaration below.
   static const UnicodeString xmlnsURI(kXMLNSNamespaceURI);
   if (declare) {
-    UnicodeString declName = prefix.empty() ? UnicodeString(u"xmlns") : MakeNodeName(u"xmlns", prefix);
+    UnicodeString declName =
+        prefix.empty() ? UnicodeString(u"xmlns") : MakeNodeName(u"xmlns", prefix);
     if (prefix.empty() && autoPrefix)
       declName = PrefixedName(declName, FindNamespaceDecl(xmlnsURI).get());
     e->setAttributeNS(xmlnsURI, declName, namespaceURI);

@@ -268,48 +268,48 @@ class ReaderTest : public ::testing::Test {
 // list built beforehand, which the reader then walks instead.
 TEST_F(ReaderTest, PropertiesOfEveryKindFromElementsAndAttributes) {
   for (bool listBuilt : {false, true}) {
-  SCOPED_TRACE(listBuilt ? "child list built" : "read from the DOM");
-  auto root = Load(std::string("<r ") + kXsi + " attr=\"A\" anum=\"12\" extra=\"x\">" +
-                   "<str>s<![CDATA[c]]></str><int>-42</int><bool>TRUE</bool><dbl>1.5e3</dbl>"
-                   "<when>2001-02-03T04:05:06</when><ch>xyz</ch><i64>9000000000</i64>"
-                   "<ansi>abc</ansi><color>blue</color><dec>12.50</dec>"
-                   "<item><name>n</name><num>7</num><junk/></item>"
-                   "<ints><i>1</i><!-- c --><i>2</i></ints><bytes>AQID</bytes>"
-                   "<in>5</in><in>6</in><other/><in>9</in></r>");
-  if (listBuilt) root->GetChildNodes();
-  TRec rec;
-  std::vector<UnicodeString> missing, unhandled;
-  conv->OnMemberDataNotReceived = [&](const UnicodeString& c, const UnicodeString& m) {
-    missing.push_back(c + u"." + m);
-  };
-  conv->OnUnhandledNode = [&](const UnicodeString&, const UnicodeString& x) {
-    unhandled.push_back(x);
-  };
-  conv->LoadObject(&rec, root.get(), root.get());
+    SCOPED_TRACE(listBuilt ? "child list built" : "read from the DOM");
+    auto root = Load(std::string("<r ") + kXsi + " attr=\"A\" anum=\"12\" extra=\"x\">" +
+                     "<str>s<![CDATA[c]]></str><int>-42</int><bool>TRUE</bool><dbl>1.5e3</dbl>"
+                     "<when>2001-02-03T04:05:06</when><ch>xyz</ch><i64>9000000000</i64>"
+                     "<ansi>abc</ansi><color>blue</color><dec>12.50</dec>"
+                     "<item><name>n</name><num>7</num><junk/></item>"
+                     "<ints><i>1</i><!-- c --><i>2</i></ints><bytes>AQID</bytes>"
+                     "<in>5</in><in>6</in><other/><in>9</in></r>");
+    if (listBuilt) root->GetChildNodes();
+    TRec rec;
+    std::vector<UnicodeString> missing, unhandled;
+    conv->OnMemberDataNotReceived = [&](const UnicodeString& c, const UnicodeString& m) {
+      missing.push_back(c + u"." + m);
+    };
+    conv->OnUnhandledNode = [&](const UnicodeString&, const UnicodeString& x) {
+      unhandled.push_back(x);
+    };
+    conv->LoadObject(&rec, root.get(), root.get());
 
-  EXPECT_EQ(rec.FStr, u"s<![CDATA[c]]>");  // mixed content reads as markup
-  EXPECT_EQ(rec.FInt, -42);
-  EXPECT_TRUE(rec.FBool);
-  EXPECT_DOUBLE_EQ(rec.FDbl, 1500);
-  EXPECT_NEAR(rec.FWhen, XMLTimeToDateTime(u"2001-02-03T04:05:06"), 1e-9);
-  EXPECT_EQ(rec.FChar, u'x');
-  EXPECT_EQ(rec.FI64, 9000000000LL);
-  EXPECT_EQ(rec.FAnsi.Bytes(), "abc");
-  EXPECT_EQ(rec.FColor, 2);
-  ASSERT_NE(rec.FDec, nullptr);
-  EXPECT_EQ(rec.FDec->NativeToXS(), u"12.50");
-  ASSERT_NE(rec.FItem, nullptr);
-  EXPECT_EQ(rec.FItem->FName, u"n");
-  EXPECT_EQ(rec.FItem->FNum, 7);
-  EXPECT_EQ(rec.FInts, (TIntArray{1, 2}));
-  EXPECT_EQ(rec.FBytes, (TByteArray{1, 2, 3}));
-  EXPECT_EQ(rec.FAttr, u"A");
-  EXPECT_EQ(rec.FAttrNum, 12);
-  EXPECT_EQ(rec.FInline, (TIntArray{5, 6}));  // the run ends at <other/>
-  EXPECT_EQ(rec.FOpt, u"keep");
-  // items is missing and not optional; opt is optional.
-  EXPECT_EQ(missing, (std::vector<UnicodeString>{u"TRec.items"}));
-  EXPECT_EQ(unhandled, (std::vector<UnicodeString>{u"<junk/>", u"<other/>", u"<in>9</in>"}));
+    EXPECT_EQ(rec.FStr, u"s<![CDATA[c]]>");  // mixed content reads as markup
+    EXPECT_EQ(rec.FInt, -42);
+    EXPECT_TRUE(rec.FBool);
+    EXPECT_DOUBLE_EQ(rec.FDbl, 1500);
+    EXPECT_NEAR(rec.FWhen, XMLTimeToDateTime(u"2001-02-03T04:05:06"), 1e-9);
+    EXPECT_EQ(rec.FChar, u'x');
+    EXPECT_EQ(rec.FI64, 9000000000LL);
+    EXPECT_EQ(rec.FAnsi.Bytes(), "abc");
+    EXPECT_EQ(rec.FColor, 2);
+    ASSERT_NE(rec.FDec, nullptr);
+    EXPECT_EQ(rec.FDec->NativeToXS(), u"12.50");
+    ASSERT_NE(rec.FItem, nullptr);
+    EXPECT_EQ(rec.FItem->FName, u"n");
+    EXPECT_EQ(rec.FItem->FNum, 7);
+    EXPECT_EQ(rec.FInts, (TIntArray{1, 2}));
+    EXPECT_EQ(rec.FBytes, (TByteArray{1, 2, 3}));
+    EXPECT_EQ(rec.FAttr, u"A");
+    EXPECT_EQ(rec.FAttrNum, 12);
+    EXPECT_EQ(rec.FInline, (TIntArray{5, 6}));  // the run ends at <other/>
+    EXPECT_EQ(rec.FOpt, u"keep");
+    // items is missing and not optional; opt is optional.
+    EXPECT_EQ(missing, (std::vector<UnicodeString>{u"TRec.items"}));
+    EXPECT_EQ(unhandled, (std::vector<UnicodeString>{u"<junk/>", u"<other/>", u"<in>9</in>"}));
   }
 }
 
@@ -661,9 +661,9 @@ TEST_F(ReaderTest, MarkersInEverySchemaInstanceNamespace) {
       {" xmlns:t=\"urn:t\"", false, false, false},
       {" type=\"t:ItemEx\" xmlns:t=\"urn:t\"", false, false, true},
   };
-  for (const char* ns : {"http://www.w3.org/1999/XMLSchema-instance",
-                         "http://www.w3.org/2000/10/XMLSchema-instance",
-                         "http://www.w3.org/2001/XMLSchema-instance"}) {
+  for (const char* ns :
+       {"http://www.w3.org/1999/XMLSchema-instance", "http://www.w3.org/2000/10/XMLSchema-instance",
+        "http://www.w3.org/2001/XMLSchema-instance"}) {
     const std::string decl = std::string(" xmlns:x=\"") + ns + "\"";
     cases.push_back({decl + " x:nil=\"true\"", true, true, false});
     cases.push_back({decl + " x:nil=\"1\"", true, true, false});
@@ -685,8 +685,8 @@ TEST_F(ReaderTest, MarkersInEverySchemaInstanceNamespace) {
     EXPECT_EQ(conv->GetElementType(p.get(), uri, name), c.typed);
     EXPECT_EQ(name, c.typed ? u"ItemEx" : u"");
     EXPECT_FALSE(conv->GetElementType(inner.get(), uri, name));
-    TObject* obj = conv->ConvertSOAPToObject(root.get(), p.get(), &TItem::StaticClass, {}, {},
-                                             nullptr);
+    TObject* obj =
+        conv->ConvertSOAPToObject(root.get(), p.get(), &TItem::StaticClass, {}, {}, nullptr);
     if (c.nil) {
       EXPECT_EQ(obj, nullptr);
     } else {

@@ -621,11 +621,11 @@ TEST_F(XMLDoc, LeavesAddedInOneCallAsByTheGeneralCalls) {
       {u"plain", u"", u"a<&b", nullptr, u""},
       {u"empty", u"", u"", nullptr, u""},
       {u"none", u"", nullptr, nullptr, u""},
-      {u"declared", kXsi, u"x", nullptr, u""},            // in scope as xsi
-      {u"undeclared", kT, u"y", nullptr, u""},            // declared on itself
-      {u"p:prefixed", kT, u"z", nullptr, u""},            // as xmlns:p on itself
-      {u"nil", kT, nullptr, u"nil", kXsi},                // xsi:nil beside its own declaration
-      {u"own", kT, u"w", u"flag", kT},                    // an attribute in its own namespace
+      {u"declared", kXsi, u"x", nullptr, u""},  // in scope as xsi
+      {u"undeclared", kT, u"y", nullptr, u""},  // declared on itself
+      {u"p:prefixed", kT, u"z", nullptr, u""},  // as xmlns:p on itself
+      {u"nil", kT, nullptr, u"nil", kXsi},      // xsi:nil beside its own declaration
+      {u"own", kT, u"w", u"flag", kT},          // an attribute in its own namespace
       {u"p:ownp", kT, nullptr, u"flag", kT},
   };
   std::vector<TNodeChange> seen[2];
@@ -634,7 +634,8 @@ TEST_F(XMLDoc, LeavesAddedInOneCallAsByTheGeneralCalls) {
     IntfPtr<IXMLDocument> doc(raw);
     const int side = oneCall ? 1 : 0;
     seen[side].clear();
-    if (handler) raw->AfterNodeChange = [&, side](IXMLNode*, TNodeChange c) { seen[side].push_back(c); };
+    if (handler)
+      raw->AfterNodeChange = [&, side](IXMLNode*, TNodeChange c) { seen[side].push_back(c); };
     doc->SetActive(true);
     IntfPtr<IXMLNode> root = doc->AddChild(u"r", UnicodeString(kEnv));
     root->DeclareNamespace(u"xsi", UnicodeString(kXsi));
@@ -644,9 +645,9 @@ TEST_F(XMLDoc, LeavesAddedInOneCallAsByTheGeneralCalls) {
       const UnicodeString text = l.text ? UnicodeString(l.text) : UnicodeString();
       const UnicodeString attr = l.attr ? UnicodeString(l.attr) : UnicodeString();
       if (oneCall) {
-        NodeObject(parent.get())->AddLeafChild(l.name, UnicodeString(l.uri), false,
-                                               l.text ? &text : nullptr, attr,
-                                               UnicodeString(l.attrURI), u"1");
+        NodeObject(parent.get())
+            ->AddLeafChild(l.name, UnicodeString(l.uri), false, l.text ? &text : nullptr, attr,
+                           UnicodeString(l.attrURI), u"1");
       } else {
         IntfPtr<IXMLNode> c = parent->AddChild(l.name, UnicodeString(l.uri), false);
         if (l.attr) c->SetAttributeNS(attr, UnicodeString(l.attrURI), Variant(u"1"));
@@ -662,7 +663,8 @@ TEST_F(XMLDoc, LeavesAddedInOneCallAsByTheGeneralCalls) {
   };
   for (bool listFirst : {false, true})
     for (bool handler : {false, true}) {
-      SCOPED_TRACE(std::string(listFirst ? "list first" : "no list") + (handler ? ", handler" : ""));
+      SCOPED_TRACE(std::string(listFirst ? "list first" : "no list") +
+                   (handler ? ", handler" : ""));
       const std::string general = build(false, listFirst, handler);
       EXPECT_EQ(build(true, listFirst, handler), general);
       EXPECT_EQ(seen[1], seen[0]);
@@ -698,9 +700,10 @@ TEST_F(XMLDoc, AttributePresenceAndNamesWithoutCopies) {
     }
     expected.append(name).append(u",");
   }
-  doc->LoadFromXML(u"<p:r xmlns:p=\"urn:P\"><p:a x=\"1\"/><b>t</b><p:longerElementName/>"
-                   u"<c p:y=\"2\"/><d><![CDATA[x]]></d><e>t<f/></e><g>" +
-                   many + u"</g></p:r>");
+  doc->LoadFromXML(
+      u"<p:r xmlns:p=\"urn:P\"><p:a x=\"1\"/><b>t</b><p:longerElementName/>"
+      u"<c p:y=\"2\"/><d><![CDATA[x]]></d><e>t<f/></e><g>" +
+      many + u"</g></p:r>");
   IntfPtr<IXMLNode> root = doc->GetDocumentElement();
   IntfPtr<IXMLNodeList> kids = root->GetChildNodes();
   IntfPtr<IXMLNode> gained = kids->Get(2);
