@@ -100,12 +100,36 @@ char16_t* PutDoubled(char16_t* d, std::u16string_view text) {
   return d;
 }
 
+// Replaces each unpaired surrogate with U+FFFD, in place: what a round trip
+// through UTF-8 would give, without making the two copies.
+void ReplaceUnpairedSurrogates(UnicodeString& text) {
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    if (c < 0xD800 || c > 0xDFFF) continue;
+    if (c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;  // a pair
+      continue;
+    }
+    text[i] = u'\uFFFD';
+  }
+}
+
+// Units of UTF-16 text held before they go into the 8-bit text, when the
+// items are encoded as they are written: a large answer's text is never
+// held whole in UTF-16 as well.
+constexpr std::size_t kPieceUnits = 16 * 1024;
+
 // Writes items into one text, separated by ";" and quoted as JoinItems
 // promises. An item is written in place between Begin and End; Drop takes
-// back an item begun but not ended.
+// back an item begun but not ended. Given bytes, the writer moves the
+// items written so far into them, encoded in codePage, whenever text
+// holds kPieceUnits or more, and at Flush; text then holds a piece only.
 class TItemWriter {
  public:
-  explicit TItemWriter(UnicodeString& text) : FText(text) {}
+  explicit TItemWriter(UnicodeString& text, std::string* bytes = nullptr,
+                       platform::TCodePage codePage = platform::CP_UTF8)
+      : FText(text), FBytes(bytes), FCodePage(codePage) {}
   TItemWriter(const TItemWriter&) = delete;
   TItemWriter& operator=(const TItemWriter&) = delete;
 
@@ -122,7 +146,10 @@ class TItemWriter {
     const std::u16string_view item = std::u16string_view(FText).substr(FStart);
     const unsigned scan = ScanText(item);
     FSurrogates |= scan & kSurrogate;
-    if (!(scan & kQuoted)) return;
+    if (!(scan & kQuoted)) {
+      FlushWhenFull();
+      return;
+    }
     const std::size_t n = item.size();
     const std::size_t doubled = DoubleQuotes(item, scan);
     FText.resize(FStart + n + 2 + doubled);
@@ -141,6 +168,7 @@ class TItemWriter {
     }
     p[0] = u'"';
     p[n + 1 + doubled] = u'"';
+    FlushWhenFull();
   }
   void Drop() { FText.resize(FMark); }
   void Add(std::u16string_view item) {
@@ -176,13 +204,29 @@ class TItemWriter {
       d = doubled[k] ? PutDoubled(d, values[k]) : Put(d, values[k]);
       if (quoted) *d++ = u'"';
     }
+    FlushWhenFull();
   }
 
-  // True once an item held a surrogate, paired or not.
-  bool SawSurrogates() const { return FSurrogates != 0; }
+  // Moves the items written so far into the bytes. Unpaired surrogates
+  // become U+FFFD before the text meets the code page; the items' scans
+  // said whether there is any surrogate at all. A pair never spans two
+  // items, as separators and quotes lie between them, so a piece ends
+  // with no half of one.
+  void Flush() {
+    if (FSurrogates) ReplaceUnpairedSurrogates(FText);
+    platform::AppendWideCharToMultiByte(FCodePage, 0, FText, *FBytes);
+    FText.clear();
+    FSurrogates = 0;
+  }
 
  private:
+  void FlushWhenFull() {
+    if (FBytes && FText.size() >= kPieceUnits) Flush();
+  }
+
   UnicodeString& FText;
+  std::string* FBytes;
+  platform::TCodePage FCodePage;
   std::size_t FMark = 0, FStart = 0, FCount = 0;
   unsigned FSurrogates = 0;
 };
@@ -265,21 +309,6 @@ void AppendActivityItems(TItemWriter& out,
   }
 }
 
-// Replaces each unpaired surrogate with U+FFFD, in place: what a round trip
-// through UTF-8 would give, without making the two copies.
-void ReplaceUnpairedSurrogates(UnicodeString& text) {
-  const std::size_t n = text.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const char16_t c = text[i];
-    if (c < 0xD800 || c > 0xDFFF) continue;
-    if (c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      ++i;  // a pair
-      continue;
-    }
-    text[i] = u'\uFFFD';
-  }
-}
-
 }  // namespace
 
 UnicodeString JoinItems(const std::vector<UnicodeString>& items) {
@@ -295,19 +324,22 @@ UnicodeString JoinItems(const std::vector<UnicodeString>& items) {
 AnsiString OrganizeOutputData(const service::RgWsPublicBasicRtUser* auser,
                               const service::GenWsErrorRtUser* aerror,
                               const service::RgWsPublicFirmActRtUserArray& afirmact) {
-  // The items are written straight into the one text; room for a typical
-  // record's items up front, so the text seldom grows.
-  UnicodeString text;
-  text.reserve(1024 + 160 * afirmact.size());
-  TItemWriter out(text);
+  // The items are written into a piece of UTF-16 text that goes into the
+  // 8-bit text whenever it is full; room for the records' items and a
+  // typical activity's up front, so neither seldom grows. An activity
+  // takes about 160 units.
+  const platform::TCodePage codePage = platform::GetACP();
+  const std::size_t units = 1024 + 160 * afirmact.size();
+  UnicodeString piece;
+  piece.reserve(std::min(units, kPieceUnits + 1024));
+  std::string bytes;
+  bytes.reserve(codePage == platform::CP_UTF8 ? units + units / 2 : units);
+  TItemWriter out(piece, &bytes, codePage);
   AppendRecordItems(out, auser, true);
   AppendRecordItems(out, aerror, false);
   AppendActivityItems(out, afirmact);
-  // Unpaired surrogates become U+FFFD before the text meets the code page;
-  // the items' scans said whether there is any surrogate at all. A pair
-  // never spans two items, as separators and quotes lie between them.
-  if (out.SawSurrogates()) ReplaceUnpairedSurrogates(text);
-  return AnsiString::Encode(text, platform::CP_ACP);
+  out.Flush();
+  return AnsiString(std::move(bytes), codePage);
 }
 
 }  // namespace delvan::lookup

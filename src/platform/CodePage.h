@@ -40,4 +40,9 @@ std::u16string MultiByteToWideChar(TCodePage codePage, std::uint32_t flags, std:
 // flags is accepted for the shape of the platform call and must be 0.
 std::string WideCharToMultiByte(TCodePage codePage, std::uint32_t flags, std::u16string_view text);
 
+// WideCharToMultiByte's bytes appended to out, for text encoded piece by
+// piece; a surrogate pair must not be split between two pieces.
+void AppendWideCharToMultiByte(TCodePage codePage, std::uint32_t flags, std::u16string_view text,
+                               std::string& out);
+
 }  // namespace delvan::platform

@@ -224,6 +224,40 @@ TEST(ResultText, ManyActivitiesNumberedInOrder) {
   EXPECT_TRUE(text.ends_with(";firmActKindDescr___1000___=K1000;firmActCode___1000___="));
 }
 
+TEST(ResultText, LargeTextsAsIfEncodedWhole) {
+  // Enough items for many pieces of the text as it is encoded, with values
+  // that need quotes, Greek text, a value longer than a piece, pairs and
+  // lone halves of surrogates at the ends of values: the bytes are those
+  // of the joined items encoded at once.
+  const UnicodeString huge(40000, u'\u03A9');
+  const char16_t* values[] = {u"\u0395\u039B\u039B\u0391\u0394\u0391",
+                              u"A \"B\";C",
+                              u"\xD83D\xDE00",
+                              u"x\xD800",
+                              u"\xDC00y",
+                              u"",
+                              huge.c_str()};
+  Activities acts;
+  std::vector<UnicodeString> items = {u"errorDescr=", u"errorCode=", u"DataContext=(empty)",
+                                      u"SerializationOptions=[]"};
+  for (int i = 0; i < 3000; ++i) {
+    const UnicodeString n = rtl::IntToStr(i);
+    const UnicodeString v[4] = {values[i % 7], values[(i + 3) % 6], n, values[(i + 1) % 6]};
+    acts.list.push_back(Activity(v[0], v[1], v[2], v[3].c_str()));
+    int k = 0;
+    for (const char16_t* name :
+         {u"firmActDescr", u"firmActKind", u"firmActKindDescr", u"firmActCode"})
+      items.push_back(name + (u"___" + n + u"___=") + v[k++]);
+  }
+  GenWsErrorRtUser error;
+  for (platform::TCodePage cp : {platform::CP_UTF8, platform::CP_GREEK}) {
+    ScopedACP acp(cp);
+    const AnsiString text = OrganizeOutputData(nullptr, &error, acts.list);
+    EXPECT_EQ(text.CodePage(), cp);
+    EXPECT_TRUE(text.Bytes() == platform::WideCharToMultiByte(cp, 0, JoinItems(items))) << cp;
+  }
+}
+
 TEST(ResultText, ValuesKeepTheirTexts) {
   ScopedACP acp(platform::CP_UTF8);
   RgWsPublicBasicRtUser user;

@@ -63,6 +63,10 @@ class EncodeTest : public ::testing::TestWithParam<EncodeCase> {};
 TEST_P(EncodeTest, Encodes) {
   const EncodeCase& c = GetParam();
   EXPECT_EQ(WideCharToMultiByte(c.codePage, 0, c.text), c.expected);
+  // Appended, the bytes follow what the string held, which stays.
+  std::string out = "head\xE1";
+  AppendWideCharToMultiByte(c.codePage, 0, c.text, out);
+  EXPECT_EQ(out, "head\xE1" + c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -93,8 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         EncodeCase{CP_UTF8, u"\xD800\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80"},
         EncodeCase{CP_UTF8, std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
         // Long enough that the size is summed in several blocks.
-        EncodeCase{CP_UTF8, std::u16string(40000, u'\u20AC') + u"\U0001F600\xD800",
-                   [] {
+        EncodeCase{CP_UTF8, std::u16string(40000, u'\u20AC') + u"\U0001F600\xD800", [] {
                      std::string s;
                      for (int i = 0; i < 40000; ++i) s += "\xE2\x82\xAC";
                      return s + "\xF0\x9F\x98\x80\xEF\xBF\xBD";
@@ -118,7 +121,8 @@ TEST(CodePageTest, EveryUndefinedCharacterIsUnmappable) {
   for (TCodePage codePage : {CP_GREEK, CP_LATIN1, CP_ISO_8859_7, CP_ISO_8859_1, CP_US_ASCII}) {
     std::string expected(0x10000, '?');
     for (int b = 0; b < 256; ++b) {
-      const std::u16string text = MultiByteToWideChar(codePage, 0, std::string(1, static_cast<char>(b)));
+      const std::u16string text =
+          MultiByteToWideChar(codePage, 0, std::string(1, static_cast<char>(b)));
       if (text[0] != u'\uFFFD') expected[text[0]] = static_cast<char>(b);
     }
     std::u16string all;

@@ -123,22 +123,25 @@ std::u16string DecodeUtf8(std::string_view bytes) {
   return out;
 }
 
-// The text narrowed unit by unit when it is all ASCII (the bulk of what is
-// encoded: message bodies, result texts); false, and out untouched, otherwise.
+// Appends the text narrowed unit by unit when it is all ASCII (the bulk of
+// what is encoded: message bodies, result texts); false, and out untouched,
+// otherwise.
 bool NarrowAscii(std::u16string_view text, std::string& out) {
   char16_t any = 0;
   for (char16_t u : text) any |= u;  // one pass the compiler can widen
   if (any >= 0x80) return false;
-  out.resize(text.size());
-  char* d = out.data();
+  const std::size_t at = out.size();
+  out.resize(at + text.size());
+  char* d = out.data() + at;
   for (char16_t u : text) *d++ = static_cast<char>(u);
   return true;
 }
 
-// Two tight passes, size then bytes, written through a pointer: this
-// encodes every request body, so it must not cost more than a copy.
-std::string EncodeUtf8(std::u16string_view text) {
-  if (std::string ascii; NarrowAscii(text, ascii)) return ascii;
+// Appends text in UTF-8 to out. Two tight passes, size then bytes, written
+// through a pointer: this encodes every request body, so it must not cost
+// more than a copy.
+void EncodeUtf8(std::u16string_view text, std::string& out) {
+  if (NarrowAscii(text, out)) return;
   const char16_t* const begin = text.data();
   const char16_t* const end = begin + text.size();
   // One byte per unit, one more from U+0080 and one more from U+0800 (an
@@ -168,8 +171,9 @@ std::string EncodeUtf8(std::u16string_view text) {
       pairs += IsHighSurrogate(p[-1]) & IsLowSurrogate(p[0]);
     size -= 2 * pairs;
   }
-  std::string out(size, '\0');
-  auto* d = reinterpret_cast<unsigned char*>(out.data());
+  const std::size_t at = out.size();
+  out.resize(at + size);
+  auto* d = reinterpret_cast<unsigned char*>(out.data() + at);
   for (const char16_t* p = begin; p < end; ++p) {
     char32_t cp = *p;
     if (cp < 0x80) {
@@ -191,7 +195,6 @@ std::string EncodeUtf8(std::u16string_view text) {
       *d++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
   }
-  return out;
 }
 
 // ---------------------------------------------------- single-byte pages
@@ -223,7 +226,8 @@ class DirectTable {
   // Block 0 stays empty for the high bytes no unit of the table has; 128
   // units need at most 128 blocks more, so a block number fits a byte.
   std::array<std::uint8_t, 256> index_{};
-  std::vector<std::array<unsigned char, 256>> blocks_ = std::vector<std::array<unsigned char, 256>>(1);
+  std::vector<std::array<unsigned char, 256>> blocks_ =
+      std::vector<std::array<unsigned char, 256>>(1);
 };
 
 // A single-byte code page: US-ASCII below 0x80; above, a table, or the
@@ -269,11 +273,12 @@ std::u16string DecodeSingleByte(const SingleByteCodePage& page, std::string_view
   return out;
 }
 
-// One pass written through a pointer: every code point gives one byte, so
-// the text's length bounds the result.
-std::string EncodeSingleByte(const SingleByteCodePage& page, std::u16string_view text) {
-  std::string out(text.size(), '\0');
-  char* d = out.data();
+// Appends text in page to out. One pass written through a pointer: every
+// code point gives one byte, so the text's length bounds the result.
+void EncodeSingleByte(const SingleByteCodePage& page, std::u16string_view text, std::string& out) {
+  const std::size_t at = out.size();
+  out.resize(at + text.size());
+  char* d = out.data() + at;
   const char16_t* p = text.data();
   const char16_t* const end = p + text.size();
   while (p < end) {
@@ -293,7 +298,6 @@ std::string EncodeSingleByte(const SingleByteCodePage& page, std::u16string_view
     *d++ = byte ? static_cast<char>(byte) : kUnmappable;
   }
   out.resize(static_cast<std::size_t>(d - out.data()));
-  return out;
 }
 
 TCodePage Resolve(TCodePage codePage) { return codePage == CP_ACP ? GetACP() : codePage; }
@@ -340,11 +344,19 @@ std::u16string MultiByteToWideChar(TCodePage codePage, [[maybe_unused]] std::uin
   return DecodeSingleByte(SingleByteFor(resolved), bytes);
 }
 
-std::string WideCharToMultiByte(TCodePage codePage, [[maybe_unused]] std::uint32_t flags,
-                                std::u16string_view text) {
+std::string WideCharToMultiByte(TCodePage codePage, std::uint32_t flags, std::u16string_view text) {
+  std::string out;
+  AppendWideCharToMultiByte(codePage, flags, text, out);
+  return out;
+}
+
+void AppendWideCharToMultiByte(TCodePage codePage, [[maybe_unused]] std::uint32_t flags,
+                               std::u16string_view text, std::string& out) {
   const TCodePage resolved = Resolve(codePage);
-  if (resolved == CP_UTF8) return EncodeUtf8(text);
-  return EncodeSingleByte(SingleByteFor(resolved), text);
+  if (resolved == CP_UTF8)
+    EncodeUtf8(text, out);
+  else
+    EncodeSingleByte(SingleByteFor(resolved), text, out);
 }
 
 }  // namespace delvan::platform

@@ -36,9 +36,8 @@ std::u16string DecodeAscii(std::string_view bytes) {
   return text;
 }
 
-std::string EncodeAscii(std::u16string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size());
+void EncodeAscii(std::u16string_view text, std::string& bytes) {
+  bytes.reserve(bytes.size() + text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     // A surrogate pair is one code point and so one "?".
@@ -47,7 +46,6 @@ std::string EncodeAscii(std::u16string_view text) {
       ++i;
     bytes += c < 0x80 ? static_cast<char>(c) : '?';
   }
-  return bytes;
 }
 
 }  // namespace
@@ -81,17 +79,27 @@ std::u16string MultiByteToWideChar(TCodePage codePage, std::uint32_t flags,
 }
 
 std::string WideCharToMultiByte(TCodePage codePage, std::uint32_t flags, std::u16string_view text) {
-  if (text.empty()) return {};
+  std::string bytes;
+  AppendWideCharToMultiByte(codePage, flags, text, bytes);
+  return bytes;
+}
+
+void AppendWideCharToMultiByte(TCodePage codePage, std::uint32_t flags, std::u16string_view text,
+                               std::string& bytes) {
+  if (text.empty()) return;
   const UINT cp = Resolve(codePage);
   const int count = CheckedLength(text.size());
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int needed = ::WideCharToMultiByte(cp, flags, wide, count, nullptr, 0, nullptr, nullptr);
-  if (needed <= 0) return EncodeAscii(text);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
+  if (needed <= 0) {
+    EncodeAscii(text, bytes);
+    return;
+  }
+  const std::size_t at = bytes.size();
+  bytes.resize(at + static_cast<std::size_t>(needed));
   const int written =
-      ::WideCharToMultiByte(cp, flags, wide, count, bytes.data(), needed, nullptr, nullptr);
-  bytes.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
-  return bytes;
+      ::WideCharToMultiByte(cp, flags, wide, count, bytes.data() + at, needed, nullptr, nullptr);
+  bytes.resize(at + (written > 0 ? static_cast<std::size_t>(written) : 0));
 }
 
 }  // namespace delvan::platform
