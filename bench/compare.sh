@@ -9,7 +9,7 @@
 # authorities and the mock's; the floor is a bare libcurl POST of the same
 # bytes under the library's connection policy (bench_lookup). Prints one
 # table: median time per lookup, the ratio to Delvan, peak resident memory;
-# then Delvan's scaling from 1 000 to 100 000 activities.
+# then Delvan's scaling from 1 000 to 100 000 activities (reader and whole lookup).
 #
 # Run by hand on a quiet machine, from the repository root, after
 # scripts/setup.sh:
@@ -176,25 +176,29 @@ done
 echo "(Delvan and the libcurl floor: bench_lookup, one process with the mock; peak not taken)"
 
 echo
-echo "Delvan's response reader, 1 000 against 100 000 activities (bench_response):"
-# Twice: as it comes (the 100 000-activity reads are three single runs, the
+echo "Delvan at 1 000 against 100 000 activities (bench_response): the response"
+echo "reader (bytes to records), and the whole lookup in process (request"
+echo "written, response read, result text made):"
+# Twice: as it comes (the 100 000-activity runs are three single runs, the
 # first in fresh memory), and after a second of warm-up at each size, so
-# that both sizes are read in a heap that has been used before, as the
-# 1 000-activity runs always are.
+# that both sizes run in a heap that has been used before, as the
+# 1 000-activity runs always do.
 for warmup in 0 1; do
-  build/release/bench/bench_response --benchmark_filter='ResponseWithActivities/(1000|100000)$' \
+  build/release/bench/bench_response \
+    --benchmark_filter='(Response|Lookup)WithActivities/(1000|100000)$' \
     --benchmark_repetitions=3 --benchmark_report_aggregates_only=true --benchmark_format=json \
     --benchmark_min_warmup_time=$warmup >"$work/scaling.$warmup.json" 2>/dev/null
   $py - "$work/scaling.$warmup.json" "$warmup" <<'PY'
 import json, sys
 rows = {b['name']: b for b in json.load(open(sys.argv[1]))['benchmarks']
         if b.get('aggregate_name') == 'median'}
-small = rows['BM_ResponseWithActivities/1000_median']
-large = rows['BM_ResponseWithActivities/100000_median']
 print("without warm-up:" if sys.argv[2] == "0" else "after a second of warm-up at each size:")
-print(f"    1 000: {small['real_time']:.2f} ms, peak {small['peak_x_size']:.1f}x the response")
-print(f"  100 000: {large['real_time']:.1f} ms, peak {large['peak_x_size']:.1f}x the response")
-print(f"  ratio: {large['real_time'] / small['real_time']:.0f}x for 100x the activities (goal: at most 110x)")
+for label, name in (('reader', 'ResponseWithActivities'), ('lookup', 'LookupWithActivities')):
+    small = rows[f'BM_{name}/1000_median']
+    large = rows[f'BM_{name}/100000_median']
+    print(f"  {label}:   1 000: {small['real_time']:6.2f} ms, peak {small['peak_x_size']:.1f}x the response")
+    print(f"  {label}: 100 000: {large['real_time']:6.1f} ms, peak {large['peak_x_size']:.1f}x the response")
+    print(f"  {label}: ratio {large['real_time'] / small['real_time']:.0f}x for 100x the activities (goal: at most 110x)")
 PY
 done
 echo

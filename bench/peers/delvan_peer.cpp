@@ -69,10 +69,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s RESPONSE_FILE REPETITIONS\n", argv[0]);
     return 2;
   }
-  std::ifstream in(argv[1], std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  const std::string response = s.str();
+  // The response's bytes once, as the web node would hold them received.
+  std::ifstream in(argv[1], std::ios::binary | std::ios::ate);
+  std::string response(static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg())), '\0');
+  in.seekg(0);
+  in.read(response.data(), static_cast<std::streamsize>(response.size()));
   const int reps = std::max(1, std::atoi(argv[2]));
 
   InitializeLibrary();

@@ -325,15 +325,15 @@ AnsiString OrganizeOutputData(const service::RgWsPublicBasicRtUser* auser,
                               const service::GenWsErrorRtUser* aerror,
                               const service::RgWsPublicFirmActRtUserArray& afirmact) {
   // The items are written into a piece of UTF-16 text that goes into the
-  // 8-bit text whenever it is full; room for the records' items and a
-  // typical activity's up front, so neither seldom grows. An activity
-  // takes about 160 units.
+  // 8-bit text whenever it is full. Room for the records' items and about
+  // 160 units per activity up front, a byte per unit in the 8-bit text:
+  // exact for the single-byte code pages, grown as needed in UTF-8.
   const platform::TCodePage codePage = platform::GetACP();
   const std::size_t units = 1024 + 160 * afirmact.size();
   UnicodeString piece;
   piece.reserve(std::min(units, kPieceUnits + 1024));
   std::string bytes;
-  bytes.reserve(codePage == platform::CP_UTF8 ? units + units / 2 : units);
+  bytes.reserve(units);
   TItemWriter out(piece, &bytes, codePage);
   AppendRecordItems(out, auser, true);
   AppendRecordItems(out, aerror, false);
