@@ -1,6 +1,6 @@
 // One in-process lookup of the comparison (bench/compare.sh): the records
-// written into the request's bytes, the response's bytes read back into
-// records, and the result text made of them; repeated, with the median
+// written into the request's bytes, the response's bytes (in a stream filled
+// once) read back into records, and the result text made of them; repeated, with the median
 // time of one lookup in microseconds and the peak resident size in
 // kilobytes printed on one line, with the number of activities read.
 //   peer_delvan RESPONSE_FILE REPETITIONS
@@ -29,7 +29,7 @@ using namespace delvan::soap;
 namespace {
 
 std::size_t Lookup(TOPToSoapDomConvert& conv, const TIntfMetaData& md, const TIntfMethEntry& meth,
-                   std::int32_t methIndex, const std::string& response) {
+                   std::int32_t methIndex, TStream& response) {
   auto* input = new RgWsPublicInputRtUser();
   auto* basic = new RgWsPublicBasicRtUser();
   RgWsPublicFirmActRtUserArray acts;
@@ -49,8 +49,8 @@ std::size_t Lookup(TOPToSoapDomConvert& conv, const TIntfMetaData& md, const TIn
   for (std::size_t i = 0; i < 5; ++i) ctx.SetParamPointer(i, args[i]);
 
   std::unique_ptr<TStream> request = conv.InvContextToMsg(md, methIndex, &ctx, &headers);
-  TMemoryStream stream(response);
-  conv.ProcessResponse(stream, md, meth, &ctx, nullptr);
+  response.SetPosition(0);
+  conv.ProcessResponse(response, md, meth, &ctx, nullptr);
   const AnsiString text = lookup::OrganizeOutputData(basic, err, acts);
   if (request->Size() == 0 || text.IsEmpty()) throw std::runtime_error("empty request or result");
   const std::size_t n = acts.size();  // activities read
@@ -69,11 +69,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s RESPONSE_FILE REPETITIONS\n", argv[0]);
     return 2;
   }
-  // The response's bytes once, as the web node would hold them received.
-  std::ifstream in(argv[1], std::ios::binary | std::ios::ate);
-  std::string response(static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg())), '\0');
-  in.seekg(0);
-  in.read(response.data(), static_cast<std::streamsize>(response.size()));
+  // The response's bytes go into a stream once, as the web node holds them
+  // received before the reading starts (gSOAP's peer reads from a buffer
+  // made once too).
+  TMemoryStream response;
+  {
+    std::ifstream in(argv[1], std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    response.WriteBytes(s.str());
+  }
   const int reps = std::max(1, std::atoi(argv[2]));
 
   InitializeLibrary();
