@@ -1,8 +1,9 @@
 // One in-process lookup of the comparison (bench/compare.sh): the records
-// written into the request's bytes, the response's bytes (in a stream filled
-// once) read back into records, and the result text made of them; repeated, with the median
-// time of one lookup in microseconds and the peak resident size in
-// kilobytes printed on one line, with the number of activities read.
+// written into the request's bytes, the response's bytes (in a stream
+// filled once) read back into records, and the result text made of them;
+// repeated, with the median time of one lookup in microseconds and the
+// peak resident size in kilobytes printed on one line, with the number of
+// activities read.
 //   peer_delvan RESPONSE_FILE REPETITIONS
 #include <sys/resource.h>
 
