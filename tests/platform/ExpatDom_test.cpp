@@ -128,7 +128,8 @@ TEST_F(ExpatDom, ReadsEachSupportedEncoding) {
       {"UTF-8 undeclared", "<a>\xCE\xA9\xE2\x82\xAC</a>", u"\u03A9\u20AC"},
       {"UTF-8 declared", decl("UTF-8", "\xCE\xA9"), u"\u03A9"},
       {"UTF-8 byte-order mark", "\xEF\xBB\xBF<a>\xCE\xA9</a>", u"\u03A9"},
-      {"UTF-8 sequence bounds", "<a>\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBD</a>",
+      {"UTF-8 sequence bounds",
+       "<a>\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBD</a>",
        u"\u0080\u07FF\u0800\uD7FF\uE000\uFFFD"},
       {"UTF-8 four bytes", "<a>x\xCE\xA9\xF0\x9F\x98\x80</a>", u"x\u03A9\U0001F600"},
       {"UTF-16LE", utf16(u"<a>\u03A9\u20AC</a>", true), u"\u03A9\u20AC"},
@@ -197,7 +198,8 @@ TEST_F(ExpatDom, EachParseStartsAfresh) {
     // Undeclared, the bytes are UTF-8 again; a name bound before is not.
     EXPECT_EQ(QueryIntf<IDOMNodeEx>(Parse("<a>\xCE\xA9</a>")->get_documentElement())->get_text(),
               u"\u03A9");
-    EXPECT_EQ(Outline(Parse("<x:a xmlns:x=\"urn:x\"/>").get()), "#document {}\n  x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n");
+    EXPECT_EQ(Outline(Parse("<x:a xmlns:x=\"urn:x\"/>").get()),
+              "#document {}\n  x:a {urn:x} xmlns:x{http://www.w3.org/2000/xmlns/}=urn:x\n");
     Refuse("<x:a/>");
   }
   // A message small enough for the thread's parser whose declarations grow
@@ -231,9 +233,9 @@ TEST_F(ExpatDom, EachSaveStartsAfresh) {
   EXPECT_EQ(Save(Parse(small).get()), fresh);
   auto declared = [&](const char16_t* encoding) {
     IntfPtr<IDOMDocument> d = Parse("<a/>");
-    d->insertBefore(IntfPtr<IDOMNode>(d->createProcessingInstruction(
-                                          u"xml", u"version=\"1.0\" encoding=\"" +
-                                                      UnicodeString(encoding) + u"\""))
+    d->insertBefore(IntfPtr<IDOMNode>(
+                        d->createProcessingInstruction(u"xml", u"version=\"1.0\" encoding=\"" +
+                                                                   UnicodeString(encoding) + u"\""))
                         .get(),
                     d->get_firstChild().get());
     return d;
@@ -875,13 +877,137 @@ TEST_F(ExpatDom, AppendsThatHandNothingBack) {
 
   IntfPtr<IDOMElement> foreign = other->get_documentElement();
   EXPECT_FALSE(edit->appendText(foreign.get(), u"no"));
-  EXPECT_FALSE(edit->appendChildTo(foreign.get(), IntfPtr<IDOMNode>(doc->createElement(u"x")).get()));
+  EXPECT_FALSE(
+      edit->appendChildTo(foreign.get(), IntfPtr<IDOMNode>(doc->createElement(u"x")).get()));
   EXPECT_EQ(Save(other.get()), "<o/>");
 
   EXPECT_THROW(edit->appendText(doc.get(), u"text beside the root"), DOMException);
   EXPECT_THROW(edit->appendChildTo(root.get(), nullptr), DOMException);
   EXPECT_THROW(edit->appendChildTo(kid.get(), root.get()), DOMException);  // a cycle
   EXPECT_EQ(Save(doc.get()), "<r><k>a&amp;b</k></r>");
+}
+
+// The children of node as "name" or "name:value", comma-separated, read
+// through firstChild and nextSibling, each checked to point back at node.
+std::string Kids(IDOMNode* node) {
+  std::string out;
+  for (IntfPtr<IDOMNode> c = node->get_firstChild(); c; c = c->get_nextSibling()) {
+    if (!out.empty()) out += ',';
+    out += Utf8(c->get_nodeName());
+    if (c->get_nodeType() != ELEMENT_NODE) out += ':' + Utf8(c->get_nodeValue());
+    EXPECT_EQ(c->get_parentNode().get(), node) << out;
+  }
+  return out;
+}
+
+// An element's only text is kept in the element until its node is needed:
+// every way of reading or changing the children finds the text node where
+// it belongs, and the saved text is the same.
+TEST_F(ExpatDom, AnElementsOnlyTextIsAChildEveryWayItIsReached) {
+  // Parsed: alone, beside other children before and after it, as the only
+  // text among sections and comments, empty.
+  IntfPtr<IDOMDocument> doc = Parse(
+      "<r><a>x &amp; y</a><b>x<c/>y</b><d><![CDATA[c]]>t</d><e>t<!--m--></e>"
+      "<f>t<![CDATA[c]]></f><g></g></r>");
+  IntfPtr<IDOMElement> r = doc->get_documentElement();
+  IntfPtr<IDOMNodeList> kids = r->get_childNodes();
+  auto kid = [&](int i) { return kids->get_item(i); };
+  EXPECT_EQ(Kids(kid(0).get()), "#text:x & y");
+  EXPECT_EQ(Kids(kid(1).get()), "#text:x,c,#text:y");
+  EXPECT_EQ(Kids(kid(2).get()), "#cdata-section:c,#text:t");
+  EXPECT_EQ(Kids(kid(3).get()), "#text:t,#comment:m");
+  EXPECT_EQ(Kids(kid(4).get()), "#text:t,#cdata-section:c");
+  EXPECT_EQ(Kids(kid(5).get()), "");
+  EXPECT_FALSE(kid(5)->hasChildNodes());
+  EXPECT_EQ(Save(doc.get()),
+            "<r><a>x &amp; y</a><b>x<c/>y</b><d><![CDATA[c]]>t</d><e>t<!--m--></e>"
+            "<f>t<![CDATA[c]]></f><g/></r>");
+
+  // Asked for by each way in, the text is one node, found again.
+  IntfPtr<IDOMDocument> one = Parse("<r><a>t</a><b>t</b><c>t</c><d>t</d></r>");
+  IntfPtr<IDOMNodeList> four = one->get_documentElement()->get_childNodes();
+  IntfPtr<IDOMNode> viaFirst = four->get_item(0)->get_firstChild();
+  EXPECT_EQ(viaFirst.get(), four->get_item(0)->get_lastChild().get());
+  EXPECT_EQ(four->get_item(1)->get_lastChild().get(),
+            four->get_item(1)->get_childNodes()->get_item(0).get());
+  EXPECT_TRUE(four->get_item(2)->hasChildNodes());
+  EXPECT_EQ(four->get_item(2)->get_childNodes()->get_length(), 1);
+  IDOMNodeQuery* query = QueryIntf<IDOMNodeQuery>(one).get();
+  ASSERT_TRUE(query);
+  IDOMNode* out[2] = {};
+  EXPECT_EQ(query->childNodes(four->get_item(3).get(), 0, out, 2), 1);
+  EXPECT_EQ(out[0]->get_nodeValue(), u"t");
+  UnicodeStringView only;
+  EXPECT_EQ(query->onlyTextChild(four->get_item(0).get(), only), 1);
+  EXPECT_EQ(only, u"t");
+  EXPECT_EQ(Kids(viaFirst.get()), "");
+  EXPECT_EQ(Save(one.get()), "<r><a>t</a><b>t</b><c>t</c><d>t</d></r>");
+
+  // Built: a text appended to an empty element, then children around it.
+  IntfPtr<IDOMDocument> built = Parse("<r/>");
+  IDOMTreeEdit* edit = QueryIntf<IDOMTreeEdit>(built).get();
+  IntfPtr<IDOMElement> root = built->get_documentElement();
+  IntfPtr<IDOMNodeList> live = root->get_childNodes();  // made while empty
+  auto element = [&](const char16_t* name) {
+    return IntfPtr<IDOMNode>(built->createElement(name));
+  };
+  auto fresh = [&](const char16_t* text) {
+    IntfPtr<IDOMNode> e = element(u"e");
+    EXPECT_TRUE(edit->appendText(e.get(), text));
+    return e;
+  };
+  EXPECT_TRUE(edit->appendText(root.get(), u"t"));
+  EXPECT_EQ(live->get_length(), 1);
+  EXPECT_EQ(live->get_item(0)->get_nodeValue(), u"t");
+  IntfPtr<IDOMNode> appended = fresh(u"t");
+  appended->appendChild(element(u"x").get());
+  EXPECT_EQ(Kids(appended.get()), "#text:t,x");
+  IntfPtr<IDOMNode> twice = fresh(u"t");
+  EXPECT_TRUE(edit->appendText(twice.get(), u"u"));
+  EXPECT_EQ(Kids(twice.get()), "#text:t,#text:u");
+  IntfPtr<IDOMNode> through = fresh(u"t");
+  EXPECT_TRUE(edit->appendChildTo(through.get(), element(u"x").get()));
+  EXPECT_EQ(Kids(through.get()), "#text:t,x");
+  IntfPtr<IDOMNode> before = fresh(u"t");
+  before->insertBefore(element(u"x").get(), before->get_firstChild().get());
+  EXPECT_EQ(Kids(before.get()), "x,#text:t");
+  IntfPtr<IDOMNode> removed = fresh(u"t");
+  removed->removeChild(removed->get_firstChild().get());
+  EXPECT_EQ(Kids(removed.get()), "");
+  IntfPtr<IDOMNode> empty = fresh(u"");
+  EXPECT_EQ(Kids(empty.get()), "#text:");
+  for (IDOMNode* e : {appended.get(), twice.get(), removed.get(), empty.get()})
+    root->appendChild(e);
+  EXPECT_EQ(Save(built.get()), "<r>t<e>t<x/></e><e>tu</e><e/><e></e></r>");
+
+  // Texts of the tree, set text, normalising, copies.
+  IntfPtr<IDOMNode> a = fresh(u"t");
+  IntfPtr<IDOMNode> b = fresh(u"");
+  IntfPtr<IDOMNode> holder = element(u"h");
+  holder->appendChild(a.get());
+  holder->appendChild(b.get());
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(holder)->get_text(), u"t");
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(a)->get_text(), u"t");
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(holder)->get_xml(), u"<h><e>t</e><e></e></h>");
+  IntfPtr<IDOMNode> deep = holder->cloneNode(true);
+  IntfPtr<IDOMNode> shallow = a->cloneNode(false);
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(deep)->get_xml(), u"<h><e>t</e><e></e></h>");
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(shallow)->get_xml(), u"<e/>");
+  holder->normalize();
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(holder)->get_xml(), u"<h><e>t</e><e/></h>");
+  QueryIntf<IDOMNodeEx>(a)->set_text(u"v");
+  EXPECT_EQ(Kids(a.get()), "#text:v");
+  EXPECT_EQ(QueryIntf<IDOMNodeEx>(deep)->get_xml(), u"<h><e>t</e><e></e></h>");
+
+  // A parsed text moved with its element to another document outlives the
+  // document it was parsed in.
+  IntfPtr<IDOMNode> moved;
+  {
+    IntfPtr<IDOMDocument> source = Parse("<r><m>a long text of the source document</m></r>");
+    moved = source->get_documentElement()->get_firstChild();
+    root->appendChild(moved.get());
+  }
+  EXPECT_EQ(Kids(moved.get()), "#text:a long text of the source document");
 }
 
 // Parsed and built nodes of one name share its text; a memory stream is

@@ -12,10 +12,10 @@
 #ifdef __SANITIZE_ADDRESS__
 #include <sanitizer/asan_interface.h>
 #endif
+#include <sys/mman.h>
+
 #include <span>
 #include <sstream>
-
-#include <sys/mman.h>
 
 #include "platform/CodePage.h"
 #include "rtl/Stream.h"
@@ -280,8 +280,8 @@ constexpr std::size_t kSmallBlocksBytes = std::size_t{4} << 20;
 // A kLargeBlock mapping aligned to its size (so that it can be one huge
 // page); null when the system has none to give.
 void* MapLargeBlock() {
-  void* p = mmap(nullptr, 2 * kLargeBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                 -1, 0);
+  void* p =
+      mmap(nullptr, 2 * kLargeBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) return nullptr;
   const auto at = reinterpret_cast<std::uintptr_t>(p);
   const std::uintptr_t aligned = (at + kLargeBlock - 1) & ~(std::uintptr_t{kLargeBlock} - 1);
@@ -567,6 +567,33 @@ void FreeTree(TXNode* root) {
   }
 }
 
+void UnfoldText(TXNode* element) {
+  if (!element->FFoldedText) return;
+  TXNode* text = NewCharacterData(element->FDoc, TEXT_NODE, {});
+  // The text stays where it lies (a view of it handed out stays good): a
+  // text elsewhere goes over with its pointer; a short one in place is
+  // copied, and the element keeps its copy until given another text.
+  if (element->FValue.InPlace())
+    text->FValue.Assign(element->FValue);
+  else
+    text->FValue.Swap(element->FValue);
+  element->FFoldedText = false;
+  text->FParent = element;
+  text->FIndexHint = 0;
+  element->FChildren.push_back(text);
+}
+
+void FoldText(TXNode* element, UnicodeStringView text) {
+  element->SetValue(text);
+  element->FFoldedText = true;
+}
+
+void DropFoldedText(TXNode* element) {
+  if (!element->FFoldedText) return;
+  element->FFoldedText = false;
+  element->SetValue({});
+}
+
 void Orphan(TXNode* node) {
   TXNode* parent = node->FParent;
   TXNodeVector& list = node->FType == ATTRIBUTE_NODE ? parent->FAttributes : parent->FChildren;
@@ -614,6 +641,8 @@ void SetTextContent(TXNode* node, const UnicodeString& text);
 TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc);
 void Normalize(TXNode* node);
 void InsertChild(TXNode* parent, TXNode* child, std::size_t index);
+// The index that InsertChild reads as "after the last child".
+constexpr std::size_t kAtTheEnd = static_cast<std::size_t>(-1);
 
 template <class T>
 IntfPtr<T> Counted(TXNode* node);
@@ -621,11 +650,17 @@ IntfPtr<T> Counted(TXNode* node);
 class TXChildList final : public TInterfacedImpl<IDOMNodeList> {
  public:
   explicit TXChildList(TXNode* owner) : FOwnerRef(owner->Intf()), FOwner(owner) {}
+  // Live: a text folded into the owner since the list was made is made
+  // at the next question.
   IntfPtr<IDOMNode> get_item(std::int32_t index) override {
+    UnfoldText(FOwner);
     if (index < 0 || static_cast<std::size_t>(index) >= FOwner->FChildren.size()) return {};
     return IntfPtr<IDOMNode>(FOwner->FChildren[static_cast<std::size_t>(index)]->Intf());
   }
-  std::int32_t get_length() override { return static_cast<std::int32_t>(FOwner->FChildren.size()); }
+  std::int32_t get_length() override {
+    UnfoldText(FOwner);
+    return static_cast<std::int32_t>(FOwner->FChildren.size());
+  }
 
  private:
   IntfPtr<IDOMNode> FOwnerRef;  // keeps the owner alive
@@ -791,9 +826,11 @@ class TXNodeImpl : public TXNode, public Intfs... {
     return IntfPtr<IDOMNodeList>(new TXChildList(this));
   }
   IntfPtr<IDOMNode> get_firstChild() override {
+    UnfoldText(this);
     return FChildren.empty() ? nullptr : IntfPtr<IDOMNode>(FChildren.front()->Intf());
   }
   IntfPtr<IDOMNode> get_lastChild() override {
+    UnfoldText(this);
     return FChildren.empty() ? nullptr : IntfPtr<IDOMNode>(FChildren.back()->Intf());
   }
   IntfPtr<IDOMNode> get_previousSibling() override { return Sibling(-1); }
@@ -837,10 +874,10 @@ class TXNodeImpl : public TXNode, public Intfs... {
   }
   IntfPtr<IDOMNode> appendChild(IDOMNode* newChild) override {
     if (!newChild) DOMNodeRequired();
-    InsertChild(this, Core(newChild), FChildren.size());
+    InsertChild(this, Core(newChild), kAtTheEnd);
     return IntfPtr<IDOMNode>(newChild);
   }
-  bool hasChildNodes() override { return !FChildren.empty(); }
+  bool hasChildNodes() override { return !FChildren.empty() || FFoldedText; }
   IntfPtr<IDOMNode> cloneNode(bool deep) override {
     TXNode* copy = CloneTree(this, deep, FDoc);
     return IntfPtr<IDOMNode>(copy->Intf());
@@ -1087,15 +1124,20 @@ class TXDocument final
     auto* p = const_cast<TXNode*>(OwnNode(parent));
     if (!p) return false;
     if (!child) DOMNodeRequired();
-    InsertChild(p, Core(child), p->FChildren.size());
+    InsertChild(p, Core(child), kAtTheEnd);
     return true;
   }
   bool appendText(IDOMNode* parent, const UnicodeString& data) override {
     auto* p = const_cast<TXNode*>(OwnNode(parent));
     if (!p) return false;
+    // The only child of an element: folded into it, made when asked for.
+    if (p->IsElement() && p->FChildren.empty() && !p->FFoldedText) {
+      FoldText(p, data);
+      return true;
+    }
     TXNode* text = NewCharacterData(this, TEXT_NODE, data);
     try {
-      InsertChild(p, text, p->FChildren.size());
+      InsertChild(p, text, kAtTheEnd);
     } catch (...) {
       FreeTree(text);  // never referenced, never placed
       throw;
@@ -1133,6 +1175,10 @@ class TXDocument final
   std::int32_t onlyTextChild(IDOMNode* node, UnicodeStringView& text) override {
     const TXNode* n = OwnNode(node);
     if (!n) return -2;
+    if (n->FFoldedText) {
+      text = n->FValue;
+      return 1;
+    }
     if (!n->IsElement() || n->FChildren.size() != 1) return 0;
     const TXNode* only = n->FChildren.front();
     if (only->FType != TEXT_NODE) return 0;
@@ -1143,11 +1189,13 @@ class TXDocument final
                           std::int32_t capacity) override {
     const TXNode* n = OwnNode(node);
     if (!n) return -2;
+    UnfoldText(const_cast<TXNode*>(n));
     const std::size_t count = n->FChildren.size();
     const std::size_t from = static_cast<std::size_t>(std::max(first, 0));
     const std::size_t end =
-        from < count ? from + std::min(count - from, static_cast<std::size_t>(std::max(capacity, 0)))
-                     : from;
+        from < count
+            ? from + std::min(count - from, static_cast<std::size_t>(std::max(capacity, 0)))
+            : from;
     for (std::size_t i = from; i < end; ++i) *out++ = n->FChildren[i]->Intf();
     return static_cast<std::int32_t>(count);
   }
@@ -1467,6 +1515,9 @@ IntfPtr<T> Counted(TXNode* node) {
 void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
   const std::uint16_t pt = parent->FType;
   if (pt != ELEMENT_NODE && pt != DOCUMENT_NODE && pt != DOCUMENT_FRAGMENT_NODE) HierarchyError();
+  // A folded text becomes the first child; callers that append say
+  // kAtTheEnd, as the parent's size before this is 0.
+  UnfoldText(parent);
   // One node moves without a list of its own; a fragment's children are
   // copied, as their list changes while they move.
   std::vector<TXNode*> children;
@@ -1512,9 +1563,11 @@ UnicodeString TextContent(TXNode* node) {
   if (node->FType != ELEMENT_NODE && node->FType != DOCUMENT_NODE &&
       node->FType != DOCUMENT_FRAGMENT_NODE)
     return node->FValue.str();
+  if (node->FFoldedText) return node->FValue.str();
   UnicodeString text;
   ForEachDescendant(node, [&](TXNode* n) {
-    if (n->FType == TEXT_NODE || n->FType == CDATA_SECTION_NODE) text += n->FValue;
+    if (n->FType == TEXT_NODE || n->FType == CDATA_SECTION_NODE || n->FFoldedText)
+      text += n->FValue;
   });
   return text;
 }
@@ -1525,6 +1578,7 @@ void SetTextContent(TXNode* node, const UnicodeString& text) {
     if (node->FType != ENTITY_REFERENCE_NODE) node->SetValue(text);
     return;
   }
+  DropFoldedText(node);
   while (!node->FChildren.empty()) Orphan(node->FChildren.back());
   if (!text.empty()) InsertChild(node, NewCharacterData(node->FDoc, TEXT_NODE, text), 0);
 }
@@ -1577,6 +1631,7 @@ TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc) {
   if (!deep) return top;
   // Hold the copy while it grows, so that a failure frees it.
   IntfPtr<IDOMNode> guard(top->Intf());
+  if (node->FFoldedText) FoldText(top, node->FValue);
   std::vector<std::pair<TXNode*, TXNode*>> stack{{node, top}};
   while (!stack.empty()) {
     auto [from, to] = stack.back();
@@ -1586,6 +1641,7 @@ TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc) {
       copy->FParent = to;
       copy->FIndexHint = to->FChildren.size();
       to->FChildren.push_back(copy);
+      if (c->FFoldedText) FoldText(copy, c->FValue);
       if (!c->FChildren.empty()) stack.emplace_back(c, copy);
     }
   }
@@ -1597,6 +1653,8 @@ TXNode* CloneTree(TXNode* node, bool deep, TXNode* doc) {
 }
 
 void Normalize(TXNode* node) {
+  // A folded text that is empty is an empty text node, which goes.
+  if (node->FFoldedText && node->FValue.empty()) DropFoldedText(node);
   std::vector<TXNode*> stack{node};
   while (!stack.empty()) {
     TXNode* n = stack.back();
@@ -1615,6 +1673,8 @@ void Normalize(TXNode* node) {
         }
       } else if (!c->FChildren.empty()) {
         stack.push_back(c);
+      } else if (c->FFoldedText && c->FValue.empty()) {
+        DropFoldedText(c);
       }
       ++i;
     }

@@ -107,8 +107,9 @@ class TXAtom {
   };
   static TCell* NewCell(UnicodeString text) {
     const std::size_t c = text.find(u':');
-    const bool wellFormed = c == UnicodeString::npos ||
-                            (c > 0 && c + 1 < text.size() && text.find(u':', c + 1) == UnicodeString::npos);
+    const bool wellFormed =
+        c == UnicodeString::npos ||
+        (c > 0 && c + 1 < text.size() && text.find(u':', c + 1) == UnicodeString::npos);
     const std::uint32_t colon = c == UnicodeString::npos ? npos : static_cast<std::uint32_t>(c);
     return new TCell{{1}, std::move(text), colon, wellFormed, {false}, false};
   }
@@ -338,6 +339,7 @@ class TXValue {
   std::size_t size() const { return FSize; }
   bool empty() const { return FSize == 0; }
   bool InArena() const { return FData && FCapacity == 0; }
+  bool InPlace() const { return !FData; }
 
   // Replaces the value by a copy of text, which may lie in the value
   // itself. Returns the arena text the value held (null: none), which
@@ -373,6 +375,16 @@ class TXValue {
     }
     FSize = n;
     return arena;
+  }
+  // Trades texts with other, wherever each lies (no text points into the
+  // value itself, so the bytes move as they are).
+  void Swap(TXValue& other) noexcept {
+    std::swap(FData, other.FData);
+    std::swap(FSize, other.FSize);
+    char16_t local[kLocal];
+    std::memcpy(local, FLocal, sizeof local);
+    std::memcpy(FLocal, other.FLocal, sizeof local);
+    std::memcpy(other.FLocal, local, sizeof local);
   }
   // Makes the value the size units at text, which lie in an arena that
   // outlives the node; the value held must not be on the heap.
@@ -456,9 +468,23 @@ class TXNode {
   std::uint32_t FColon;  // first colon of FName, npos when none
   std::uint32_t FIndexHint = 0;
   std::uint16_t FType;
+  // An element whose only child is a text node not made yet: FValue holds
+  // the text and FChildren is empty. Most elements of a message hold one
+  // text and nothing else; the node is made (UnfoldText) once anything
+  // asks for the element's children as nodes or adds another child. No
+  // node of the tree is a child of a folded element.
+  bool FFoldedText = false;
 
   static constexpr std::uint32_t npos = static_cast<std::uint32_t>(-1);
 };
+
+// Makes the text node of an element whose text is folded into it (its
+// only child, at index 0); nothing for any other node.
+void UnfoldText(TXNode* element);
+// Folds text into element, which must have no children, as its only child.
+void FoldText(TXNode* element, UnicodeStringView text);
+// Drops the folded text of element (the removal of its only child).
+void DropFoldedText(TXNode* element);
 
 // Frees root and its subtree; nodes inside it that are still referenced
 // are cut loose instead and live on without parent.

@@ -53,7 +53,8 @@ void Widen(std::string_view utf8, UnicodeString& out) {
       *d++ = static_cast<char16_t>((c & 0x1F) << 6 | (p[1] & 0x3F));
       p += 2;
     } else if (c >= 0xE0 && c < 0xF0 && end - p >= 3 && tail(1) && tail(2)) {
-      const char16_t u = static_cast<char16_t>((c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
+      const char16_t u =
+          static_cast<char16_t>((c & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
       if (u < 0x800 || (u >= 0xD800 && u <= 0xDFFF)) {
         out = platform::MultiByteToWideChar(CP_UTF8, 0, utf8);
         return;
@@ -582,6 +583,7 @@ class TTreeBuilder {
   // Adds node to the open element; pending text is flushed by the caller.
   void Append(TXNode* node) {
     TXNode* parent = FOpen.back();
+    UnfoldText(parent);  // a text before this child is a node of its own
     node->FParent = parent;
     node->FIndexHint = parent->FChildren.size();
     AppendParsed(&FDoc, parent->FChildren, node);
@@ -596,14 +598,24 @@ class TTreeBuilder {
   }
 
   // Turns the pending character data into a text node; white space alone
-  // is dropped unless asked to keep it.
+  // is dropped unless asked to keep it. The text that comes first in an
+  // element is folded into it (in the arena, as a text node's would be):
+  // the node is made only if another child follows or someone asks.
   void Flush() {
     if (!FText.empty()) FlushText();
   }
   void FlushText() {
     // FText keeps its capacity for the next run of character data.
-    if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace))
-      Append(NewText(TEXT_NODE, FText));
+    if (FPreserveWhiteSpace || !std::all_of(FText.begin(), FText.end(), IsXmlSpace)) {
+      TXNode* parent = FOpen.back();
+      if (parent->IsElement() && parent->FChildren.empty() && !parent->FFoldedText) {
+        Widen(FText, FWide);
+        SetParsedValue(&FDoc, parent, FWide);
+        parent->FFoldedText = true;
+      } else {
+        Append(NewText(TEXT_NODE, FText));
+      }
+    }
     FText.clear();
   }
 

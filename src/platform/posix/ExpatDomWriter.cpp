@@ -141,6 +141,16 @@ class TWriter {
       if (n->IsElement() || n->FType == DOCUMENT_NODE || n->FType == DOCUMENT_FRAGMENT_NODE) {
         if (n->IsElement()) {
           OpenScope(*n, true);
+          if (n->FFoldedText) {
+            // Its only child, a text, is kept in the element.
+            FOut += u'>';
+            Escape(n->FValue, false);
+            FOut += u"</";
+            FOut += n->FName;
+            FOut += u'>';
+            CloseScope();
+            return;
+          }
           if (n->FChildren.empty()) {
             FOut += u"/>";
             CloseScope();
@@ -414,9 +424,9 @@ class TWriter {
   bool FKeepOutput = false;
   std::vector<TBinding> FBindings;
   std::vector<std::size_t> FScopes;
-  std::vector<TFrame> FFrames;     // the open nodes of Write
-  std::vector<TXNode*> FPending;   // the nodes Reserve has still to count
-  UnicodeStringView FClean[8];  // URIs written as they are; the tree outlives the writer
+  std::vector<TFrame> FFrames;    // the open nodes of Write
+  std::vector<TXNode*> FPending;  // the nodes Reserve has still to count
+  UnicodeStringView FClean[8];    // URIs written as they are; the tree outlives the writer
   std::size_t FCleanCount = 0;
 };
 
