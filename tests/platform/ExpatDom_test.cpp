@@ -580,6 +580,11 @@ TEST_F(ExpatDom, ListsAndMapsFollowEveryChange) {
   z->appendChild(y.get());
   EXPECT_EQ(kids->get_length(), 1);
   EXPECT_THROW(y->appendChild(r.get()), DOMException);
+  // A node is its own ancestor too, with or without children of its own.
+  IntfPtr<IDOMNode> lone = doc->createElement(u"l");
+  EXPECT_THROW(lone->appendChild(lone.get()), DOMException);
+  EXPECT_THROW(z->appendChild(z.get()), DOMException);
+  EXPECT_FALSE(lone->hasChildNodes());
   EXPECT_THROW(doc->appendChild(IntfPtr<IDOMNode>(doc->createElement(u"r2")).get()), DOMException);
   EXPECT_THROW(r->insertBefore(z.get(), nullptr), DOMException);
 }

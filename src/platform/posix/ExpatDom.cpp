@@ -1535,8 +1535,10 @@ void InsertChild(TXNode* parent, TXNode* child, std::size_t index) {
         t != COMMENT_NODE)
       HierarchyError();
     if (t == ELEMENT_NODE) ++elements;
-    // Only a node with children can be an ancestor of parent: checking
-    // just those keeps building a deep tree linear.
+    // A node cannot go below itself; only a node with children can be an
+    // ancestor of parent besides: checking just those keeps building a
+    // deep tree linear.
+    if (m == parent) HierarchyError();
     if (!m->FChildren.empty())
       for (TXNode* a = parent; a; a = a->FParent)
         if (a == m) HierarchyError();  // would make the tree a cycle
