@@ -21,10 +21,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "InProcessLookup.h"
 #include "lookup/LibraryInit.h"
-#include "lookup/ResultText.h"
 #include "rtl/Stream.h"
-#include "service/CredentialsHeader.h"
 #include "service/RgWsPublic.h"
 #include "service/ServiceConstants.h"
 #include "soap/IntfInfo.h"
@@ -127,95 +126,12 @@ std::string ResponseWith(std::int64_t n) {
   return xml;
 }
 
-// One call's worth of reading: the caller's variables, filled and freed.
-// The response's bytes are in stream, as the web node leaves them.
-std::size_t ReadOnce(TOPToSoapDomConvert& conv, const TIntfMetaData& md, const TIntfMethEntry& meth,
-                     TStream& stream) {
-  auto* input = new RgWsPublicInputRtUser();
-  auto* basic = new RgWsPublicBasicRtUser();
-  RgWsPublicFirmActRtUserArray acts;
-  auto* seq = new TXSDecimal();
-  auto* err = new GenWsErrorRtUser();
-  TInvContext ctx;
-  ctx.SetMethodInfo(meth.Params.size());
-  ctx.SetParamPointer(0, &input);
-  ctx.SetParamPointer(1, &basic);
-  ctx.SetParamPointer(2, &acts);
-  ctx.SetParamPointer(3, &seq);
-  ctx.SetParamPointer(4, &err);
-  stream.SetPosition(0);
-  conv.ProcessResponse(stream, md, meth, &ctx, nullptr);
-  const std::size_t n = acts.size();
-  FreeActivities(acts);
-  delete input;
-  delete basic;
-  delete seq;
-  delete err;
-  return n;
-}
-
-struct Reader {
-  Reader() : conv(new TOPToSoapDomConvert()), keep(conv) {
-    conv->SetOptions(conv->Options() | TSOAPConvertOptions{soLiteralParams});
-    md = GetIntfMetaData(&TypeInfo_RgWsPublic);
-    for (std::size_t i = 0; i < md.MDA.size(); ++i)
-      if (md.MDA[i].Name == u"rgWsPublicAfmMethod") {
-        meth = md.MDA[i];
-        index = static_cast<std::int32_t>(i);
-      }
-  }
-  TOPToSoapDomConvert* conv;
-  IntfPtr<IOPConvert> keep;
-  TIntfMetaData md;
-  TIntfMethEntry meth;
-  std::int32_t index = 0;
-};
-
-// One whole lookup in process: the request written from the call's values
-// and the credentials header, the response read from stream into the
-// records, and the result text made of them; everything freed. The bytes
-// of the request and of the result text.
-std::size_t LookupOnce(const Reader& reader, TStream& stream) {
-  auto* input = new RgWsPublicInputRtUser();
-  auto* basic = new RgWsPublicBasicRtUser();
-  RgWsPublicFirmActRtUserArray acts;
-  auto* seq = new TXSDecimal();
-  auto* err = new GenWsErrorRtUser();
-  input->FafmCalledBy = u"012345678";
-  input->FafmCalledFor = u"094019245";
-  seq->XSToNative(u"0");
-  AFMCredentialsHeader cred;
-  cred.usr(AnsiString("user", platform::CP_UTF8));
-  cred.pwd(AnsiString("Pa&ss<word", platform::CP_UTF8));
-  THeaderList headers{false};
-  headers.Add(&cred);
-  TInvContext ctx;
-  ctx.SetMethodInfo(reader.meth.Params.size());
-  void* args[] = {&input, &basic, &acts, &seq, &err};
-  for (std::size_t i = 0; i < 5; ++i) ctx.SetParamPointer(i, args[i]);
-  std::size_t size = 0;
-  {
-    std::unique_ptr<TStream> request =
-        reader.conv->InvContextToMsg(reader.md, reader.index, &ctx, &headers);
-    stream.SetPosition(0);
-    reader.conv->ProcessResponse(stream, reader.md, reader.meth, &ctx, nullptr);
-    size = static_cast<std::size_t>(request->Size()) +
-           lookup::OrganizeOutputData(basic, err, acts).Length();
-  }
-  FreeActivities(acts);
-  delete input;
-  delete basic;
-  delete seq;
-  delete err;
-  return size;
-}
-
 // The response's bytes are put in a stream once, outside the timed reads
 // (a copy into fresh memory per read is the fixture's cost, not the
 // reader's: 25 MB of new pages per read at 100 000 activities); they are
 // still counted in the peak.
 void Run(benchmark::State& state, const std::string& xml, std::int64_t items, bool whole = false) {
-  Reader reader;
+  const bench::TLookupConverter reader;
   TMemoryStream stream(xml);
   const auto bytes = static_cast<std::int64_t>(xml.size());
   double worst = 0;
@@ -225,9 +141,9 @@ void Run(benchmark::State& state, const std::string& xml, std::int64_t items, bo
     gPeak.store(base);
     state.ResumeTiming();
     if (whole)
-      benchmark::DoNotOptimize(LookupOnce(reader, stream));
+      benchmark::DoNotOptimize(bench::LookupOnce(reader, stream));
     else
-      benchmark::DoNotOptimize(ReadOnce(*reader.conv, reader.md, reader.meth, stream));
+      benchmark::DoNotOptimize(bench::ReadOnce(reader, stream));
     state.PauseTiming();
     worst = std::max(worst,
                      static_cast<double>(gPeak.load() - base + bytes) / static_cast<double>(bytes));

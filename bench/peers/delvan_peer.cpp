@@ -14,56 +14,11 @@
 #include <sstream>
 #include <vector>
 
+#include "InProcessLookup.h"
 #include "lookup/LibraryInit.h"
-#include "lookup/ResultText.h"
 #include "rtl/Stream.h"
-#include "service/CredentialsHeader.h"
-#include "service/RgWsPublic.h"
-#include "soap/IntfInfo.h"
-#include "soap/InvContext.h"
-#include "soap/OPToSOAPDomConv.h"
 
 using namespace delvan;
-using namespace delvan::service;
-using namespace delvan::soap;
-
-namespace {
-
-std::size_t Lookup(TOPToSoapDomConvert& conv, const TIntfMetaData& md, const TIntfMethEntry& meth,
-                   std::int32_t methIndex, TStream& response) {
-  auto* input = new RgWsPublicInputRtUser();
-  auto* basic = new RgWsPublicBasicRtUser();
-  RgWsPublicFirmActRtUserArray acts;
-  auto* seq = new TXSDecimal();
-  auto* err = new GenWsErrorRtUser();
-  input->FafmCalledBy = u"012345678";
-  input->FafmCalledFor = u"094019245";
-  seq->XSToNative(u"0");
-  AFMCredentialsHeader cred;
-  cred.usr(AnsiString("user", platform::CP_UTF8));
-  cred.pwd(AnsiString("Pa&ss<word", platform::CP_UTF8));
-  THeaderList headers{false};
-  headers.Add(&cred);
-  TInvContext ctx;
-  ctx.SetMethodInfo(meth.Params.size());
-  void* args[] = {&input, &basic, &acts, &seq, &err};
-  for (std::size_t i = 0; i < 5; ++i) ctx.SetParamPointer(i, args[i]);
-
-  std::unique_ptr<TStream> request = conv.InvContextToMsg(md, methIndex, &ctx, &headers);
-  response.SetPosition(0);
-  conv.ProcessResponse(response, md, meth, &ctx, nullptr);
-  const AnsiString text = lookup::OrganizeOutputData(basic, err, acts);
-  if (request->Size() == 0 || text.IsEmpty()) throw std::runtime_error("empty request or result");
-  const std::size_t n = acts.size();  // activities read
-  FreeActivities(acts);
-  delete input;
-  delete basic;
-  delete seq;
-  delete err;
-  return n;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -85,23 +40,13 @@ int main(int argc, char** argv) {
   InitializeLibrary();
   int rc = 0;
   {
-    IntfPtr<IOPConvert> keep(new TOPToSoapDomConvert());
-    auto* conv = static_cast<TOPToSoapDomConvert*>(keep.get());
-    conv->SetOptions(conv->Options() | TSOAPConvertOptions{soLiteralParams});
-    TIntfMetaData md = GetIntfMetaData(&TypeInfo_RgWsPublic);
-    std::int32_t index = 0;
-    TIntfMethEntry meth;
-    for (std::size_t i = 0; i < md.MDA.size(); ++i)
-      if (md.MDA[i].Name == u"rgWsPublicAfmMethod") {
-        meth = md.MDA[i];
-        index = static_cast<std::int32_t>(i);
-      }
+    const bench::TLookupConverter converter;
     std::vector<double> us;
     std::size_t sink = 0;
     try {
       for (int r = 0; r < reps; ++r) {
         auto t0 = std::chrono::steady_clock::now();
-        sink = Lookup(*conv, md, meth, index, response);
+        sink = bench::LookupOnce(converter, response);
         us.push_back(
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0)
                 .count());
