@@ -30,7 +30,11 @@ UnicodeString AsciiUpperCase(UnicodeStringView text) {
 
 bool SameTextAscii(UnicodeStringView a, UnicodeStringView b) {
   if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
+  // Names looked up are mostly spelt as registered: the same bytes settle
+  // it at once; only where they differ is case looked at.
+  std::size_t i = 0;
+  while (i < a.size() && a[i] == b[i]) ++i;
+  for (; i < a.size(); ++i)
     if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   return true;
 }
