@@ -326,8 +326,9 @@ AnsiString OrganizeOutputData(const service::RgWsPublicBasicRtUser* auser,
                               const service::RgWsPublicFirmActRtUserArray& afirmact) {
   // The items are written into a piece of UTF-16 text that goes into the
   // 8-bit text whenever it is full. Room for the records' items and about
-  // 160 units per activity up front, a byte per unit in the 8-bit text:
-  // exact for the single-byte code pages, grown as needed in UTF-8.
+  // 160 units per activity up front; the 8-bit text reserves a byte for
+  // each, what the single-byte code pages take, and UTF-8 grows it as
+  // needed.
   const platform::TCodePage codePage = platform::GetACP();
   const std::size_t units = 1024 + 160 * afirmact.size();
   UnicodeString piece;
