@@ -103,6 +103,29 @@ INSTANTIATE_TEST_SUITE_P(
                      return s + "\xF0\x9F\x98\x80\xEF\xBF\xBD";
                    }()}));
 
+// ASCII runs of every length around other characters, pairs and lone
+// halves, at every offset: each text encodes as its pieces one by one.
+TEST(CodePageTest, AsciiRunsBesideOtherCharacters) {
+  const std::u16string others[] = {u"\u03B1", u"\u20AC", u"\U0001F600", u"\xD800", u"\xDC00",
+                                   u"\u00E9\u03A9"};
+  for (TCodePage codePage : {CP_UTF8, CP_GREEK, CP_ISO_8859_1}) {
+    for (const std::u16string& other : others) {
+      for (std::size_t lead = 0; lead <= 17; ++lead) {
+        for (std::size_t run = 0; run <= 17; ++run) {
+          const std::u16string a(lead, u'a'), b(run, u'<');
+          const std::u16string text = a + other + b + other + a;
+          const std::string wanted =
+              WideCharToMultiByte(codePage, 0, a) + WideCharToMultiByte(codePage, 0, other) +
+              WideCharToMultiByte(codePage, 0, b) + WideCharToMultiByte(codePage, 0, other) +
+              WideCharToMultiByte(codePage, 0, a);
+          ASSERT_EQ(WideCharToMultiByte(codePage, 0, text), wanted)
+              << codePage << " lead " << lead << " run " << run;
+        }
+      }
+    }
+  }
+}
+
 TEST(CodePageTest, EveryDefinedByteRoundTrips) {
   for (TCodePage codePage : {CP_GREEK, CP_LATIN1, CP_ISO_8859_7, CP_ISO_8859_1, CP_US_ASCII}) {
     for (int b = 0; b < 256; ++b) {

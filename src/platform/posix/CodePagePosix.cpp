@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -123,17 +124,15 @@ std::u16string DecodeUtf8(std::string_view bytes) {
   return out;
 }
 
-// Appends the text narrowed unit by unit when it is all ASCII (the bulk of
-// what is encoded: message bodies, result texts); false, and out untouched,
-// otherwise.
-bool NarrowAscii(std::u16string_view text, std::string& out) {
-  char16_t any = 0;
-  for (char16_t u : text) any |= u;  // one pass the compiler can widen
-  if (any >= 0x80) return false;
-  const std::size_t at = out.size();
-  out.resize(at + text.size());
-  char* d = out.data() + at;
-  for (char16_t u : text) *d++ = static_cast<char>(u);
+// Whether the eight units at p are all ASCII, asked of two 64-bit words;
+// then narrowed to d. A block loop the compiler widens.
+constexpr std::size_t kAsciiBlock = 8;
+inline bool NarrowAsciiBlock(const char16_t* p, unsigned char* d) {
+  std::uint64_t a, b;
+  std::memcpy(&a, p, sizeof a);
+  std::memcpy(&b, p + 4, sizeof b);
+  if ((a | b) & 0xFF80FF80FF80FF80u) return false;
+  for (std::size_t k = 0; k < kAsciiBlock; ++k) d[k] = static_cast<unsigned char>(p[k]);
   return true;
 }
 
@@ -141,7 +140,6 @@ bool NarrowAscii(std::u16string_view text, std::string& out) {
 // through a pointer: this encodes every request body, so it must not cost
 // more than a copy.
 void EncodeUtf8(std::u16string_view text, std::string& out) {
-  if (NarrowAscii(text, out)) return;
   const char16_t* const begin = text.data();
   const char16_t* const end = begin + text.size();
   // One byte per unit, one more from U+0080 and one more from U+0800 (an
@@ -174,25 +172,36 @@ void EncodeUtf8(std::u16string_view text, std::string& out) {
   const std::size_t at = out.size();
   out.resize(at + size);
   auto* d = reinterpret_cast<unsigned char*>(out.data() + at);
-  for (const char16_t* p = begin; p < end; ++p) {
-    char32_t cp = *p;
-    if (cp < 0x80) {
-      *d++ = static_cast<unsigned char>(cp);
-    } else if (cp < 0x800) {
-      *d++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
-      *d++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-    } else if (IsHighSurrogate(*p) && p + 1 < end && IsLowSurrogate(p[1])) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(p[1]) - 0xDC00);
-      ++p;
-      *d++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
-      *d++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
-      *d++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-      *d++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
-    } else {
-      if (IsSurrogate(cp)) cp = kReplacement;
-      *d++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
-      *d++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
-      *d++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+  // Markup and names come in ASCII runs: a block of them at once, else the
+  // block's units one by one (a pair may end one unit past it).
+  for (const char16_t* p = begin; p < end;) {
+    if (end - p >= static_cast<std::ptrdiff_t>(kAsciiBlock) && NarrowAsciiBlock(p, d)) {
+      p += kAsciiBlock;
+      d += kAsciiBlock;
+      continue;
+    }
+    const char16_t* const blockEnd =
+        end - p > static_cast<std::ptrdiff_t>(kAsciiBlock) ? p + kAsciiBlock : end;
+    for (; p < blockEnd; ++p) {
+      char32_t cp = *p;
+      if (cp < 0x80) {
+        *d++ = static_cast<unsigned char>(cp);
+      } else if (cp < 0x800) {
+        *d++ = static_cast<unsigned char>(0xC0 | (cp >> 6));
+        *d++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      } else if (IsHighSurrogate(*p) && p + 1 < end && IsLowSurrogate(p[1])) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<char32_t>(p[1]) - 0xDC00);
+        ++p;
+        *d++ = static_cast<unsigned char>(0xF0 | (cp >> 18));
+        *d++ = static_cast<unsigned char>(0x80 | ((cp >> 12) & 0x3F));
+        *d++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        *d++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      } else {
+        if (IsSurrogate(cp)) cp = kReplacement;
+        *d++ = static_cast<unsigned char>(0xE0 | (cp >> 12));
+        *d++ = static_cast<unsigned char>(0x80 | ((cp >> 6) & 0x3F));
+        *d++ = static_cast<unsigned char>(0x80 | (cp & 0x3F));
+      }
     }
   }
 }
@@ -282,20 +291,31 @@ void EncodeSingleByte(const SingleByteCodePage& page, std::u16string_view text, 
   const char16_t* p = text.data();
   const char16_t* const end = p + text.size();
   while (p < end) {
-    const char16_t unit = *p++;
-    if (unit < 0x80) {
-      *d++ = static_cast<char>(unit);
+    if (end - p >= static_cast<std::ptrdiff_t>(kAsciiBlock) &&
+        NarrowAsciiBlock(p, reinterpret_cast<unsigned char*>(d))) {
+      p += kAsciiBlock;
+      d += kAsciiBlock;
       continue;
     }
-    unsigned char byte = 0;
-    if (IsHighSurrogate(unit) && p < end && IsLowSurrogate(*p)) {
-      ++p;  // a supplementary character is in no single-byte page
-    } else if (page.identity) {
-      if (unit <= 0xFF) byte = static_cast<unsigned char>(unit);
-    } else if (page.reverse != nullptr) {
-      byte = page.reverse->Find(unit);  // no table holds a surrogate
+    // The block's units one by one (a pair may end one unit past it).
+    const char16_t* const blockEnd =
+        end - p > static_cast<std::ptrdiff_t>(kAsciiBlock) ? p + kAsciiBlock : end;
+    while (p < blockEnd) {
+      const char16_t unit = *p++;
+      if (unit < 0x80) {
+        *d++ = static_cast<char>(unit);
+        continue;
+      }
+      unsigned char byte = 0;
+      if (IsHighSurrogate(unit) && p < end && IsLowSurrogate(*p)) {
+        ++p;  // a supplementary character is in no single-byte page
+      } else if (page.identity) {
+        if (unit <= 0xFF) byte = static_cast<unsigned char>(unit);
+      } else if (page.reverse != nullptr) {
+        byte = page.reverse->Find(unit);  // no table holds a surrogate
+      }
+      *d++ = byte ? static_cast<char>(byte) : kUnmappable;
     }
-    *d++ = byte ? static_cast<char>(byte) : kUnmappable;
   }
   out.resize(static_cast<std::size_t>(d - out.data()));
 }
