@@ -1,6 +1,6 @@
-// An optional DOM vendor extension: the two changes the node model makes
-// to every element it writes (a child appended, a text appended) without
-// the node handed back that the general calls return and count. A vendor
+// An optional DOM vendor extension: the changes the node model makes to
+// every element it writes (a child appended, a text appended, a new leaf
+// element appended) without the counted node the general calls return. A vendor
 // that does not offer it is asked the general way.
 #pragma once
 
@@ -22,6 +22,14 @@ class IDOMTreeEdit : public IInterface {
   // A new text node of data appended to parent, as the document's
   // createTextNode and parent->appendChild would.
   virtual bool appendText(IDOMNode* parent, const UnicodeString& data) = 0;
+  // A new element named qualifiedName in namespaceURI (none when empty)
+  // appended to parent, with data as its text when given: what
+  // createElementNS, appendChild and appendText make. The element has no
+  // attributes and comes back uncounted: it lives while parent holds it.
+  // Null, with nothing changed, for a parent of another document.
+  virtual IDOMElement* appendElement(IDOMNode* parent, const UnicodeString& namespaceURI,
+                                     const UnicodeString& qualifiedName,
+                                     const UnicodeString* data) = 0;
 
  protected:
   ~IDOMTreeEdit() = default;

@@ -564,33 +564,27 @@ void TXMLNode::AddLeafChild(const UnicodeString& tagName, const UnicodeString& n
       NewChildName(tagName, generatePrefix, declOwner, declIndex, built, prefix);
   const bool declare =
       !namespaceURI.empty() && !declOwner && DocOptions().Contains(doNamespaceDecl);
-  // The element goes into the DOM alone while nothing could tell: this
-  // element has no child list to hold a wrapper, no handler is told of the
-  // changes, and the DOM appends without handing nodes back. An element
-  // that gets attributes here must come without any of its own (which a
-  // vendor may give it), since those would be searched first for the
-  // declarations in scope.
+  // The element goes into the DOM alone, with its text, while nothing
+  // could tell: this element has no child list to hold a wrapper and no
+  // handler is told of the changes (announcing one only checks and marks).
+  // The DOM hands the new element back uncounted, without attributes.
   TXMLDocument* doc = Document();
   IDOMTreeEdit* edit = TreeEdit();
-  IDOMNodeQuery* query = NodeQuery();
   const bool attributes = declare || !attrName.empty();
-  IntfPtr<IDOMDocument> keep;
-  IntfPtr<IDOMNode> element;
+  IDOMElement* e = nullptr;
   if (!FChildNodes && doc && edit && !doc->BeforeNodeChange && !doc->AfterNodeChange &&
-      GetNodeType() == ntElement && (!attributes || query)) {
-    element = CreateDOMNode(DOMDocument(keep), name, ntElement, namespaceURI);
-    if (attributes && query->attributeCount(element.get()) != 0) element = nullptr;
+      GetNodeType() == ntElement) {
+    DoNodeChange(ncInsertChild, true);
+    e = edit->appendElement(FDOMNode.get(), namespaceURI, name, text);
   }
-  if (!element) {
+  if (!e) {
     IntfPtr<IXMLNode> child = AddNamedChild(name, prefix, namespaceURI, declOwner != nullptr, -1);
     if (!attrName.empty()) child->SetAttributeNS(attrName, attrNamespace, Variant(attrValue));
     if (text) child->SetText(*text);
     return;
   }
-  DoNodeChange(ncInsertChild, true);
-  if (!edit->appendChildTo(FDOMNode.get(), element.get())) FDOMNode->appendChild(element.get());
   DoNodeChange(ncInsertChild, false);
-  IntfPtr<IDOMElement> e = attributes ? QueryIntf<IDOMElement>(element.get()) : nullptr;
+  if (!attributes) return;
   const bool autoPrefix = DocOptions().Contains(doAutoPrefix);
   // The new element's scope is this element's, with the declaration below.
   static const UnicodeString xmlnsURI(kXMLNSNamespaceURI);
@@ -611,8 +605,6 @@ void TXMLNode::AddLeafChild(const UnicodeString& tagName, const UnicodeString& n
     }
     e->setAttributeNS(attrNamespace, qualified, attrValue);
   }
-  if (text && !edit->appendText(element.get(), *text))
-    element->appendChild(DOMDocument(keep)->createTextNode(*text).get());
 }
 
 IntfPtr<IXMLNode> TXMLNode::CloneNode(bool deep) {

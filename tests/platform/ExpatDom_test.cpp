@@ -863,6 +863,19 @@ TEST_F(ExpatDom, NodesOutliveTheirDocumentAndDeepTreesNeedNoRecursion) {
   doc.reset();
 }
 
+// The children of node as "name" or "name:value", comma-separated, read
+// through firstChild and nextSibling, each checked to point back at node.
+std::string Kids(IDOMNode* node) {
+  std::string out;
+  for (IntfPtr<IDOMNode> c = node->get_firstChild(); c; c = c->get_nextSibling()) {
+    if (!out.empty()) out += ',';
+    out += Utf8(c->get_nodeName());
+    if (c->get_nodeType() != ELEMENT_NODE) out += ':' + Utf8(c->get_nodeValue());
+    EXPECT_EQ(c->get_parentNode().get(), node) << out;
+  }
+  return out;
+}
+
 // The document's appends that hand nothing back: on its own nodes as
 // appendChild and createTextNode would; refused, changing nothing, for a
 // node of another document; failing as appendChild would where a child
@@ -890,19 +903,28 @@ TEST_F(ExpatDom, AppendsThatHandNothingBack) {
   EXPECT_THROW(edit->appendChildTo(root.get(), nullptr), DOMException);
   EXPECT_THROW(edit->appendChildTo(kid.get(), root.get()), DOMException);  // a cycle
   EXPECT_EQ(Save(doc.get()), "<r><k>a&amp;b</k></r>");
-}
 
-// The children of node as "name" or "name:value", comma-separated, read
-// through firstChild and nextSibling, each checked to point back at node.
-std::string Kids(IDOMNode* node) {
-  std::string out;
-  for (IntfPtr<IDOMNode> c = node->get_firstChild(); c; c = c->get_nextSibling()) {
-    if (!out.empty()) out += ',';
-    out += Utf8(c->get_nodeName());
-    if (c->get_nodeType() != ELEMENT_NODE) out += ':' + Utf8(c->get_nodeValue());
-    EXPECT_EQ(c->get_parentNode().get(), node) << out;
-  }
-  return out;
+  // New leaf elements: named in their namespace or none, with a text or
+  // without, after a text the parent kept folded; the element handed back
+  // is the one placed, and takes attributes.
+  const UnicodeString ns = u"urn:n", text = u"x<y";
+  IDOMElement* leaf = edit->appendElement(kid.get(), ns, u"p:l", &text);
+  ASSERT_NE(leaf, nullptr);
+  EXPECT_EQ(leaf->get_namespaceURI(), ns);
+  EXPECT_EQ(leaf->get_localName(), u"l");
+  leaf->setAttribute(u"a", u"1");
+  IDOMElement* bare = edit->appendElement(kid.get(), {}, u"m", nullptr);
+  ASSERT_NE(bare, nullptr);
+  EXPECT_EQ(bare->get_namespaceURI(), u"");
+  EXPECT_EQ(Save(doc.get()),
+            "<r><k>a&amp;b<p:l xmlns:p=\"urn:n\" a=\"1\">x&lt;y</p:l><m/></k></r>");
+  EXPECT_EQ(Kids(kid.get()), "#text:a&b,p:l,m");
+  EXPECT_EQ(kid->get_lastChild().get(), static_cast<IDOMNode*>(bare));
+
+  EXPECT_EQ(edit->appendElement(foreign.get(), ns, u"x", &text), nullptr);
+  EXPECT_EQ(Save(other.get()), "<o/>");
+  EXPECT_THROW(edit->appendElement(doc.get(), {}, u"second", &text), DOMException);
+  EXPECT_EQ(Kids(doc.get()), "r");
 }
 
 // An element's only text is kept in the element until its node is needed:

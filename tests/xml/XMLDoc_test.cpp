@@ -567,7 +567,9 @@ TEST_F(XMLDoc, ChildWrappersMadeAheadOfTheList) {
     TXMLNode* root = NodeObject(doc->GetDocumentElement().get());
     IDOMNodeQuery* q = root->ChildQuestions();
     EXPECT_NE(q, nullptr);
-    if (q) EXPECT_EQ(q->childNodes(root->DOMNodeRef(), 0, kids.data(), 3), 3);
+    if (q) {
+      EXPECT_EQ(q->childNodes(root->DOMNodeRef(), 0, kids.data(), 3), 3);
+    }
     return root;
   };
   std::array<IDOMNode*, 3> kids{};

@@ -1145,6 +1145,23 @@ class TXDocument final
     return true;
   }
 
+  IDOMElement* appendElement(IDOMNode* parent, const UnicodeString& namespaceURI,
+                             const UnicodeString& qualifiedName,
+                             const UnicodeString* data) override {
+    auto* p = const_cast<TXNode*>(OwnNode(parent));
+    if (!p) return nullptr;
+    auto* e = static_cast<TXElement*>(
+        NewElement(this, SharedAtom(qualifiedName), SharedAtom(namespaceURI)));
+    try {
+      InsertChild(p, e, kAtTheEnd);
+    } catch (...) {
+      FreeTree(e);  // never referenced, never placed
+      throw;
+    }
+    if (data) FoldText(e, *data);
+    return e;
+  }
+
   // IDOMNamespaceDeclScan
   std::int32_t namespaceDeclIndex(IDOMNode* element, UnicodeStringView namespaceURI) override {
     const TXNode* e = OwnNode(element);
