@@ -110,7 +110,7 @@ TEST(CodePageTest, AsciiRunsBesideOtherCharacters) {
                                    u"\u00E9\u03A9"};
   for (TCodePage codePage : {CP_UTF8, CP_GREEK, CP_ISO_8859_1}) {
     for (const std::u16string& other : others) {
-      for (std::size_t lead = 0; lead <= 17; ++lead) {
+      for (std::size_t lead = 0; lead <= 40; ++lead) {
         for (std::size_t run = 0; run <= 17; ++run) {
           const std::u16string a(lead, u'a'), b(run, u'<');
           const std::u16string text = a + other + b + other + a;

@@ -146,6 +146,36 @@ inline bool NarrowAsciiBlock(const char16_t* p, unsigned char* d) {
   return true;
 }
 
+// Narrows the ASCII units from p on to d, 32 at a time while they last,
+// then 8 at a time; p and d are left after them.
+void NarrowAsciiLead(const char16_t*& p, const char16_t* end, unsigned char*& d) {
+  constexpr std::ptrdiff_t kChunk = 32;
+  while (end - p >= kChunk) {
+#if defined(__SSE2__)
+    const auto* in = reinterpret_cast<const __m128i*>(p);
+    const __m128i u0 = _mm_loadu_si128(in), u1 = _mm_loadu_si128(in + 1);
+    const __m128i u2 = _mm_loadu_si128(in + 2), u3 = _mm_loadu_si128(in + 3);
+    const __m128i any = _mm_or_si128(_mm_or_si128(u0, u1), _mm_or_si128(u2, u3));
+    const __m128i high = _mm_and_si128(any, _mm_set1_epi16(static_cast<short>(0xFF80)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) != 0xFFFF) break;
+    auto* out = reinterpret_cast<__m128i*>(d);
+    _mm_storeu_si128(out, _mm_packus_epi16(u0, u1));
+    _mm_storeu_si128(out + 1, _mm_packus_epi16(u2, u3));
+#else
+    char16_t any = 0;
+    for (std::ptrdiff_t k = 0; k < kChunk; ++k) any |= p[k];
+    if (any >= 0x80) break;
+    for (std::ptrdiff_t k = 0; k < kChunk; ++k) d[k] = static_cast<unsigned char>(p[k]);
+#endif
+    p += kChunk;
+    d += kChunk;
+  }
+  while (end - p >= static_cast<std::ptrdiff_t>(kAsciiBlock) && NarrowAsciiBlock(p, d)) {
+    p += kAsciiBlock;
+    d += kAsciiBlock;
+  }
+}
+
 // Appends text in UTF-8 to out, written through a pointer: this encodes
 // every request body, so it must not cost much more than a copy. The ASCII
 // lead (the whole text, in most messages) is narrowed in one pass; the rest
@@ -157,10 +187,7 @@ void EncodeUtf8(std::u16string_view text, std::string& out) {
   out.resize(at + text.size());
   auto* d = reinterpret_cast<unsigned char*>(out.data() + at);
   const char16_t* rest = begin;
-  while (end - rest >= static_cast<std::ptrdiff_t>(kAsciiBlock) && NarrowAsciiBlock(rest, d)) {
-    rest += kAsciiBlock;
-    d += kAsciiBlock;
-  }
+  NarrowAsciiLead(rest, end, d);
   while (rest < end && *rest < 0x80) *d++ = static_cast<unsigned char>(*rest++);
   if (rest == end) return;
   // One byte per unit, one more from U+0080 and one more from U+0800 (an
