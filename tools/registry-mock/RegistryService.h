@@ -16,6 +16,7 @@
 // operation or a wrong SOAPAction is answered with a client fault (500).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,5 +43,8 @@ ServiceAnswer AnswerRequest(const ServiceSettings& settings,
 // XML character references decoded; nullopt when there is none. A small
 // tolerant reading, enough for the requests of our own client.
 std::optional<std::string> ElementText(std::string_view xml, std::string_view localName);
+
+// Appends the code point cp to out in UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t cp);
 
 }  // namespace delvan::registrymock
